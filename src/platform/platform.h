@@ -1,0 +1,155 @@
+// The platform contract: the only door from the library's own code to the OS.
+//
+// Two kinds of platform code sit below it:
+//  - OS services, chosen at build time: posix/ or win32/ implements the free
+//    functions declared here;
+//  - card backends, chosen at run time: one ops table per backend (the OS
+//    driver, the virtual card), selected by activeCardBackend().
+// No OS type crosses this header: handles are opaque.
+#pragma once
+
+#include <cstdint>
+
+namespace kvd::platform {
+
+// ---- time -------------------------------------------------------------------
+
+// The current time in UTC, field by field, as the OS reports it.
+struct SystemTime {
+    uint16_t year;
+    uint16_t month;
+    uint16_t dayOfWeek;
+    uint16_t day;
+    uint16_t hour;
+    uint16_t minute;
+    uint16_t second;
+    uint16_t milliseconds;
+};
+SystemTime utcNow();
+
+// Milliseconds since some fixed point, wrapping at 2^32 (the OS tick count).
+uint32_t tickCount();
+
+// ---- the calling thread's last-error code -------------------------------------
+
+uint32_t lastError();
+void setLastError(uint32_t code);
+
+// ---- files --------------------------------------------------------------------
+
+// Attribute bits as the Windows file system names them; POSIX maps read-only
+// onto the owner's write permission and reports no file hidden.
+constexpr uint32_t kAttributeReadOnly = 0x01;
+constexpr uint32_t kAttributeHidden = 0x02;
+
+// Reads a file's attributes; false when the file does not exist.
+bool fileAttributes(const char *path, uint32_t *attributes);
+// Rewrites a file's attributes; false when the OS refuses.
+bool setFileAttributes(const char *path, uint32_t attributes);
+
+// Open-mode bits of the host framework's file class, interpreted the same on
+// every platform.
+namespace file_mode {
+constexpr uint32_t kRead = 0x0000;
+constexpr uint32_t kWrite = 0x0001;
+constexpr uint32_t kReadWrite = 0x0002;
+constexpr uint32_t kShareCompat = 0x0000;
+constexpr uint32_t kShareExclusive = 0x0010;
+constexpr uint32_t kShareDenyWrite = 0x0020;
+constexpr uint32_t kShareDenyRead = 0x0030;
+constexpr uint32_t kShareDenyNone = 0x0040;
+constexpr uint32_t kNoInherit = 0x0080;
+constexpr uint32_t kCreate = 0x1000;
+constexpr uint32_t kNoTruncate = 0x2000;
+constexpr uint32_t kText = 0x4000;
+constexpr uint32_t kBinary = 0x8000;
+} // namespace file_mode
+
+struct File; // opaque OS file
+
+// Opens a file with the framework's mode bits; nullptr on failure.
+File *openFile(const char *path, uint32_t mode);
+// Opens a file for appending whole records: every write lands at the end,
+// even with several writers. Creates the file when missing; nullptr on failure.
+File *openFileForAppend(const char *path);
+// Writes all bytes at the current position; false when not all were written.
+bool writeFile(File *file, const void *data, uint32_t size);
+// Reads up to size bytes at the current position; the count read, -1 on failure.
+int64_t readFile(File *file, void *data, uint32_t size);
+// Moves the current position to offset bytes from the start; false on failure.
+bool seekFile(File *file, uint32_t offset);
+// The file's length in bytes; -1 on failure.
+int64_t fileLength(File *file);
+// Closes the file and frees its record; false when the OS reports an error.
+bool closeFile(File *file);
+
+// ---- environment -----------------------------------------------------------
+
+// The value of an environment variable, or nullptr when unset.
+const char *environmentVariable(const char *name);
+
+// ---- messages to the person at the screen -----------------------------------
+
+constexpr uint32_t kMessageOk = 0x00;
+constexpr uint32_t kMessageIconInformation = 0x40;
+
+// Shows a GBK text in a message box (on POSIX: on standard error, converted
+// to the terminal's encoding) and returns when the person has closed it.
+// A capture installed with setMessageCapture receives the original bytes
+// instead; tests use it so that no box ever blocks them.
+void showMessage(const char *text, const char *caption, uint32_t style);
+
+using MessageCapture = void (*)(void *context, const char *text, const char *caption, uint32_t style);
+void setMessageCapture(MessageCapture capture, void *context);
+
+// The OS half of showMessage, implemented by posix/ or win32/.
+void osShowMessage(const char *text, const char *caption, uint32_t style);
+
+// ---- card backends ---------------------------------------------------------------
+
+// An open driver file of one card, as a backend hands it out. Opaque above the seam.
+struct BackendFile;
+
+// One card backend. Every entry must be safe to call from any thread; the
+// backend serialises what it needs to.
+struct CardBackend {
+    // Short name for the trace and diagnostics ("windows", "virtual", "none").
+    const char *name;
+
+    // Opens the card at logicalNumber, counted from 0 in the stable order in
+    // which the backend lists the present cards of the card's class.
+    // On success returns the driver file and sets *status to 0.
+    // On failure returns nullptr and sets *status to the OS error code of the
+    // step that failed (on Windows 87, 122, 8 or GetLastError as the
+    // enumeration gives them; on POSIX an errno value).
+    BackendFile *(*open)(int32_t logicalNumber, uint32_t *status);
+
+    // Makes one synchronous driver request and returns the OS call's own
+    // truth value unchanged (nonzero success, 0 failure). The request is
+    // complete when this returns. *bytesReturned receives the count the
+    // driver reports; bytesReturned must not be null. Buffers are passed as
+    // the request code defines them: the identity requests answer in the
+    // 4-byte input buffer, the bulk requests move data through output.
+    // A null buffer with a nonzero length, an unknown code or pipe fails the
+    // request (returns 0) and never crashes.
+    int32_t (*request)(BackendFile *file, uint32_t code, void *input, uint32_t inputSize, void *output,
+                       uint32_t outputSize, uint32_t *bytesReturned);
+
+    // Closes the driver file. On success frees it and returns true; on
+    // failure returns false and the file stays open and usable.
+    bool (*close)(BackendFile *file);
+};
+
+// The backend that answers for this process: the virtual cards when they are
+// installed or listed in KVD4093_VIRTUAL_CARDS, else the OS driver.
+const CardBackend &activeCardBackend();
+
+// The OS driver backend of this platform (the Windows driver; on POSIX a
+// backend that finds no card until a USB backend exists).
+const CardBackend &osCardBackend();
+
+// Installs a backend for the whole process, overriding the selection above;
+// nullptr goes back to it. Used by the virtual card's control interface.
+void overrideCardBackend(const CardBackend *backend);
+
+} // namespace kvd::platform

@@ -1,0 +1,113 @@
+// The virtual card: a software stand-in for the card's driver and firmware,
+// selected like any other card backend.
+//
+// Processes select it with KVD4093_VIRTUAL_CARDS=7,9,5 (physical IDs in
+// logical order). Tests and tools use this C++ control interface instead: put
+// cards in place, look at every request a card received, make requests fail,
+// hold AD reads, shorten answers and set status bytes. The control interface
+// is linked statically; the shared library does not export it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kvd::vcard {
+
+// One driver request as a card received it.
+struct Request {
+    uint32_t code = 0;              // driver request code
+    int32_t pipe = -1;              // pipe number for bulk requests, else -1
+    std::vector<uint8_t> sent;      // bytes sent: bulk-write data, interface bytes
+    uint32_t asked = 0;             // bytes asked for (the data length)
+    uint32_t returned = 0;          // bytes reported back
+    int32_t result = 0;             // the truth value the request returned
+};
+
+// Matches requests for the failure and shortening rules: a request code and,
+// for bulk requests, optionally one pipe.
+struct RequestMatch {
+    uint32_t code = 0;
+    int32_t pipe = -1; // -1: any pipe
+};
+
+// One virtual card. Cards live from install() until the next install() or
+// uninstall(); references stay valid that long. Every member is thread-safe.
+class Card {
+public:
+    virtual ~Card() = default;
+
+    virtual int32_t logicalNumber() const = 0;
+    virtual uint8_t physicalId() const = 0;
+
+    // Every request this card received since install() or clearRequests(), in order.
+    virtual std::vector<Request> requests() const = 0;
+    virtual void clearRequests() = 0;
+
+    // Makes the nth matching request from now fail (n counted from 1), or
+    // every matching request when n is 0. A failed request changes no state.
+    virtual void failRequest(RequestMatch match, uint32_t nth) = 0;
+    // Makes every matching request return `result` instead of 1 (for
+    // example a nonzero value other than 1); 1 restores the default.
+    virtual void setRequestResult(RequestMatch match, int32_t result) = 0;
+    // Caps the bytes reported for matching requests at maxBytes (the request
+    // still succeeds).
+    virtual void shortenReturns(RequestMatch match, uint32_t maxBytes) = 0;
+    // Removes every failure, result and shortening rule.
+    virtual void clearRules() = 0;
+
+    // While held, AD data reads (pipe 2) block inside the card until released.
+    virtual void holdReads() = 0;
+    virtual void releaseReads() = 0;
+    // Waits until at least one read is blocked in the card; false on timeout.
+    virtual bool waitForHeldRead(uint32_t timeoutMs) = 0;
+
+    // While an acquisition runs, pipe 2 delivers scans of the channels
+    // FirstChannel to LastChannel of the configuration packet; the sample of
+    // channel c in scan k (counted from the start packet) is
+    // (c << 12) | (k & 0x0FFF).
+
+    // Overrides one byte of the status packet (pipe 3). Bytes 0 and 1 show
+    // the DO lines looped back until they are overridden.
+    virtual void setStatusByte(uint32_t index, uint8_t value) = 0;
+    // Makes closing this card's driver files fail (or succeed again).
+    virtual void failClose(bool fail) = 0;
+    // How long a read on pipe 2 waits for an acquisition to start before it fails.
+    virtual void setStartWait(uint32_t milliseconds) = 0;
+
+    // The card's state as the command packets left it.
+    virtual bool running() const = 0;
+    virtual uint16_t doLines() const = 0;
+    virtual uint8_t triggerLevel() const = 0;
+    // The last DA value word (12 bits) written to a channel, -1 if none.
+    virtual int32_t daValue(uint32_t channel) const = 0;
+    // Driver files of this card that are open now.
+    virtual int32_t openFiles() const = 0;
+};
+
+// Puts virtual cards in place, one per physical ID, at logical numbers 0, 1, ...
+// and makes the virtual backend the process's card backend. Replaces any
+// cards installed before. An empty list installs the backend with no card.
+void install(const std::vector<uint8_t> &physicalIds);
+// Removes the cards and goes back to the backend selection by environment.
+void uninstall();
+
+// The card at a logical number; the number must be below cardCount().
+Card &card(int32_t logicalNumber);
+int32_t cardCount();
+
+// The virtual backend's ops table.
+const platform::CardBackend &backend();
+
+// Parses a KVD4093_VIRTUAL_CARDS value: comma-separated IDs 0 to 255, blanks
+// allowed around them. Returns false and says why in *error when malformed.
+bool parseCardList(const char *text, std::vector<uint8_t> *ids, std::string *error);
+
+// The virtual backend when KVD4093_VIRTUAL_CARDS lists cards (installing
+// them on first use), else nullptr. A malformed value lists none and says
+// why once on standard error.
+const platform::CardBackend *backendFromEnvironment();
+
+} // namespace kvd::vcard
