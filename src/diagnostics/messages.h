@@ -5,6 +5,13 @@
 
 namespace kvd::text {
 
+// The application name: the library's module name without its extension. It
+// names the settings key and captions the framework-style message boxes.
+inline constexpr char kApplicationName[] = "KVD4093";
+
+// The file the error log is written to at unload, in the current directory.
+inline constexpr char kErrorLogFileName[] = "KVD4093Err.log";
+
 // "设备句柄hDevice无效"
 inline constexpr char kDeviceHandleInvalid[] = "\xc9\xe8\xb1\xb8\xbe\xe4\xb1\xfahDevice\xce\xde\xd0\xa7";
 

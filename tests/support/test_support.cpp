@@ -1,0 +1,117 @@
+#include "support/test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <sstream>
+
+#include "device/device_object.h"
+#include "device/transport.h"
+#include "host/library_app.h"
+#include "platform/platform.h"
+
+namespace kvd::testing {
+
+TempDir::TempDir() {
+    const char *base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/kvd4093-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr)
+        throw std::runtime_error("cannot make a temporary directory");
+    path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string readWholeFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct CapturedMessages::State {
+    mutable std::mutex mutex;
+    std::vector<Message> messages;
+};
+
+CapturedMessages::CapturedMessages() : state_(new State) { platform::setMessageCapture(&capture, this); }
+
+CapturedMessages::~CapturedMessages() {
+    platform::setMessageCapture(nullptr, nullptr);
+    delete state_;
+}
+
+std::vector<Message> CapturedMessages::messages() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->messages;
+}
+
+void CapturedMessages::capture(void *self, const char *text, const char *caption, uint32_t style) {
+    State &state = *static_cast<CapturedMessages *>(self)->state_;
+    std::lock_guard lock(state.mutex);
+    state.messages.push_back({text, caption, style});
+}
+
+std::string hexBytes(const std::vector<uint8_t> &bytes, size_t count) {
+    std::string out;
+    char digits[4];
+    for (size_t i = 0; i < bytes.size() && i < count; ++i) {
+        std::snprintf(digits, sizeof digits, i ? " %02x" : "%02x", bytes[i]);
+        out += digits;
+    }
+    return out;
+}
+
+std::vector<vcard::Request> requestsOf(const vcard::Card &card, uint32_t code, int32_t pipe) {
+    std::vector<vcard::Request> matching;
+    for (const vcard::Request &request : card.requests())
+        if (request.code == code && (pipe < 0 || request.pipe == pipe))
+            matching.push_back(request);
+    return matching;
+}
+
+size_t errorLogStrings() { return theApp().errorLog().size(); }
+
+std::ostream &operator<<(std::ostream &out, const LogEntry &entry) {
+    return out << "{" << entry.name << ", " << entry.message << ", " << entry.code << "}";
+}
+
+std::vector<LogEntry> entriesSince(size_t since) {
+    const std::vector<std::string> strings = theApp().errorLog().strings();
+    std::vector<LogEntry> entries;
+    for (size_t i = since; i + 3 < strings.size(); i += 4)
+        entries.push_back({strings[i + 1], strings[i + 2], strings[i + 3]});
+    return entries;
+}
+
+void VirtualCardTest::TearDown() {
+    for (int32_t n = 0; n < vcard::cardCount(); ++n) {
+        vcard::card(n).failClose(false);
+        vcard::card(n).releaseReads();
+    }
+    for (KVD4093_HANDLE handle : opened_) {
+        if (device::DeviceObject *device = device::liveDevice(handle)) {
+            device::closeDriver(device->hDriverFile);
+            device::destroyDeviceObject(device);
+        }
+    }
+    vcard::uninstall();
+}
+
+KVD4093_HANDLE VirtualCardTest::openRecord(int32_t logicalNumber) {
+    uint32_t status = 0;
+    device::DriverFile driver;
+    if (!device::openDriver(logicalNumber, &status, &driver))
+        return KVD4093_INVALID_HANDLE;
+    KVD4093_HANDLE handle = device::createDeviceObject(driver);
+    opened_.push_back(handle);
+    return handle;
+}
+
+} // namespace kvd::testing
