@@ -28,14 +28,17 @@ public:
 
     // Writes "<message>[<name>]" for the newest string equal to functionName
     // (its entry's message), or "No error message[<name>]" when none matches.
-    // A null name or buffer writes nothing. Returns nothing: the caller reads
-    // the last-error code before calling.
+    // Every string is compared whole and case-sensitively; a match on the
+    // last string, which has no string after it, counts as no match.
+    // A null name or buffer writes nothing; name and answer may share a
+    // buffer. Returns nothing: the caller reads the last-error code before
+    // calling.
     void lookup(const char *functionName, char *answer) const;
 
     // Writes every entry to the log file at path, one line each, replacing
     // the file (a read-only or hidden older file is made writable first).
-    // Returns false when the file could not be created or written; the
-    // caller goes on regardless.
+    // Returns false when the file could not be created, written or closed;
+    // the caller goes on regardless.
     bool writeFile(const char *path) const;
 
     // A copy of the strings, four per entry, oldest first.
