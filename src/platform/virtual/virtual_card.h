@@ -118,7 +118,8 @@ void install(const std::vector<uint8_t> &physicalIds);
 // (whose cards, if it lists any, are put in place afresh).
 void uninstall();
 
-// The card at a logical number; the number must be below cardCount().
+// The card at a logical number; the number must be below cardCount()
+// (std::out_of_range otherwise).
 Card &card(int32_t logicalNumber);
 int32_t cardCount();
 
