@@ -16,12 +16,22 @@
 
 namespace kvd::vcard {
 
-// One driver request as a card received it.
+// The variable that lists a process's virtual cards.
+constexpr char kEnvironmentVariable[] = "KVD4093_VIRTUAL_CARDS";
+
+// The version the virtual cards report in status bytes 18 to 20
+// (0x01, 0x00, 0x01, least significant first).
+constexpr uint32_t kVersion = 0x010001;
+
+// One driver request as a card received it. Requests are listed in the order
+// they reached the card; one still inside the card (a held or waiting AD
+// read) shows returned 0 and result 0 until it completes.
 struct Request {
     uint32_t code = 0;              // driver request code
     int32_t pipe = -1;              // pipe number for bulk requests, else -1
     std::vector<uint8_t> sent;      // bytes sent: bulk-write data, interface bytes
-    uint32_t asked = 0;             // bytes asked for (the data length)
+    uint32_t asked = 0;             // bytes asked for: the data (output) length of a
+                                    // bulk request, the input length of the others
     uint32_t returned = 0;          // bytes reported back
     int32_t result = 0;             // the truth value the request returned
 };
@@ -47,18 +57,24 @@ public:
     virtual void clearRequests() = 0;
 
     // Makes the nth matching request from now fail (n counted from 1), or
-    // every matching request when n is 0. A failed request changes no state.
+    // every matching request when n is 0. A failed request changes no state,
+    // writes nothing into the caller's buffers and reports 0 bytes.
     virtual void failRequest(RequestMatch match, uint32_t nth) = 0;
     // Makes every matching request return `result` instead of 1 (for
-    // example a nonzero value other than 1); 1 restores the default.
+    // example a nonzero value other than 1); 1 restores the default. The
+    // latest rule set for a match replaces an earlier one for the same match.
     virtual void setRequestResult(RequestMatch match, int32_t result) = 0;
     // Caps the bytes reported for matching requests at maxBytes (the request
-    // still succeeds).
+    // still succeeds). A read delivers only the bytes it reports; a write
+    // still hands its whole packet to the card.
     virtual void shortenReturns(RequestMatch match, uint32_t maxBytes) = 0;
     // Removes every failure, result and shortening rule.
     virtual void clearRules() = 0;
 
     // While held, AD data reads (pipe 2) block inside the card until released.
+    // Only releaseReads() lets a held read go on: a stop packet does not. A
+    // released read then goes on as any read: it delivers samples while an
+    // acquisition runs, else waits for a start.
     virtual void holdReads() = 0;
     virtual void releaseReads() = 0;
     // Waits until at least one read is blocked in the card; false on timeout.
@@ -67,14 +83,18 @@ public:
     // While an acquisition runs, pipe 2 delivers scans of the channels
     // FirstChannel to LastChannel of the configuration packet; the sample of
     // channel c in scan k (counted from the start packet) is
-    // (c << 12) | (k & 0x0FFF).
+    // (c << 12) | (k & 0x0FFF), sent least significant byte first. When
+    // LastChannel is below FirstChannel each scan holds FirstChannel alone.
+    // A read returns every byte it asks for at once; an odd count ends with
+    // the low byte of a sample, and the next read goes on with the sample after it.
 
     // Overrides one byte of the status packet (pipe 3). Bytes 0 and 1 show
     // the DO lines looped back until they are overridden.
     virtual void setStatusByte(uint32_t index, uint8_t value) = 0;
     // Makes closing this card's driver files fail (or succeed again).
     virtual void failClose(bool fail) = 0;
-    // How long a read on pipe 2 waits for an acquisition to start before it fails.
+    // How long a read on pipe 2 waits for an acquisition to start before it
+    // fails (200 ms unless set).
     virtual void setStartWait(uint32_t milliseconds) = 0;
 
     // The card's state as the command packets left it.
@@ -90,15 +110,21 @@ public:
 // Puts virtual cards in place, one per physical ID, at logical numbers 0, 1, ...
 // and makes the virtual backend the process's card backend. Replaces any
 // cards installed before. An empty list installs the backend with no card.
+// Driver files still open on replaced cards stay safe to use: their requests
+// fail (the card is gone) and closing them frees them. A read blocked in a
+// replaced card fails at once.
 void install(const std::vector<uint8_t> &physicalIds);
-// Removes the cards and goes back to the backend selection by environment.
+// Removes the cards and goes back to the backend selection by environment
+// (whose cards, if it lists any, are put in place afresh).
 void uninstall();
 
-// The card at a logical number; the number must be below cardCount().
+// The card at a logical number; the number must be below cardCount()
+// (std::out_of_range otherwise).
 Card &card(int32_t logicalNumber);
 int32_t cardCount();
 
-// The virtual backend's ops table.
+// The virtual backend's ops table. Opening a logical number that has no card
+// fails with status 2 (no such member).
 const platform::CardBackend &backend();
 
 // Parses a KVD4093_VIRTUAL_CARDS value: comma-separated IDs 0 to 255, blanks

@@ -1,0 +1,112 @@
+#include "platform/virtual/firmware.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/virtual/virtual_card.h"
+
+namespace kvd::vcard {
+namespace {
+
+// The DA word's fields (24 bits in packet bytes 1 to 3).
+constexpr uint32_t kDaSetupFlag = 1u << 19;
+constexpr uint32_t kDaControlBits = 0xFu << 20; // set only in the open packet
+
+} // namespace
+
+Firmware::Firmware(uint8_t physicalId) : physicalId_(physicalId) { daValues_.fill(-1); }
+
+Firmware::Packet Firmware::packetFrom(const uint8_t *data, uint32_t size) {
+    Packet packet{};
+    std::memcpy(packet.data(), data, std::min<uint32_t>(size, protocol::kPacketSize));
+    return packet;
+}
+
+void Firmware::takeAdCommand(const uint8_t *data, uint32_t size) {
+    if (size == 0)
+        return;
+    const Packet packet = packetFrom(data, size);
+    switch (packet[0]) {
+    case protocol::kCmdAdRange: rangeWord_ = static_cast<uint16_t>(packet[1] | packet[2] << 8); break;
+    case protocol::kCmdAdConfig: std::copy_n(&packet[1], config_.size(), config_.begin()); break;
+    case protocol::kCmdAdRun: startOrStop(packet[1] != 0); break;
+    default: break;
+    }
+}
+
+void Firmware::takeCommand(const uint8_t *data, uint32_t size) {
+    if (size == 0)
+        return;
+    const Packet packet = packetFrom(data, size);
+    switch (packet[0]) {
+    case protocol::kCmdDaWord: takeDaWord(packet); break;
+    case protocol::kCmdSetDo: doLines_ = static_cast<uint16_t>(packet[1] | packet[2] << 8); break;
+    case protocol::kCmdTrigLevel: triggerLevel_ = packet[1]; break;
+    default: break;
+    }
+}
+
+// A value word sets the channel's 12-bit value; a setup word only selects the
+// converter's setup, which nothing observes; the open packet carries control
+// bits no DA word has and leaves the DA values alone.
+void Firmware::takeDaWord(const Packet &packet) {
+    const uint32_t word = packet[1] | packet[2] << 8 | packet[3] << 16;
+    if ((word & kDaControlBits) != 0 || (word & kDaSetupFlag) != 0)
+        return;
+    const uint32_t channel = (word >> 16) & 7;
+    daValues_[channel] = static_cast<int32_t>((word >> 4) & 0x0FFF);
+}
+
+// Every start begins a new sample stream: scan 0, first channel.
+void Firmware::startOrStop(bool start) {
+    running_ = start;
+    if (start)
+        samplesSinceStart_ = 0;
+}
+
+int32_t Firmware::daValue(uint32_t channel) const { return channel < kDaChannels ? daValues_[channel] : -1; }
+
+void Firmware::overrideStatusByte(uint32_t index, uint8_t value) {
+    if (index < statusOverrides_.size())
+        statusOverrides_[index] = value;
+}
+
+uint8_t Firmware::statusByte(uint32_t index) const {
+    if (statusOverrides_[index])
+        return *statusOverrides_[index];
+    switch (index) {
+    case protocol::kStatusDiLow: return static_cast<uint8_t>(doLines_);
+    case protocol::kStatusDiHigh: return static_cast<uint8_t>(doLines_ >> 8);
+    case protocol::kStatusPhysicalId: return physicalId_;
+    case protocol::kStatusVersion: return static_cast<uint8_t>(kVersion);
+    case protocol::kStatusVersion + 1: return static_cast<uint8_t>(kVersion >> 8);
+    case protocol::kStatusVersion + 2: return static_cast<uint8_t>(kVersion >> 16);
+    default: return 0;
+    }
+}
+
+void Firmware::readStatus(uint8_t *out, uint32_t size) const {
+    const uint32_t count = std::min<uint32_t>(size, protocol::kPacketSize);
+    for (uint32_t i = 0; i < count; ++i)
+        out[i] = statusByte(i);
+}
+
+uint16_t Firmware::sample(uint64_t index) const {
+    const uint32_t first = firstChannel();
+    const uint32_t last = lastChannel();
+    const uint32_t channelsPerScan = last >= first ? last - first + 1 : 1;
+    const uint64_t scan = index / channelsPerScan;
+    const uint32_t channel = first + static_cast<uint32_t>(index % channelsPerScan);
+    return static_cast<uint16_t>(channel << 12 | (scan & 0x0FFF));
+}
+
+void Firmware::readSamples(uint8_t *out, uint32_t size) {
+    for (uint32_t byte = 0; byte < size; byte += 2) {
+        const uint16_t value = sample(samplesSinceStart_++);
+        out[byte] = static_cast<uint8_t>(value);
+        if (byte + 1 < size)
+            out[byte + 1] = static_cast<uint8_t>(value >> 8);
+    }
+}
+
+} // namespace kvd::vcard

@@ -1,0 +1,208 @@
+#include <algorithm>
+
+#include "platform/driver_protocol.h"
+#include "platform/virtual/virtual_card_impl.h"
+
+namespace kvd::vcard {
+namespace {
+
+// The identity requests answer a 32-bit number in the input buffer.
+uint32_t answerNumber(void *input, int32_t number, uint32_t maxBytes) {
+    const uint32_t count = std::min<uint32_t>(4, maxBytes);
+    auto *bytes = static_cast<uint8_t *>(input);
+    for (uint32_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<uint8_t>(static_cast<uint32_t>(number) >> (8 * i));
+    return count;
+}
+
+} // namespace
+
+VirtualCard::VirtualCard(int32_t logicalNumber, uint8_t physicalId)
+    : logicalNumber_(logicalNumber), physicalId_(physicalId), firmware_(physicalId) {}
+
+// The request is listed on arrival so that the list keeps the order in which
+// requests reached the card, and completed in place when it returns.
+int32_t VirtualCard::request(const DriverRequest &request, int32_t deviceCount) {
+    Lock lock(mutex_);
+    const uint64_t listing = requestsCleared_;
+    const size_t entry = requests_.size();
+    requests_.push_back(describe(request));
+    const Verdict verdict = rules_.judge(request.code, requests_.back().pipe);
+
+    std::optional<uint32_t> moved;
+    if (!verdict.fail && !detached_ && wellFormed(request))
+        moved = perform(lock, request, verdict.maxBytes, deviceCount);
+    const uint32_t returned = moved.value_or(0);
+    const int32_t result = moved ? verdict.result : 0;
+
+    if (request.bytesReturned != nullptr)
+        *request.bytesReturned = returned;
+    if (listing == requestsCleared_) {
+        requests_[entry].returned = returned;
+        requests_[entry].result = result;
+    }
+    return result;
+}
+
+std::optional<uint32_t> VirtualCard::perform(Lock &lock, const DriverRequest &request, uint32_t maxBytes,
+                                             int32_t deviceCount) {
+    const int32_t pipe = pipeOf(request);
+    auto *output = static_cast<uint8_t *>(request.output);
+    const uint32_t size = std::min(request.outputSize, maxBytes);
+    switch (request.code) {
+    case protocol::kGetDeviceCount: return answerNumber(request.input, deviceCount, maxBytes);
+    case protocol::kGetCurrentId: return answerNumber(request.input, logicalNumber_, maxBytes);
+    case protocol::kBulkWrite:
+        takePacket(pipe, output, request.outputSize);
+        return size;
+    case protocol::kBulkRead:
+        if (pipe == static_cast<int32_t>(protocol::kPipeStatus)) {
+            const uint32_t statusSize = std::min(size, protocol::kPacketSize);
+            firmware_.readStatus(output, statusSize);
+            return statusSize;
+        }
+        return readSamples(lock, output, size);
+    default: return 0u; // interface selection, reset, low files: nothing to move
+    }
+}
+
+void VirtualCard::takePacket(int32_t pipe, const uint8_t *data, uint32_t size) {
+    if (pipe == static_cast<int32_t>(protocol::kPipeAdCommand))
+        firmware_.takeAdCommand(data, size);
+    else
+        firmware_.takeCommand(data, size);
+    changed_.notify_all(); // a start may be awaited
+}
+
+std::optional<uint32_t> VirtualCard::readSamples(Lock &lock, uint8_t *out, uint32_t size) {
+    waitWhileHeld(lock);
+    if (!waitForStart(lock))
+        return std::nullopt;
+    firmware_.readSamples(out, size);
+    return size;
+}
+
+// A read held now waits for the next release, whatever holds follow it.
+void VirtualCard::waitWhileHeld(Lock &lock) {
+    if (!holding_)
+        return;
+    const uint64_t release = releases_;
+    ++heldReads_;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return releases_ != release || detached_; });
+    --heldReads_;
+}
+
+bool VirtualCard::waitForStart(Lock &lock) {
+    changed_.wait_for(lock, startWait_, [&] { return firmware_.running() || detached_; });
+    return firmware_.running() && !detached_;
+}
+
+void VirtualCard::fileOpened() {
+    Lock lock(mutex_);
+    ++openFiles_;
+}
+
+bool VirtualCard::closeFile() {
+    Lock lock(mutex_);
+    if (failClose_)
+        return false;
+    --openFiles_;
+    return true;
+}
+
+void VirtualCard::detach() {
+    Lock lock(mutex_);
+    detached_ = true;
+    changed_.notify_all();
+}
+
+std::vector<Request> VirtualCard::requests() const {
+    Lock lock(mutex_);
+    return requests_;
+}
+
+void VirtualCard::clearRequests() {
+    Lock lock(mutex_);
+    requests_.clear();
+    ++requestsCleared_;
+}
+
+void VirtualCard::failRequest(RequestMatch match, uint32_t nth) {
+    Lock lock(mutex_);
+    rules_.failRequest(match, nth);
+}
+
+void VirtualCard::setRequestResult(RequestMatch match, int32_t result) {
+    Lock lock(mutex_);
+    rules_.setResult(match, result);
+}
+
+void VirtualCard::shortenReturns(RequestMatch match, uint32_t maxBytes) {
+    Lock lock(mutex_);
+    rules_.shortenReturns(match, maxBytes);
+}
+
+void VirtualCard::clearRules() {
+    Lock lock(mutex_);
+    rules_.clear();
+}
+
+void VirtualCard::holdReads() {
+    Lock lock(mutex_);
+    holding_ = true;
+}
+
+void VirtualCard::releaseReads() {
+    Lock lock(mutex_);
+    holding_ = false;
+    ++releases_;
+    changed_.notify_all();
+}
+
+bool VirtualCard::waitForHeldRead(uint32_t timeoutMs) {
+    Lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return heldReads_ > 0; });
+}
+
+void VirtualCard::setStatusByte(uint32_t index, uint8_t value) {
+    Lock lock(mutex_);
+    firmware_.overrideStatusByte(index, value);
+}
+
+void VirtualCard::failClose(bool fail) {
+    Lock lock(mutex_);
+    failClose_ = fail;
+}
+
+void VirtualCard::setStartWait(uint32_t milliseconds) {
+    Lock lock(mutex_);
+    startWait_ = std::chrono::milliseconds(milliseconds);
+}
+
+bool VirtualCard::running() const {
+    Lock lock(mutex_);
+    return firmware_.running();
+}
+
+uint16_t VirtualCard::doLines() const {
+    Lock lock(mutex_);
+    return firmware_.doLines();
+}
+
+uint8_t VirtualCard::triggerLevel() const {
+    Lock lock(mutex_);
+    return firmware_.triggerLevel();
+}
+
+int32_t VirtualCard::daValue(uint32_t channel) const {
+    Lock lock(mutex_);
+    return firmware_.daValue(channel);
+}
+
+int32_t VirtualCard::openFiles() const {
+    Lock lock(mutex_);
+    return openFiles_;
+}
+
+} // namespace kvd::vcard

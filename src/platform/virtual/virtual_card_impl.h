@@ -1,0 +1,78 @@
+// One virtual card: the driver's side of the requests (buffers, recording,
+// rules, held and waiting reads) around the card's firmware.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+
+#include "platform/virtual/driver_request.h"
+#include "platform/virtual/firmware.h"
+#include "platform/virtual/request_rules.h"
+#include "platform/virtual/virtual_card.h"
+
+namespace kvd::vcard {
+
+class VirtualCard final : public Card {
+public:
+    VirtualCard(int32_t logicalNumber, uint8_t physicalId);
+
+    // Answers one driver request as the card's driver would and returns the
+    // request's truth value; deviceCount is the number of cards installed now.
+    int32_t request(const DriverRequest &request, int32_t deviceCount);
+    void fileOpened();
+    // Closes one driver file; false (and the file stays open) under failClose.
+    bool closeFile();
+    // The card is gone: from now on its requests fail and blocked reads return.
+    void detach();
+
+    int32_t logicalNumber() const override { return logicalNumber_; }
+    uint8_t physicalId() const override { return physicalId_; }
+    std::vector<Request> requests() const override;
+    void clearRequests() override;
+    void failRequest(RequestMatch match, uint32_t nth) override;
+    void setRequestResult(RequestMatch match, int32_t result) override;
+    void shortenReturns(RequestMatch match, uint32_t maxBytes) override;
+    void clearRules() override;
+    void holdReads() override;
+    void releaseReads() override;
+    bool waitForHeldRead(uint32_t timeoutMs) override;
+    void setStatusByte(uint32_t index, uint8_t value) override;
+    void failClose(bool fail) override;
+    void setStartWait(uint32_t milliseconds) override;
+    bool running() const override;
+    uint16_t doLines() const override;
+    uint8_t triggerLevel() const override;
+    int32_t daValue(uint32_t channel) const override;
+    int32_t openFiles() const override;
+
+private:
+    using Lock = std::unique_lock<std::mutex>;
+
+    // Does what a well-formed request asks; the bytes it moved, or nothing when it fails.
+    std::optional<uint32_t> perform(Lock &lock, const DriverRequest &request, uint32_t maxBytes, int32_t deviceCount);
+    void takePacket(int32_t pipe, const uint8_t *data, uint32_t size);
+    std::optional<uint32_t> readSamples(Lock &lock, uint8_t *out, uint32_t size);
+    void waitWhileHeld(Lock &lock);
+    bool waitForStart(Lock &lock);
+
+    const int32_t logicalNumber_;
+    const uint8_t physicalId_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_; // holds released, runs started, the card gone, reads held
+    Firmware firmware_;
+    RequestRules rules_;
+    std::vector<Request> requests_;
+    uint64_t requestsCleared_ = 0; // tells a late completion that its entry is gone
+    bool holding_ = false;
+    uint64_t releases_ = 0;
+    int32_t heldReads_ = 0;
+    std::chrono::milliseconds startWait_{200};
+    bool failClose_ = false;
+    int32_t openFiles_ = 0;
+    bool detached_ = false;
+};
+
+} // namespace kvd::vcard
