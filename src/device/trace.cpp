@@ -47,7 +47,7 @@ const bool g_fromEnvironment = [] {
 } // namespace
 
 uint32_t format(const Line &line, char *out) {
-    constexpr uint32_t kMaxShown = 20;
+    constexpr uint32_t kMaxShown = 32; // what the line buffer holds; callers pick fewer
     const char *name = protocol::requestName(line.code);
     int length = name ? std::snprintf(out, 100, "card=%d %s", line.card, name)
                       : std::snprintf(out, 100, "card=%d 0x%08x", line.card, line.code);

@@ -22,7 +22,7 @@ struct Line {
     uint32_t returned;      // bytes returned
     int32_t result;         // the request's truth value
     const uint8_t *data;    // bytes to show, or nullptr
-    uint32_t dataSize;      // how many of them (at most 20 are shown)
+    uint32_t dataSize;      // how many of them (at most 32)
 };
 
 // Formats one line, newline included, into out (at least 160 bytes); returns its length.

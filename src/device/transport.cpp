@@ -16,7 +16,7 @@ void traceRequest(const DeviceObject &device, uint32_t code, const void *input, 
         line.pipe = protocol::readLe32(static_cast<const uint8_t *>(input));
     if (code == protocol::kBulkWrite) {
         line.data = static_cast<const uint8_t *>(output);
-        line.dataSize = outputSize;
+        line.dataSize = outputSize < 20 ? outputSize : 20;
     } else if (code == protocol::kSetInterface) {
         line.asked = inputSize;
         line.data = static_cast<const uint8_t *>(input);

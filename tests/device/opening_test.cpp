@@ -123,8 +123,9 @@ TEST_F(OpeningTest, IdsOfSixteenAndAboveStopAtTheFirstCard) {
         EXPECT_EQ(KVD4093_CreateDeviceEx(c.wanted), KVD4093_INVALID_HANDLE) << c.wanted;
         EXPECT_EQ(entriesSince(before), std::vector<LogEntry>{missingId(c.wanted)}) << c.wanted;
         EXPECT_EQ(vcard::card(0).openFiles(), 0);
-        if (c.cards.size() > 1)
+        if (c.cards.size() > 1) {
             EXPECT_TRUE(vcard::card(1).requests().empty()) << "no further number is tried";
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "device/device_object.h"
+#include "device/transport.h"
 #include "diagnostics/messages.h"
 #include "platform/driver_protocol.h"
 #include "support/test_support.h"
