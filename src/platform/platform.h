@@ -9,6 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+#include "KVD4093.h"
 
 namespace kvd::platform {
 
@@ -87,6 +90,59 @@ bool closeFile(File *file);
 
 // The value of an environment variable, or nullptr when unset.
 const char *environmentVariable(const char *name);
+
+// ---- the per-user profile (settings) -------------------------------------------
+// On Windows the registry under HKEY_CURRENT_USER\Software\<key>\<application>;
+// on POSIX one REGEDIT4-format file per user. A section is a path of
+// sub-keys below the root joined by '\'; "" is the root itself. Names and
+// texts are GBK bytes, stored unchanged.
+
+// Selects the root for every later profile call (the start-up hook does this once).
+void setProfileRoot(const char *key, const char *application);
+// Stores a 32-bit value (DWORD), creating the section's keys; false on failure.
+bool writeProfileInt(const char *section, const char *name, int32_t value);
+// The stored value, or defaultValue when the value or its section is missing.
+int32_t profileInt(const char *section, const char *name, int32_t defaultValue);
+// Stores a string value; false on failure.
+bool writeProfileString(const char *section, const char *name, const char *value);
+// The stored text, or defaultValue when the value or its section is missing.
+std::string profileString(const char *section, const char *name, const char *defaultValue);
+// Deletes a section: its key with all its values and sub-keys. false on failure.
+bool deleteProfileSection(const char *section);
+
+// ---- disks -----------------------------------------------------------------------
+
+// The total free bytes of the disk that holds directory; -1 on failure.
+int64_t diskFreeBytes(const char *directory);
+
+// ---- threads, events and handles ----------------------------------------------------
+
+struct Handle; // an OS thread or event handle (on POSIX: an object of the library)
+
+// Creates a thread that does not run until resumed; nullptr on failure.
+Handle *createSuspendedThread(KVD4093_THREAD_ROUTINE routine, void *parameter);
+// The thread's exit code (259 while it runs); false for a handle that is not a thread.
+bool threadExitCode(Handle *thread, uint32_t *exitCode);
+// Ends a thread at once; false on failure. The handle stays open.
+bool terminateThread(Handle *thread, uint32_t exitCode);
+// Creates an unnamed auto-reset event, not signalled; nullptr on failure.
+Handle *createAutoResetEvent();
+// Closes a thread or event handle; false for anything else.
+bool closeHandle(Handle *handle);
+
+// ---- programs, counters, console -----------------------------------------------------
+
+// Starts a program or opens a document by its path, as WinExec does; returns
+// WinExec's result (above 31 on success, 2 file not found, 3 path not found).
+uint32_t startProgram(const char *commandLine, uint32_t showState);
+// The high-resolution counter: ticks per second and the current count.
+int64_t performanceFrequency();
+int64_t performanceCounter();
+// Console keys, without echo: nonzero when a key is waiting; the next key's code.
+int32_t keyPending();
+int32_t readKey();
+// The window in the foreground (owner of a box); nullptr where there are no windows.
+void *foregroundWindow();
 
 // ---- messages to the person at the screen -----------------------------------
 
