@@ -6,7 +6,9 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <random>
 #include <sstream>
+#include <stdexcept>
 
 #include "device/device_object.h"
 #include "device/transport.h"
@@ -16,13 +18,16 @@
 namespace kvd::testing {
 
 TempDir::TempDir() {
-    const char *base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/kvd4093-test-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr)
-        throw std::runtime_error("cannot make a temporary directory");
-    path_ = buffer.data();
+    namespace fs = std::filesystem;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() / ("kvd4093-test-" + std::to_string(random()));
+        if (fs::create_directory(candidate)) { // false when it exists already
+            path_ = candidate.string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary directory");
 }
 
 TempDir::~TempDir() {

@@ -13,7 +13,8 @@
 
 namespace kvd::testing {
 
-// A fresh directory below $TMPDIR (or /tmp), removed with its content at the end.
+// A fresh directory below the system's temporary directory ($TMPDIR or /tmp;
+// on Windows %TEMP%), removed with its content at the end.
 class TempDir {
 public:
     TempDir();
