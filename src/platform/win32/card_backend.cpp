@@ -1,0 +1,129 @@
+// The Windows card backend: the card's kernel-mode driver, found through the
+// setup enumeration of its device-interface class, opened as a file and
+// driven with DeviceIoControl. Every open enumerates afresh; nothing of an
+// enumeration outlives the call.
+#include <windows.h>
+#include <setupapi.h>
+
+#include <memory>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace kvd::platform {
+namespace {
+
+// {6B1D4093-2F7A-4C55-9E13-A0C4D7E25B18}
+constexpr GUID kCardInterfaceClass{0x6B1D4093, 0x2F7A, 0x4C55, {0x9E, 0x13, 0xA0, 0xC4, 0xD7, 0xE2, 0x5B, 0x18}};
+
+constexpr DWORD kPresentInterfaces = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
+static_assert(kPresentInterfaces == 0x12);
+constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
+static_assert(kReadWrite == 0xC0000000);
+constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+static_assert(kShareReadWrite == 3);
+// The driver file is opened for overlapped I/O, yet every request is made
+// without an OVERLAPPED record: the OS then waits for each one to complete.
+constexpr DWORD kNormalOverlapped = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED;
+static_assert(kNormalOverlapped == 0x40000080);
+
+// The enumeration's status codes.
+constexpr DWORD kInvalidParameter = ERROR_INVALID_PARAMETER;
+constexpr DWORD kBufferTooSmall = ERROR_INSUFFICIENT_BUFFER;
+constexpr DWORD kNotEnoughMemory = ERROR_NOT_ENOUGH_MEMORY;
+static_assert(kInvalidParameter == 87 && kBufferTooSmall == 122 && kNotEnoughMemory == 8);
+
+// The setup API checks the size fields of its records against the sizes of
+// this build: 28 and 5 on 32-bit Windows, 32 and 8 on 64-bit Windows.
+#ifdef _WIN64
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32);
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 8);
+#else
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28);
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5);
+#endif
+
+BackendFile *fromWindows(HANDLE file) { return reinterpret_cast<BackendFile *>(file); }
+HANDLE toWindows(BackendFile *file) { return reinterpret_cast<HANDLE>(file); }
+
+// The device path of member n of the set, or nullptr with *status set.
+std::unique_ptr<BYTE[]> interfaceDetail(HDEVINFO set, const GUID &classId, DWORD n, uint32_t *status) {
+    *status = kInvalidParameter;
+    SP_DEVICE_INTERFACE_DATA interface{};
+    interface.cbSize = sizeof interface;
+    if (!SetupDiEnumDeviceInterfaces(set, nullptr, &classId, n, &interface)) {
+        *status = GetLastError();
+        return nullptr;
+    }
+    // First ask how large the detail is; only "buffer too small" lets the open go on.
+    DWORD size = 0;
+    SetupDiGetDeviceInterfaceDetailA(set, &interface, nullptr, 0, &size, nullptr);
+    *status = GetLastError();
+    if (*status != kBufferTooSmall)
+        return nullptr;
+    if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) // no room even for the size field: not a detail
+        return nullptr;
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
+    if (!buffer) {
+        *status = kNotEnoughMemory;
+        return nullptr;
+    }
+    auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer.get());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (!SetupDiGetDeviceInterfaceDetailA(set, &interface, detail, size, nullptr, nullptr)) {
+        *status = GetLastError();
+        return nullptr;
+    }
+    *status = 0;
+    return buffer;
+}
+
+HANDLE openDevicePath(const char *path, uint32_t *status) {
+    const HANDLE file = CreateFileA(path, kReadWrite, kShareReadWrite, nullptr, OPEN_EXISTING, kNormalOverlapped, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        *status = GetLastError();
+    return file;
+}
+
+BackendFile *openCard(int32_t logicalNumber, uint32_t *status) {
+    uint32_t unused = 0;
+    status = status ? status : &unused;
+    *status = kInvalidParameter;
+    GUID classId = kCardInterfaceClass; // the set's private copy
+    const HDEVINFO set = SetupDiGetClassDevsA(&classId, nullptr, nullptr, kPresentInterfaces);
+    if (set == INVALID_HANDLE_VALUE) {
+        *status = GetLastError();
+        return nullptr;
+    }
+    *status = 0;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    // The logical number is the member index; a negative one finds no member.
+    if (const auto detail = interfaceDetail(set, classId, static_cast<DWORD>(logicalNumber), status)) {
+        const auto *path = reinterpret_cast<const SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(detail.get())->DevicePath;
+        file = openDevicePath(path, status);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return file == INVALID_HANDLE_VALUE ? nullptr : fromWindows(file);
+}
+
+int32_t requestCard(BackendFile *file, uint32_t code, void *input, uint32_t inputSize, void *output,
+                    uint32_t outputSize, uint32_t *bytesReturned) {
+    if ((input == nullptr && inputSize != 0) || (output == nullptr && outputSize != 0) || bytesReturned == nullptr)
+        return 0;
+    // Synchronous: no OVERLAPPED record, so the call returns when the driver
+    // has completed the request, with the byte count in `returned`.
+    DWORD returned = 0;
+    const BOOL result = DeviceIoControl(toWindows(file), code, input, inputSize, output, outputSize, &returned, nullptr);
+    *bytesReturned = returned;
+    return result;
+}
+
+bool closeCard(BackendFile *file) { return CloseHandle(toWindows(file)) != 0; }
+
+const CardBackend kWindowsBackend{"windows", &openCard, &requestCard, &closeCard};
+
+} // namespace
+
+const CardBackend &osCardBackend() { return kWindowsBackend; }
+
+} // namespace kvd::platform

@@ -1,0 +1,130 @@
+// The per-user profile in the registry: HKEY_CURRENT_USER\Software\<key>\<application>,
+// one sub-key per section. Values are DWORDs and ANSI strings, read and
+// written through the A functions, so names and texts pass as GBK bytes.
+#include <windows.h>
+
+#include <mutex>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace kvd::platform {
+namespace {
+
+// The root below HKEY_CURRENT_USER. Until the start-up hook selects one, the
+// library's own key.
+struct Root {
+    std::mutex mutex;
+    std::string path = "Software\\Olm\\KVD4093";
+};
+
+Root &root() {
+    static auto *instance = new Root; // never destroyed: exports may run late in a process
+    return *instance;
+}
+
+std::string sectionPath(const char *section) {
+    Root &state = root();
+    std::lock_guard lock(state.mutex);
+    std::string path = state.path;
+    if (section != nullptr && *section != '\0')
+        path.append("\\").append(section);
+    return path;
+}
+
+// An open registry key, closed when it goes out of scope.
+class Key {
+public:
+    // Opens the section's key for reading; invalid when it does not exist.
+    static Key open(const char *section) {
+        Key key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, sectionPath(section).c_str(), 0, KEY_READ, &key.handle_) != ERROR_SUCCESS)
+            key.handle_ = nullptr;
+        return key;
+    }
+    // Opens the section's key for writing, making it and the keys above it as needed.
+    static Key create(const char *section) {
+        Key key;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, sectionPath(section).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_READ | KEY_WRITE, nullptr, &key.handle_, nullptr) != ERROR_SUCCESS)
+            key.handle_ = nullptr;
+        return key;
+    }
+    Key(Key &&other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+    Key(const Key &) = delete;
+    Key &operator=(const Key &) = delete;
+    ~Key() {
+        if (handle_ != nullptr)
+            RegCloseKey(handle_);
+    }
+    explicit operator bool() const { return handle_ != nullptr; }
+    HKEY get() const { return handle_; }
+
+private:
+    Key() = default;
+    HKEY handle_ = nullptr;
+};
+
+// A value's raw bytes if it exists with the given type.
+bool queryValue(const char *section, const char *name, DWORD wantedType, std::string *bytes) {
+    const Key key = Key::open(section);
+    if (!key)
+        return false;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != wantedType)
+        return false;
+    bytes->assign(size, '\0');
+    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE *>(bytes->data()), &size) !=
+            ERROR_SUCCESS ||
+        type != wantedType)
+        return false;
+    bytes->resize(size);
+    return true;
+}
+
+bool setValue(const char *section, const char *name, DWORD type, const void *data, DWORD size) {
+    const Key key = Key::create(section);
+    return key && RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE *>(data), size) == ERROR_SUCCESS;
+}
+
+} // namespace
+
+void setProfileRoot(const char *key, const char *application) {
+    Root &state = root();
+    std::lock_guard lock(state.mutex);
+    state.path = std::string("Software\\") + (key ? key : "") + "\\" + (application ? application : "");
+}
+
+bool writeProfileInt(const char *section, const char *name, int32_t value) {
+    const DWORD bits = static_cast<DWORD>(value); // the bit pattern, read back as the same signed number
+    return setValue(section, name, REG_DWORD, &bits, sizeof bits);
+}
+
+int32_t profileInt(const char *section, const char *name, int32_t defaultValue) {
+    std::string bytes;
+    if (!queryValue(section, name, REG_DWORD, &bytes) || bytes.size() != sizeof(DWORD))
+        return defaultValue;
+    DWORD bits = 0;
+    bytes.copy(reinterpret_cast<char *>(&bits), sizeof bits);
+    return static_cast<int32_t>(bits);
+}
+
+bool writeProfileString(const char *section, const char *name, const char *value) {
+    const std::string text = value ? value : "";
+    return setValue(section, name, REG_SZ, text.c_str(), DWORD(text.size() + 1));
+}
+
+std::string profileString(const char *section, const char *name, const char *defaultValue) {
+    std::string bytes;
+    if (!queryValue(section, name, REG_SZ, &bytes))
+        return defaultValue ? defaultValue : "";
+    // A stored string need not end with its zero; anything from the first zero on goes.
+    return bytes.substr(0, bytes.find('\0'));
+}
+
+bool deleteProfileSection(const char *section) {
+    return RegDeleteTreeA(HKEY_CURRENT_USER, sectionPath(section).c_str()) == ERROR_SUCCESS;
+}
+
+} // namespace kvd::platform
