@@ -22,9 +22,9 @@
 
 /* ---- export macro block ------------------------------------------------- */
 #if defined(_WIN32)
-#  if defined(KVD4093_BUILDING_LIBRARY)
-#    define KVD4093_API __declspec(dllexport)
-#  elif defined(KVD4093_STATIC)
+/* The DLL's export table (KVD4093.def) names every export; a dllexport here
+   would add an undecorated twin beside each decorated name. */
+#  if defined(KVD4093_BUILDING_LIBRARY) || defined(KVD4093_STATIC)
 #    define KVD4093_API
 #  else
 #    define KVD4093_API __declspec(dllimport)

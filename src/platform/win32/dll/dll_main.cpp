@@ -1,0 +1,17 @@
+// The DLL's entry: the OS calls it when a process loads the library, when a
+// thread of the process ends, and when the process unloads the library. It
+// hands each moment to the library's lifecycle and does nothing else. Built
+// into KVD4093.dll only; the static library the tests link has no entry.
+#include <windows.h>
+
+#include "host/lifecycle.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    switch (reason) {
+    case DLL_PROCESS_ATTACH: return kvd::host::processAttach() ? TRUE : FALSE;
+    case DLL_THREAD_DETACH: kvd::host::threadDetach(); break;
+    case DLL_PROCESS_DETACH: kvd::host::processDetach(); break;
+    default: break; // a thread starting needs nothing of ours
+    }
+    return TRUE;
+}
