@@ -61,7 +61,7 @@ void Firmware::takeDaWord(const Packet &packet) {
 void Firmware::startOrStop(bool start) {
     running_ = start;
     if (start)
-        samplesSinceStart_ = 0;
+        samples_.start(firstChannel(), lastChannel());
 }
 
 int32_t Firmware::daValue(uint32_t channel) const { return channel < kDaChannels ? daValues_[channel] : -1; }
@@ -91,22 +91,6 @@ void Firmware::readStatus(uint8_t *out, uint32_t size) const {
         out[i] = statusByte(i);
 }
 
-uint16_t Firmware::sample(uint64_t index) const {
-    const uint32_t first = firstChannel();
-    const uint32_t last = lastChannel();
-    const uint32_t channelsPerScan = last >= first ? last - first + 1 : 1;
-    const uint64_t scan = index / channelsPerScan;
-    const uint32_t channel = first + static_cast<uint32_t>(index % channelsPerScan);
-    return static_cast<uint16_t>(channel << 12 | (scan & 0x0FFF));
-}
-
-void Firmware::readSamples(uint8_t *out, uint32_t size) {
-    for (uint32_t byte = 0; byte < size; byte += 2) {
-        const uint16_t value = sample(samplesSinceStart_++);
-        out[byte] = static_cast<uint8_t>(value);
-        if (byte + 1 < size)
-            out[byte + 1] = static_cast<uint8_t>(value >> 8);
-    }
-}
+void Firmware::readSamples(uint8_t *out, uint32_t size) { samples_.read(out, size); }
 
 } // namespace kvd::vcard

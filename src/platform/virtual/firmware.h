@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/driver_protocol.h"
+#include "platform/virtual/sample_stream.h"
 
 namespace kvd::vcard {
 
@@ -45,13 +46,12 @@ private:
     void takeDaWord(const Packet &packet);
     void startOrStop(bool start);
     uint8_t statusByte(uint32_t index) const;
-    uint16_t sample(uint64_t index) const;
 
     uint8_t physicalId_;
     uint16_t rangeWord_ = 0;
     std::array<uint8_t, 17> config_{}; // configuration bytes 1 to 17
     bool running_ = false;
-    uint64_t samplesSinceStart_ = 0;
+    SampleStream samples_;
     std::array<int32_t, kDaChannels> daValues_;
     uint16_t doLines_ = 0;
     uint8_t triggerLevel_ = 0;

@@ -24,10 +24,12 @@ VirtualCard::VirtualCard(int32_t logicalNumber, uint8_t physicalId)
 // requests reached the card, and completed in place when it returns.
 int32_t VirtualCard::request(const DriverRequest &request, int32_t deviceCount) {
     Lock lock(mutex_);
+    const bool listed = recording_;
     const uint64_t listing = requestsCleared_;
     const size_t entry = requests_.size();
-    requests_.push_back(describe(request));
-    const Verdict verdict = rules_.judge(request.code, requests_.back().pipe);
+    if (listed)
+        requests_.push_back(describe(request));
+    const Verdict verdict = rules_.judge(request.code, pipeOf(request));
 
     std::optional<uint32_t> moved;
     if (!verdict.fail && !detached_ && wellFormed(request))
@@ -37,7 +39,7 @@ int32_t VirtualCard::request(const DriverRequest &request, int32_t deviceCount) 
 
     if (request.bytesReturned != nullptr)
         *request.bytesReturned = returned;
-    if (listing == requestsCleared_) {
+    if (listed && listing == requestsCleared_) {
         requests_[entry].returned = returned;
         requests_[entry].result = result;
     }
@@ -126,6 +128,11 @@ void VirtualCard::clearRequests() {
     Lock lock(mutex_);
     requests_.clear();
     ++requestsCleared_;
+}
+
+void VirtualCard::setRecording(bool on) {
+    Lock lock(mutex_);
+    recording_ = on;
 }
 
 void VirtualCard::failRequest(RequestMatch match, uint32_t nth) {

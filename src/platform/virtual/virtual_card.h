@@ -55,6 +55,9 @@ public:
     // Every request this card received since install() or clearRequests(), in order.
     virtual std::vector<Request> requests() const = 0;
     virtual void clearRequests() = 0;
+    // Listing is on from install(); off, requests are neither listed nor
+    // copied, so long runs (benchmarks) neither allocate nor grow.
+    virtual void setRecording(bool on) = 0;
 
     // Makes the nth matching request from now fail (n counted from 1), or
     // every matching request when n is 0. A failed request changes no state,

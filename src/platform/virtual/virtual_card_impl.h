@@ -31,6 +31,7 @@ public:
     uint8_t physicalId() const override { return physicalId_; }
     std::vector<Request> requests() const override;
     void clearRequests() override;
+    void setRecording(bool on) override;
     void failRequest(RequestMatch match, uint32_t nth) override;
     void setRequestResult(RequestMatch match, int32_t result) override;
     void shortenReturns(RequestMatch match, uint32_t maxBytes) override;
@@ -71,6 +72,7 @@ private:
     int32_t heldReads_ = 0;
     std::chrono::milliseconds startWait_{200};
     bool failClose_ = false;
+    bool recording_ = true;
     int32_t openFiles_ = 0;
     bool detached_ = false;
 };
