@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -27,6 +28,15 @@ public:
     void readStatus(uint8_t *out, uint32_t size) const;
     // Writes `size` bytes of samples and moves on past every sample touched.
     void readSamples(uint8_t *out, uint32_t size);
+    void setSignals(Signals signals, Noise noise) { samples_.setSignals(signals, noise); }
+
+    using Clock = std::chrono::steady_clock;
+    // Samples the card has converted by `now` since the last start (up to the
+    // stop when it is stopped), at the rate the period divider gives.
+    uint64_t samplesConverted(Clock::time_point now) const;
+    uint64_t samplesDelivered() const { return samples_.samplesDelivered(); }
+    // When the converted samples reach `count`, at the current rate.
+    Clock::time_point whenConverted(uint64_t count) const;
 
     void overrideStatusByte(uint32_t index, uint8_t value);
 
@@ -51,6 +61,8 @@ private:
     uint16_t rangeWord_ = 0;
     std::array<uint8_t, 17> config_{}; // configuration bytes 1 to 17
     bool running_ = false;
+    Clock::time_point started_{};
+    Clock::time_point stopped_{};
     SampleStream samples_;
     std::array<int32_t, kDaChannels> daValues_;
     uint16_t doLines_ = 0;

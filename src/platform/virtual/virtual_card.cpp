@@ -17,8 +17,10 @@ uint32_t answerNumber(void *input, int32_t number, uint32_t maxBytes) {
 
 } // namespace
 
-VirtualCard::VirtualCard(int32_t logicalNumber, uint8_t physicalId)
-    : logicalNumber_(logicalNumber), physicalId_(physicalId), firmware_(physicalId) {}
+VirtualCard::VirtualCard(int32_t logicalNumber, uint8_t physicalId, const Behaviour &behaviour)
+    : logicalNumber_(logicalNumber), physicalId_(physicalId), firmware_(physicalId) {
+    setBehaviour(behaviour);
+}
 
 // The request is listed on arrival so that the list keeps the order in which
 // requests reached the card, and completed in place when it returns.
@@ -80,8 +82,29 @@ std::optional<uint32_t> VirtualCard::readSamples(Lock &lock, uint8_t *out, uint3
     waitWhileHeld(lock);
     if (!waitForStart(lock))
         return std::nullopt;
+    if (paced_)
+        size = waitForSamples(lock, size);
     firmware_.readSamples(out, size);
     return size;
+}
+
+// Blocks until the card has converted the samples a read asks for. A stop
+// (or the card going away) ends the wait: the read then takes what was
+// converted. A restart begins a new count at its own rate, so the stop's fast
+// restart lets a waiting read finish.
+uint32_t VirtualCard::waitForSamples(Lock &lock, uint32_t size) {
+    const uint64_t wanted = (uint64_t(size) + 1) / 2;
+    for (;;) {
+        const uint64_t delivered = firmware_.samplesDelivered();
+        const uint64_t converted = firmware_.samplesConverted(Firmware::Clock::now());
+        if (converted >= delivered + wanted)
+            return size;
+        if (!firmware_.running() || detached_) {
+            const uint64_t available = converted > delivered ? converted - delivered : 0;
+            return static_cast<uint32_t>(std::min<uint64_t>(size, available * 2));
+        }
+        changed_.wait_until(lock, firmware_.whenConverted(delivered + wanted));
+    }
 }
 
 // A read held now waits for the next release, whatever holds follow it.
@@ -175,6 +198,12 @@ bool VirtualCard::waitForHeldRead(uint32_t timeoutMs) {
 void VirtualCard::setStatusByte(uint32_t index, uint8_t value) {
     Lock lock(mutex_);
     firmware_.overrideStatusByte(index, value);
+}
+
+void VirtualCard::setBehaviour(const Behaviour &behaviour) {
+    Lock lock(mutex_);
+    paced_ = behaviour.paced;
+    firmware_.setSignals(behaviour.signals, behaviour.noise);
 }
 
 void VirtualCard::failClose(bool fail) {
