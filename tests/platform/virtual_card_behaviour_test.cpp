@@ -117,8 +117,7 @@ TEST_F(VirtualCardBehaviourTest, StopsFastRestartLetsAWaitingReadFinish) {
     ASSERT_EQ(KVD4093_InitDeviceAD(handle_, &para), 1);
     slowDown(handle_);
     auto reader = std::async(std::launch::async, [this] { return read(1000).size(); });
-    while (!(device::liveDevice(handle_)->bADReadBusy.load()))
-        std::this_thread::yield();
+    ASSERT_TRUE(vcard::card(0).waitForPacedRead(5000));
     const auto start = Clock::now();
     EXPECT_EQ(KVD4093_ReleaseDeviceAD(handle_), 1);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500)) << "the read finished at the fast rate";
@@ -131,8 +130,7 @@ TEST_F(VirtualCardBehaviourTest, StopEndsAWaitingReadWithWhatWasConverted) {
     ASSERT_EQ(KVD4093_InitDeviceAD(handle_, &para), 1);
     slowDown(handle_);
     auto reader = std::async(std::launch::async, [this] { return read(1000).size(); });
-    while (!(device::liveDevice(handle_)->bADReadBusy.load()))
-        std::this_thread::yield();
+    ASSERT_TRUE(vcard::card(0).waitForPacedRead(5000));
     uint8_t stop[512] = {protocol::kCmdAdRun, 0};
     uint32_t written = 0;
     ASSERT_EQ(BulkWrite(handle_, 0, stop, 512, &written), 1);
