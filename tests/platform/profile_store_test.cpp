@@ -184,7 +184,7 @@ TEST(ProfileStoreTest, AFolderThatCannotBeMadeFailsTheWrite) {
 TEST(ProfileStoreTest, ThreadsWritingAtOnceLoseNothing) {
     ConfigHome home;
     constexpr int kThreads = 4;
-    constexpr int kWritesEach = 40;
+    constexpr int kWritesEach = 15;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([t] {

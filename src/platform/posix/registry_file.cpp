@@ -261,13 +261,14 @@ RegistryValue *RegistryFile::makeValue(const char *section, const char *name) {
     std::vector<std::string> names;
     if (section == nullptr || name == nullptr || hasLineBreak(name) || !splitSection(section, &names))
         return nullptr;
-    Key &key = makeKey(names);
-    const std::string wanted = folded(name);
-    for (RegistryValue &value : key.values)
-        if (folded(value.name) == wanted)
-            return &value;
-    key.values.push_back(RegistryValue{name, RegistryValue::Kind::String, 0, {}});
-    return &key.values.back();
+    return &valueOf(makeKey(names), name);
+}
+
+RegistryValue &RegistryFile::valueOf(Key &key, const std::string &name) {
+    const auto [place, added] = key.byName.try_emplace(folded(name), key.values.size());
+    if (added)
+        key.values.push_back(RegistryValue{name, RegistryValue::Kind::String, 0, {}});
+    return key.values[place->second];
 }
 
 const RegistryValue *RegistryFile::find(const char *section, const char *name) const {
@@ -277,11 +278,8 @@ const RegistryValue *RegistryFile::find(const char *section, const char *name) c
     const auto key = keys_.find(foldedAll(names));
     if (key == keys_.end())
         return nullptr;
-    const std::string wanted = folded(name);
-    for (const RegistryValue &value : key->second.values)
-        if (folded(value.name) == wanted)
-            return &value;
-    return nullptr;
+    const auto place = key->second.byName.find(folded(name));
+    return place != key->second.byName.end() ? &key->second.values[place->second] : nullptr;
 }
 
 bool RegistryFile::setDword(const char *section, const char *name, uint32_t dword) {
@@ -376,13 +374,10 @@ bool RegistryFile::parseLine(std::string_view line, Key *&current, std::string *
         *error = "a value that is not a string, a dword or a hex list";
         return false;
     }
-    const std::string wanted = folded(value.name);
-    for (RegistryValue &existing : current->values)
-        if (folded(existing.name) == wanted) {
-            existing = std::move(value); // a later line wins, as an import does
-            return true;
-        }
-    current->values.push_back(std::move(value));
+    // A later line for the same name wins, as an import does; the name keeps its first spelling.
+    RegistryValue &stored = valueOf(*current, value.name);
+    value.name = stored.name;
+    stored = std::move(value);
     return true;
 }
 

@@ -60,6 +60,7 @@ private:
     struct Key {
         std::vector<std::string> names; // the sub-key names as first written
         std::vector<RegistryValue> values;
+        std::map<std::string, size_t> byName; // case-folded name -> place in values
     };
     // Keyed by the case-folded names, so the map's order is the registry's.
     using Path = std::vector<std::string>;
@@ -67,6 +68,7 @@ private:
     Key &makeKey(const std::vector<std::string> &names);
     // The value to store into, made when missing; nullptr for unusable names.
     RegistryValue *makeValue(const char *section, const char *name);
+    static RegistryValue &valueOf(Key &key, const std::string &name);
     bool parseLine(std::string_view line, Key *&current, std::string *error);
 
     std::string rootPath_;
