@@ -90,9 +90,12 @@ TEST_F(LifecycleTest, NormalExitWithoutUnloadWritesTheLog) {
 }
 
 TEST_F(LifecycleTest, AThreadThatCallsExportsAndEndsLeavesTheLogAndOpenCardsAsTheyWere) {
+    // The library stays loaded until exit: its device records and virtual
+    // cards live in objects it never frees, which a dlclose would strand
+    // (and LeakSanitizer would report). Unloading is shown without cards above.
     for (const char *program : {kDlopenChild, kLinkedChild}) {
         fs::remove(dir_.file("KVD4093Err.log"));
-        const ChildResult child = run(program, {"load", "thread", "check", "release", "unload"}, "7");
+        const ChildResult child = run(program, {"load", "thread", "check", "release"}, "7");
         EXPECT_EQ(child.exitCode, 0) << program;
         EXPECT_EQ(child.output, "id 1 0 7\n"
                                 "last Sorry, there are no device drivers found in your system[KVD4093_CreateDevice]\n"

@@ -188,60 +188,62 @@ struct BrokenText {
     const char *error;
 };
 
-class BrokenRegistryFileTest : public ::testing::TestWithParam<BrokenText> {};
+// Texts a person may have made by hand, or a save cut short, with what the
+// refusal says.
+const BrokenText kBrokenTexts[] = {
+    {"Windows Registry Editor Version 5.00\r\n", "line 1: the file does not start with REGEDIT4"},
+    {"\xef\xbb\xbfREGEDIT4\r\n", "line 1: the file does not start with REGEDIT4"},
+    {"REGEDIT4\r\n\"A\"=dword:1\r\n", "line 2: a value before the first key"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\r\n", "line 2: a key line without its closing ']'"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm]\r\n",
+     "line 2: a key outside HKEY_CURRENT_USER\\Software\\Olm\\KVD4093"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093x]\r\n",
+     "line 2: a key outside HKEY_CURRENT_USER\\Software\\Olm\\KVD4093"},
+    {"REGEDIT4\r\n[-HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n",
+     "line 2: a key outside HKEY_CURRENT_USER\\Software\\Olm\\KVD4093"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\A\\\\B]\r\n", "line 2: a key with an empty name"},
+    {"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\nA=1\r\n",
+     "line 4: not a key, a value or a comment"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"\r\n", "line 3: a value name without '='"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=\"open\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=\"a\\nb\"\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=\"x\" trailing\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=dword:123456789\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=dword:\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=dword:12g4\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=-\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=hex(1):41,42\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=hex(1):41,00,42,00\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=hex(z):00\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=hex:01,\\\r\n\r\n\"B\"=x\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    // A save cut short: the last line has lost its end.
+    {"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\Device-0]\r\n\"DevicePhysID\"=dwo",
+     "line 4: a value that is not a string, a dword or a hex list"},
+};
 
-TEST_P(BrokenRegistryFileTest, IsRefusedWithItsLineAndLeavesTheTreeEmpty) {
-    RegistryFile file = tree();
-    ASSERT_TRUE(file.setDword("Before", "V", 1));
-    std::string error;
-    EXPECT_FALSE(file.parse(GetParam().text, &error));
-    EXPECT_EQ(error, GetParam().error);
-    EXPECT_EQ(file.find("Before", "V"), nullptr);
-    EXPECT_EQ(file.text(), "REGEDIT4\r\n\r\n");
+TEST(RegistryFileTest, ABrokenTextIsRefusedWithItsLineAndLeavesTheTreeEmpty) {
+    for (const BrokenText &broken : kBrokenTexts) {
+        SCOPED_TRACE(broken.text);
+        RegistryFile file = tree();
+        ASSERT_TRUE(file.setDword("Before", "V", 1));
+        std::string error;
+        EXPECT_FALSE(file.parse(broken.text, &error));
+        EXPECT_EQ(error, broken.error);
+        EXPECT_EQ(file.find("Before", "V"), nullptr);
+        EXPECT_EQ(file.text(), "REGEDIT4\r\n\r\n");
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, BrokenRegistryFileTest,
-    ::testing::Values(
-        BrokenText{"Windows Registry Editor Version 5.00\r\n", "line 1: the file does not start with REGEDIT4"},
-        BrokenText{"\xef\xbb\xbfREGEDIT4\r\n", "line 1: the file does not start with REGEDIT4"},
-        BrokenText{"REGEDIT4\r\n\"A\"=dword:1\r\n", "line 2: a value before the first key"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\r\n", "line 2: a key line without its closing ']'"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm]\r\n",
-                   "line 2: a key outside HKEY_CURRENT_USER\\Software\\Olm\\KVD4093"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093x]\r\n",
-                   "line 2: a key outside HKEY_CURRENT_USER\\Software\\Olm\\KVD4093"},
-        BrokenText{"REGEDIT4\r\n[-HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n",
-                   "line 2: a key outside HKEY_CURRENT_USER\\Software\\Olm\\KVD4093"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\A\\\\B]\r\n", "line 2: a key with an empty name"},
-        BrokenText{"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\nA=1\r\n",
-                   "line 4: not a key, a value or a comment"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"\r\n", "line 3: a value name without '='"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=\"open\r\n",
-                   "line 3: a value that is not a string, a dword or a hex list"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=\"a\\nb\"\r\n",
-                   "line 3: a value that is not a string, a dword or a hex list"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=\"x\" trailing\r\n",
-                   "line 3: a value that is not a string, a dword or a hex list"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=dword:123456789\r\n",
-                   "line 3: a value that is not a string, a dword or a hex list"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=dword:\r\n",
-                   "line 3: a value that is not a string, a dword or a hex list"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=dword:12g4\r\n",
-                   "line 3: a value that is not a string, a dword or a hex list"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=-\r\n",
-                   "line 3: a value that is not a string, a dword or a hex list"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=hex(1):41,42\r\n",
-                   "line 3: a value that is not a string, a dword or a hex list"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=hex(1):41,00,42,00\r\n",
-                   "line 3: a value that is not a string, a dword or a hex list"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=hex(z):00\r\n",
-                   "line 3: a value that is not a string, a dword or a hex list"},
-        BrokenText{"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=hex:01,\\\r\n\r\n\"B\"=x\r\n",
-                   "line 3: a value that is not a string, a dword or a hex list"},
-        // A save cut short: the last line has lost its end.
-        BrokenText{"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\Device-0]\r\n\"DevicePhysID\"=dwo",
-                   "line 4: a value that is not a string, a dword or a hex list"}));
 
 } // namespace
 } // namespace kvd::platform
