@@ -1,8 +1,9 @@
 // The parameter store's cost for a whole record: KVD4093_SaveParaAD (21
-// read-modify-write changes of the settings file, each flushed to the disk
-// and renamed into place) followed by KVD4093_LoadParaAD (17 reads), and the
-// two apart. The settings live in a fresh folder below TMPDIR (or /tmp), so
-// the figures are those of that folder's file system.
+// values in two read-modify-write changes of the settings file, each flushed
+// to the disk and renamed into place) followed by KVD4093_LoadParaAD (17
+// reads), and the two apart. The settings live in a fresh folder below TMPDIR
+// (or /tmp), so the figures are those of that folder's file system: the
+// flush to the disk is most of a save.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>

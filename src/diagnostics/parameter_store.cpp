@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "device/opening.h"
 #include "diagnostics/messages.h"
@@ -93,21 +94,24 @@ size_t fittingLength(const std::string &text, size_t room) {
 int32_t saveParaAD(KVD4093_HANDLE handle, const ADPara *record) {
     if (record == nullptr)
         return 0;
-    if (!platform::writeProfileString(kRoot, "CompanyName", text::kCompanyName) ||
-        !platform::writeProfileString(kRoot, "CardType", text::kCardType))
+    // Two batches, each landing as one change where the store can, with the
+    // number query between them where the one-by-one order has it.
+    const platform::ProfileWrite root[] = {
+        {kRoot, "CompanyName", 0, text::kCompanyName},
+        {kRoot, "CardType", 0, text::kCardType},
+    };
+    if (platform::writeProfileValues(root, std::size(root)) != std::size(root))
         return 0;
     const CardNumbers numbers = cardNumbers(handle);
     const std::string device = section(text::kDeviceSectionFormat, 0);
-    if (!platform::writeProfileInt(device.c_str(), "DevicePhysID", numbers.physical) ||
-        !platform::writeProfileInt(device.c_str(), "DeviceLgcID", numbers.logical))
-        return 0;
     const std::string adPara = section(text::kAdParaSectionFormat, numbers.physical);
-    for (size_t index : kSaveOrder) {
-        const Field &field = kFields[index];
-        if (!platform::writeProfileInt(adPara.c_str(), field.name, record->*field.member))
-            return 0;
-    }
-    return 1;
+    std::vector<platform::ProfileWrite> card{
+        {device.c_str(), "DevicePhysID", numbers.physical, nullptr},
+        {device.c_str(), "DeviceLgcID", numbers.logical, nullptr},
+    };
+    for (size_t index : kSaveOrder)
+        card.push_back({adPara.c_str(), kFields[index].name, record->*kFields[index].member, nullptr});
+    return platform::writeProfileValues(card.data(), card.size()) == card.size() ? 1 : 0;
 }
 
 int32_t loadParaAD(KVD4093_HANDLE handle, ADPara *record) {

@@ -12,7 +12,10 @@ namespace kvd::settings {
 // Writes CompanyName and CardType in the root, the card's numbers in
 // Device-0, then the 17 fields in Device-<physical ID>\ADPara, TriggerType
 // before TriggerSource. 1 when all 21 writes succeeded; 0 at the first
-// failed write, whose predecessors stay. A null record writes nothing: 0.
+// failed write, whose predecessors stay. The writes go to the profile in two
+// batches (the root values, then the rest), each one change of the settings
+// where the store can, with the same result as one by one. A null record
+// writes nothing: 0.
 int32_t saveParaAD(KVD4093_HANDLE handle, const ADPara *record);
 // Fills all 17 fields from Device-<physical ID>\ADPara, each missing value
 // with its default. A null record is left alone. Always 1.

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
+#include <iterator>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -98,20 +99,46 @@ bool isWhole(const std::string &text, std::string *error) {
     return false;
 }
 
+// A record whose every field holds one number.
+ADPara uniform(int32_t number) {
+    ADPara record;
+    for (int32_t *field = &record.CheckStsMode; field <= &record.bClockOutput; ++field)
+        *field = number;
+    return record;
+}
+
+// The number a record of uniform() holds, or -1 when its fields differ.
+int32_t uniformNumber(const platform::RegistryFile &tree, const char *section) {
+    static const char *const kNames[] = {"CheckStsMode", "ADMode",        "FirstChannel", "LastChannel", "Frequency",
+                                         "InputRange",   "GroupInterval", "LoopsOfGroup", "Gains",       "TriggerMode",
+                                         "TriggerType",  "TriggerSource", "TriggerDir",   "TrigWindow",  "GroundingMode",
+                                         "ClockSource",  "bClockOutput"};
+    int32_t number = -1;
+    for (size_t i = 0; i < std::size(kNames); ++i) {
+        const platform::RegistryValue *value = tree.find(section, kNames[i]);
+        if (value == nullptr || (i > 0 && static_cast<int32_t>(value->dword) != number))
+            return -1;
+        number = static_cast<int32_t>(value->dword);
+    }
+    return number;
+}
+
 TEST(ParameterStoreProcessesTest, TwoProcessesSavingAtOnceLoseNothingAndReadersSeeWholeFiles) {
     ConfigHome home;
-    // Each process: every other record under a name of its own, the others
-    // under one name both use. Every save is flushed to the disk, so the
-    // count is kept small enough for a quick test; overlap is what matters.
-    constexpr int kRecords = 200;
+    // Each process saves every fourth record as the AD record both share
+    // (every field the process's number), the others as free values under
+    // names of its own. Every save is flushed to the disk, so the count is
+    // kept small enough for a quick test; the overlap is what matters.
+    constexpr int kRecords = 120;
+    constexpr int32_t kProcessBase = 100000;
     auto saver = [](int process) {
         return [process](int) {
             bool saved = true;
             for (int k = 0; k < kRecords; ++k) {
                 const std::string own = "P" + std::to_string(process) + "-" + std::to_string(k);
-                const std::string last = std::to_string(process) + ":" + std::to_string(k);
-                saved = saved && (k % 2 == 0 ? KVD4093_SaveParaInt(nullptr, own.c_str(), k)
-                                             : KVD4093_SaveParaString(nullptr, "Last", last.c_str())) == 1;
+                const ADPara record = uniform(process * kProcessBase + k);
+                saved = saved && (k % 4 == 3 ? KVD4093_SaveParaAD(nullptr, &record)
+                                             : KVD4093_SaveParaInt(nullptr, own.c_str(), k)) == 1;
             }
             return saved;
         };
@@ -146,19 +173,19 @@ TEST(ParameterStoreProcessesTest, TwoProcessesSavingAtOnceLoseNothingAndReadersS
     ASSERT_TRUE(readsWhole(home, &tree, &error)) << error;
     int missing = 0;
     for (int process = 0; process < 2; ++process)
-        for (int k = 0; k < kRecords; k += 2) {
+        for (int k = 0; k < kRecords; ++k) {
             const std::string own = "P" + std::to_string(process) + "-" + std::to_string(k);
             const platform::RegistryValue *value = tree.find("Device-0\\Others", own.c_str());
-            missing += value != nullptr && value->dword == static_cast<uint32_t>(k) ? 0 : 1;
+            const bool saved = value != nullptr && value->dword == static_cast<uint32_t>(k);
+            missing += k % 4 != 3 && !saved ? 1 : 0;
         }
     EXPECT_EQ(missing, 0) << "records lost";
-    const platform::RegistryValue *last = tree.find("Device-0\\Others", "Last");
-    ASSERT_NE(last, nullptr);
-    const std::string lastOfEach[] = {"0:" + std::to_string(kRecords - 1), "1:" + std::to_string(kRecords - 1)};
-    EXPECT_TRUE(last->data == lastOfEach[0] || last->data == lastOfEach[1]) << last->data;
+    // The AD record is whole, and one of the two saved last.
+    const int32_t last = uniformNumber(tree, "Device-0\\ADPara");
+    EXPECT_TRUE(last == kRecords - 1 || last == kProcessBase + kRecords - 1) << last;
 }
 
-TEST(ParameterStoreProcessesTest, AProcessKilledWhileSavingLeavesAFileThatReads) {
+TEST(ParameterStoreProcessesTest, AProcessKilledWhileSavingLeavesAWholeFileAndAWholeRecord) {
     ConfigHome home;
     // Each round starts from a record of zeros the previous round saved.
     for (int round = 0; round < 4; ++round) {
@@ -166,9 +193,7 @@ TEST(ParameterStoreProcessesTest, AProcessKilledWhileSavingLeavesAFileThatReads)
         // reports each finished save.
         Child saver([](int progress) {
             for (int32_t k = 1;; ++k) {
-                ADPara record;
-                for (int32_t *field = &record.CheckStsMode; field <= &record.bClockOutput; ++field)
-                    *field = k;
+                const ADPara record = uniform(k);
                 if (KVD4093_SaveParaAD(nullptr, &record) != 1 || write(progress, "s", 1) != 1)
                     return false;
             }
@@ -182,10 +207,8 @@ TEST(ParameterStoreProcessesTest, AProcessKilledWhileSavingLeavesAFileThatReads)
         platform::RegistryFile tree(kRoot);
         std::string error;
         ASSERT_TRUE(readsWhole(home, &tree, &error)) << "round " << round << ": " << error;
-        ADPara loaded;
-        KVD4093_LoadParaAD(nullptr, &loaded);
-        for (const int32_t *field = &loaded.CheckStsMode; field <= &loaded.bClockOutput; ++field)
-            EXPECT_GE(*field, 1) << "round " << round << ": every field holds a record the process saved";
+        EXPECT_GE(uniformNumber(tree, "Device-0\\ADPara"), 1)
+            << "round " << round << ": one whole record of those the process saved";
         // The lock went with the process; the next save goes through.
         const ADPara next{};
         EXPECT_EQ(KVD4093_SaveParaAD(nullptr, &next), 1) << "round " << round;

@@ -107,6 +107,31 @@ TEST(ProfileStoreTest, DeletingASectionRemovesItsKeyValuesAndSubKeys) {
     EXPECT_TRUE(platform::deleteProfileSection("Device-9")) << "already gone";
 }
 
+TEST(ProfileStoreTest, ABatchLandsInOrderUpToTheFirstWriteThatFails) {
+    ConfigHome home;
+    const platform::ProfileWrite writes[] = {
+        {"S", "Text", 0, "t"},
+        {"S", "First", 1, nullptr},
+        {"S\\", "Refused", 2, nullptr}, // an empty sub-key name
+        {"S", "Never", 3, nullptr},
+    };
+    EXPECT_EQ(platform::writeProfileValues(writes, 4), 2u);
+    EXPECT_EQ(home.settingsText(), "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\n\n"
+                                   "[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\S]\n"
+                                   "\"Text\"=\"t\"\n\"First\"=dword:00000001\n\n");
+    EXPECT_EQ(platform::writeProfileValues(writes + 2, 2), 0u);
+    EXPECT_EQ(platform::writeProfileValues(writes, 0), 0u);
+    EXPECT_EQ(platform::writeProfileValues(nullptr, 2), 0u);
+    EXPECT_EQ(platform::profileInt("S", "Never", -1), -1);
+
+    writeFile(home.settingsFile(), "broken\r\n");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(platform::writeProfileValues(writes, 2), 0u);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("line 1: the file does not start with REGEDIT4"),
+              std::string::npos);
+    EXPECT_EQ(readWholeFile(home.settingsFile()), "broken\r\n");
+}
+
 TEST(ProfileStoreTest, TheFolderFollowsTheVariableAtEveryUseAndFallsBackToHome) {
     ConfigHome first;
     ASSERT_TRUE(platform::writeProfileInt("S", "V", 1));

@@ -59,6 +59,9 @@ bool readWholeFile(const std::string &path, std::string *text, std::string *why)
 }
 
 bool makeFolders(const std::string &path, std::string *why) {
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
+        return true; // the common case, one call
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string folder = path.substr(0, slash);
         if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {

@@ -123,6 +123,12 @@ bool change(Edit &&edit) {
     return true;
 }
 
+bool apply(RegistryFile &tree, const ProfileWrite &write) {
+    if (write.text != nullptr)
+        return tree.setString(write.section, write.name, write.text);
+    return tree.setDword(write.section, write.name, static_cast<uint32_t>(write.number));
+}
+
 } // namespace
 
 void setProfileRoot(const char *key, const char *application) {
@@ -134,7 +140,8 @@ void setProfileRoot(const char *key, const char *application) {
 }
 
 bool writeProfileInt(const char *section, const char *name, int32_t value) {
-    return change([&](RegistryFile &tree) { return tree.setDword(section, name, static_cast<uint32_t>(value)); });
+    const ProfileWrite write{section, name, value, nullptr};
+    return change([&](RegistryFile &tree) { return apply(tree, write); });
 }
 
 int32_t profileInt(const char *section, const char *name, int32_t defaultValue) {
@@ -161,6 +168,26 @@ std::string profileString(const char *section, const char *name, const char *def
 
 bool deleteProfileSection(const char *section) {
     return change([&](RegistryFile &tree) { return tree.deleteSection(section); });
+}
+
+size_t writeProfileValues(const ProfileWrite *writes, size_t count) {
+    if (writes == nullptr || count == 0)
+        return 0;
+    // All in one change, up to the first write the tree refuses.
+    size_t applied = 0;
+    const bool landed = change([&](RegistryFile &tree) {
+        while (applied < count && apply(tree, writes[applied]))
+            ++applied;
+        return applied > 0;
+    });
+    if (landed)
+        return applied;
+    // The file did not take the change: one by one, the writes leave
+    // exactly what they leave when made one by one.
+    for (size_t i = 0; i < count; ++i)
+        if (!change([&](RegistryFile &tree) { return apply(tree, writes[i]); }))
+            return i;
+    return count;
 }
 
 } // namespace kvd::platform
