@@ -60,18 +60,6 @@ TEST(RegistryFileTest, WritesKeysParentsFirstSortedAndValuesInTheOrderFirstWritt
                            "\n");
 }
 
-TEST(RegistryFileTest, SubKeysFollowTheirParentBeforeLongerNames) {
-    RegistryFile file = tree();
-    for (const char *section : {"A-x", "A\\B", "a", "_"})
-        ASSERT_TRUE(file.setDword(section, "V", 1));
-    std::vector<std::string> headers;
-    const std::string text = lines(file);
-    for (size_t at = text.find('['); at != std::string::npos; at = text.find('[', at + 1))
-        headers.push_back(text.substr(at + sizeof kRoot, text.find(']', at) - at - sizeof kRoot));
-    // Names compare upper-cased, as the registry sorts them: "_" after letters.
-    EXPECT_EQ(headers, (std::vector<std::string>{"", "\\A", "\\A\\B", "\\A-x", "\\_"}));
-}
-
 TEST(RegistryFileTest, EscapesQuotesAndBackslashesAndWritesLineBreaksAsAnsiBytes) {
     RegistryFile file = tree();
     ASSERT_TRUE(file.setString("S", "a\"b\\c", "C:\\OLM\\\"x\""));

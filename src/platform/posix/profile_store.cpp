@@ -6,9 +6,9 @@
 // rename, all under an exclusive lock on "<file>.lock": two processes saving
 // at once lose nothing, and readers, who take no lock, see a whole file.
 // A file that does not parse reads as empty (every value its default) and is
-// never overwritten: writes to it fail, and the first says why on stderr.
+// never overwritten: writes to it fail, and the first says why on stderr
+// (once for each such file).
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -155,7 +155,8 @@ int32_t profileInt(const char *section, const char *name, int32_t defaultValue) 
 bool writeProfileString(const char *section, const char *name, const char *value) {
     if (value == nullptr)
         return false;
-    return change([&](RegistryFile &tree) { return tree.setString(section, name, value); });
+    const ProfileWrite write{section, name, 0, value};
+    return change([&](RegistryFile &tree) { return apply(tree, write); });
 }
 
 std::string profileString(const char *section, const char *name, const char *defaultValue) {
