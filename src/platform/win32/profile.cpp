@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -83,9 +84,18 @@ bool queryValue(const char *section, const char *name, DWORD wantedType, std::st
     return true;
 }
 
-bool setValue(const char *section, const char *name, DWORD type, const void *data, DWORD size) {
-    const Key key = Key::create(section);
-    return key && RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE *>(data), size) == ERROR_SUCCESS;
+bool setValue(HKEY key, const char *name, DWORD type, const void *data, DWORD size) {
+    return RegSetValueExA(key, name, 0, type, static_cast<const BYTE *>(data), size) == ERROR_SUCCESS;
+}
+
+bool setNumber(HKEY key, const char *name, int32_t value) {
+    const DWORD bits = static_cast<DWORD>(value); // the bit pattern, read back as the same signed number
+    return setValue(key, name, REG_DWORD, &bits, sizeof bits);
+}
+
+bool setText(HKEY key, const char *name, const char *value) {
+    const std::string text = value ? value : "";
+    return setValue(key, name, REG_SZ, text.c_str(), DWORD(text.size() + 1));
 }
 
 } // namespace
@@ -97,8 +107,8 @@ void setProfileRoot(const char *key, const char *application) {
 }
 
 bool writeProfileInt(const char *section, const char *name, int32_t value) {
-    const DWORD bits = static_cast<DWORD>(value); // the bit pattern, read back as the same signed number
-    return setValue(section, name, REG_DWORD, &bits, sizeof bits);
+    const Key key = Key::create(section);
+    return key && setNumber(key.get(), name, value);
 }
 
 int32_t profileInt(const char *section, const char *name, int32_t defaultValue) {
@@ -111,8 +121,8 @@ int32_t profileInt(const char *section, const char *name, int32_t defaultValue) 
 }
 
 bool writeProfileString(const char *section, const char *name, const char *value) {
-    const std::string text = value ? value : "";
-    return setValue(section, name, REG_SZ, text.c_str(), DWORD(text.size() + 1));
+    const Key key = Key::create(section);
+    return key && setText(key.get(), name, value);
 }
 
 std::string profileString(const char *section, const char *name, const char *defaultValue) {
@@ -121,6 +131,26 @@ std::string profileString(const char *section, const char *name, const char *def
         return defaultValue ? defaultValue : "";
     // A stored string need not end with its zero; anything from the first zero on goes.
     return bytes.substr(0, bytes.find('\0'));
+}
+
+size_t writeProfileValues(const ProfileWrite *writes, size_t count) {
+    // The registry has no cheaper way than one value at a time; a run of
+    // writes to one section opens its key once.
+    std::optional<Key> key;
+    std::string openSection;
+    for (size_t i = 0; i < count; ++i) {
+        const ProfileWrite &write = writes[i];
+        const std::string section = write.section ? write.section : "";
+        if (!key || section != openSection) {
+            key.emplace(Key::create(write.section));
+            openSection = section;
+        }
+        const bool written = *key && (write.text ? setText(key->get(), write.name, write.text)
+                                                 : setNumber(key->get(), write.name, write.number));
+        if (!written)
+            return i;
+    }
+    return count;
 }
 
 bool deleteProfileSection(const char *section) {
