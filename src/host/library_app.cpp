@@ -14,9 +14,9 @@ namespace {
 // destroys it, not static initialisation and destruction: at exit() the
 // runtime destroys a shared object's static objects before it runs the
 // object's destructor functions, so a static LibraryApp would be gone when
-// the exit hook needs its log. Everything here is constant-initialised and
-// has no destructor, so it is valid before any static constructor of the
-// library has run and after every static destructor.
+// the exit hook needs its log. Everything here is constant-initialised or
+// made on first use, and has no destructor, so it is valid before any static
+// constructor of the library has run and after every static destructor.
 //
 // A call after unload (from another library's exit code, say) finds no
 // object and makes a fresh, empty one in the same storage: it works, and
@@ -26,7 +26,15 @@ namespace {
 // the library.
 alignas(LibraryApp) constinit unsigned char g_storage[sizeof(LibraryApp)] = {};
 constinit std::atomic<LibraryApp *> g_app{nullptr};
-constinit std::mutex g_lifetime;
+
+// Guards making and destroying the object. A local static rather than a
+// constinit one: std::mutex has a constant initializer with glibc but not
+// with mingw-w64's threads, and a local static is made on first use, from
+// whatever static constructor that comes; its destructor does nothing.
+std::mutex &lifetimeMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
 
 } // namespace
 
@@ -43,7 +51,7 @@ int32_t LibraryApp::exitInstance() {
 LibraryApp &theApp() {
     if (LibraryApp *app = g_app.load(std::memory_order_acquire))
         return *app;
-    std::lock_guard lock(g_lifetime);
+    std::lock_guard lock(lifetimeMutex());
     LibraryApp *app = g_app.load(std::memory_order_relaxed);
     if (app == nullptr) {
         app = new (g_storage) LibraryApp;
@@ -53,7 +61,7 @@ LibraryApp &theApp() {
 }
 
 void destroyTheApp() {
-    std::lock_guard lock(g_lifetime);
+    std::lock_guard lock(lifetimeMutex());
     if (LibraryApp *app = g_app.exchange(nullptr))
         app->~LibraryApp();
 }
