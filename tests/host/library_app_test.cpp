@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 #include "diagnostics/messages.h"
 #include "host/library_app.h"
@@ -55,8 +54,16 @@ TEST_F(LibraryAppTest, AttachSelectsTheSettingsRootOlm) {
     platform::setProfileRoot("Elsewhere", "Other");
     ASSERT_TRUE(host::processAttach());
     ASSERT_TRUE(platform::writeProfileInt("S", "V", 1));
+#ifndef _WIN32
     EXPECT_TRUE(fs::exists(home.settingsFile()));
     EXPECT_FALSE(fs::exists(home.path() + "/Elsewhere"));
+#endif
+    // The value is found below Olm\KVD4093 and not below the root set before.
+    platform::setProfileRoot("Elsewhere", "Other");
+    EXPECT_EQ(platform::profileInt("S", "V", 0), 0);
+    platform::setProfileRoot("Olm", "KVD4093");
+    EXPECT_EQ(platform::profileInt("S", "V", 0), 1);
+    platform::deleteProfileSection("S");
 }
 
 } // namespace

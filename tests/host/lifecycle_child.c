@@ -1,10 +1,11 @@
 /* A small program the lifecycle tests run in a child process. Built twice:
- * linked with libkvd4093.so (loaded at start-up, unloaded at exit), and
- * without it, loading it with dlopen ("load") and unloading it with dlclose
- * ("unload"). Its arguments are steps, run in order:
+ * linked with libkvd4093.so or KVD4093.dll (loaded at start-up, unloaded at
+ * exit), and without it, loading it with dlopen or LoadLibrary ("load") and
+ * unloading it with dlclose or FreeLibrary ("unload"). Its arguments are
+ * steps, run in order:
  *
- *   load      dlopen the library (a no-op in the linked build)
- *   unload    dlclose it (a no-op in the linked build)
+ *   load      load the library (a no-op in the linked build)
+ *   unload    unload it (a no-op in the linked build)
  *   log?      print "present" or "absent": is KVD4093Err.log in the current folder
  *   fail      a call that fails and logs: KVD4093_CreateDevice(31) with no card there
  *   thread    a thread opens card 0, makes the failing call, and ends
@@ -13,23 +14,37 @@
  *   release   release that card, print "released <result>"
  *   save      KVD4093_SaveParaInt(NULL, "Lifecycle", 42), print "saved <result>"
  *
+ * On Windows the settings go to the registry key that the environment
+ * variable KVD4093_TEST_CURRENT_USER names below HKEY_CURRENT_USER, when it
+ * is set: the test program's own stand-in for the user's key.
+ *
  * Exits 0, or 2 when a step cannot run. */
-#include <pthread.h>
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
 #include "KVD4093.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <stdlib.h>
+#include <windows.h>
+#define access _access
+#define F_OK 0
+#define KVD4093_LIBRARY_PATH "KVD4093.dll" /* beside this program */
+#else
+#include <pthread.h>
+#include <unistd.h>
 #ifndef KVD4093_CHILD_LINKED
 #include <dlfcn.h>
 #endif
+#endif
 
-typedef KVD4093_HANDLE (*CreateDevice)(int32_t);
-typedef int32_t (*ReleaseDevice)(KVD4093_HANDLE);
-typedef int32_t (*CurrentId)(KVD4093_HANDLE, int32_t *, int32_t *);
-typedef uint32_t (*LastErrorEx)(const char *, char *);
-typedef int32_t (*SaveParaInt)(KVD4093_HANDLE, const char *, int32_t);
+typedef KVD4093_HANDLE(KVD4093_CALL *CreateDevice)(int32_t);
+typedef int32_t(KVD4093_CALL *ReleaseDevice)(KVD4093_HANDLE);
+typedef int32_t(KVD4093_CALL *CurrentId)(KVD4093_HANDLE, int32_t *, int32_t *);
+typedef uint32_t(KVD4093_CALL *LastErrorEx)(const char *, char *);
+typedef int32_t(KVD4093_CALL *SaveParaInt)(KVD4093_HANDLE, const char *, int32_t);
 
 struct Api {
     CreateDevice createDevice;
@@ -54,6 +69,36 @@ static int load(void) {
 }
 
 static int unload(void) { return 1; }
+
+#elif defined(_WIN32)
+
+static HMODULE library = NULL;
+
+static void *symbol(const char *name) {
+    void *found = (void *)GetProcAddress(library, name);
+    if (found == NULL)
+        fprintf(stderr, "no symbol %s\n", name);
+    return found;
+}
+
+static int load(void) {
+    library = LoadLibraryA(KVD4093_LIBRARY_PATH);
+    if (library == NULL) {
+        fprintf(stderr, "LoadLibrary: error %lu\n", (unsigned long)GetLastError());
+        return 0;
+    }
+    api.createDevice = (CreateDevice)symbol("KVD4093_CreateDevice");
+    api.releaseDevice = (ReleaseDevice)symbol("KVD4093_ReleaseDevice");
+    api.currentId = (CurrentId)symbol("KVD4093_GetDeviceCurrentID");
+    api.lastErrorEx = (LastErrorEx)symbol("KVD4093_GetLastErrorEx");
+    api.saveParaInt = (SaveParaInt)symbol("KVD4093_SaveParaInt");
+    return api.createDevice && api.releaseDevice && api.currentId && api.lastErrorEx && api.saveParaInt;
+}
+
+static int unload(void) {
+    memset(&api, 0, sizeof api);
+    return FreeLibrary(library) != 0;
+}
 
 #else
 
@@ -87,19 +132,56 @@ static int unload(void) {
 
 #endif
 
-static void *threadSteps(void *unused) {
-    (void)unused;
+static void threadSteps(void) {
     card = api.createDevice(0);
     api.createDevice(31);
+}
+
+#ifdef _WIN32
+
+static DWORD WINAPI windowsThread(void *unused) {
+    (void)unused;
+    threadSteps();
+    return 0;
+}
+
+static int runThread(void) {
+    HANDLE thread = CreateThread(NULL, 0, windowsThread, NULL, 0, NULL);
+    if (thread == NULL)
+        return 0;
+    const int joined = WaitForSingleObject(thread, INFINITE) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return joined && card != NULL && card != KVD4093_INVALID_HANDLE;
+}
+
+/* The settings of this process go below the test program's stand-in for
+ * the user's registry key. */
+static int useTestCurrentUser(void) {
+    const char *path = getenv("KVD4093_TEST_CURRENT_USER");
+    HKEY key;
+    if (path == NULL || *path == '\0')
+        return 1;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return 0;
+    return RegOverridePredefKey(HKEY_CURRENT_USER, key) == ERROR_SUCCESS;
+}
+
+#else
+
+static void *posixThread(void *unused) {
+    (void)unused;
+    threadSteps();
     return NULL;
 }
 
 static int runThread(void) {
     pthread_t thread;
-    if (pthread_create(&thread, NULL, threadSteps, NULL) != 0)
+    if (pthread_create(&thread, NULL, posixThread, NULL) != 0)
         return 0;
     return pthread_join(thread, NULL) == 0 && card != NULL && card != KVD4093_INVALID_HANDLE;
 }
+
+#endif
 
 static int check(void) {
     int32_t logical = -1;
@@ -134,6 +216,13 @@ static int step(const char *name) {
 }
 
 int main(int argc, char **argv) {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY); /* lines end in "\n", as on POSIX */
+    if (!useTestCurrentUser()) {
+        fprintf(stderr, "cannot use the test's registry key\n");
+        return 2;
+    }
+#endif
 #ifdef KVD4093_CHILD_LINKED
     load();
 #endif

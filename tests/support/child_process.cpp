@@ -1,3 +1,6 @@
+// Child processes on POSIX: fork and execve (child_process_windows.cpp has
+// the Windows counterpart).
+#ifndef _WIN32
 #include "support/child_process.h"
 
 #include <cerrno>
@@ -77,3 +80,4 @@ ChildResult runChild(const std::string &program, const std::vector<std::string> 
 }
 
 } // namespace kvd::testing
+#endif // !_WIN32

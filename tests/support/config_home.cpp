@@ -3,19 +3,30 @@
 #include <cstdlib>
 
 namespace kvd::testing {
+namespace {
+
+// Sets the variable, or removes it for nullptr. (On Windows, where the
+// settings are the registry, the variable is set all the same and unused.)
+void setConfigHome(const char *value) {
+#ifdef _WIN32
+    _putenv_s("XDG_CONFIG_HOME", value ? value : "");
+#else
+    if (value)
+        setenv("XDG_CONFIG_HOME", value, 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+#endif
+}
+
+} // namespace
 
 ConfigHome::ConfigHome() {
     if (const char *old = std::getenv("XDG_CONFIG_HOME"))
         saved_ = old;
-    setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
+    setConfigHome(dir_.path().c_str());
 }
 
-ConfigHome::~ConfigHome() {
-    if (saved_)
-        setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
-    else
-        unsetenv("XDG_CONFIG_HOME");
-}
+ConfigHome::~ConfigHome() { setConfigHome(saved_ ? saved_->c_str() : nullptr); }
 
 std::string ConfigHome::settingsText() const { return withoutCarriageReturns(readWholeFile(settingsFile())); }
 
