@@ -16,8 +16,8 @@ constexpr const char *kColours[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728",
                                     "#9467bd", "#8c564b", "#e377c2", "#7f7f7f"};
 
 std::string format(const char *pattern, double a, double b = 0, double c = 0, double d = 0) {
-    char text[160];
-    std::snprintf(text, sizeof text, pattern, a, b, c, d);
+    std::string text(std::snprintf(nullptr, 0, pattern, a, b, c, d), '\0');
+    std::snprintf(text.data(), text.size() + 1, pattern, a, b, c, d);
     return text;
 }
 
