@@ -101,42 +101,37 @@ TEST_F(VirtualCardBehaviourTest, PacedReadWaitsForItsSamples) {
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(80));
 }
 
-// Reprograms a running card to one sample a second and restarts it, so that
-// a read then waits far longer than any test.
-void slowDown(KVD4093_HANDLE handle) {
-    uint8_t config[512] = {protocol::kCmdAdConfig, 0, 0, 0, 0, 0x80, 0x96, 0x98, 0x00};
-    uint8_t start[512] = {protocol::kCmdAdRun, 1};
-    uint32_t written = 0;
-    ASSERT_EQ(BulkWrite(handle, 0, config, 512, &written), 1);
-    ASSERT_EQ(BulkWrite(handle, 0, start, 512, &written), 1);
-}
+// A paced acquisition reprogrammed to one sample a second, with a read of
+// 1000 samples waiting in the card far longer than any test.
+class WaitingReadTest : public VirtualCardBehaviourTest {
+protected:
+    void SetUp() override {
+        open({true, Signals::Counting, {}});
+        const ADPara para = paraFor(0, 0, 100000);
+        ASSERT_EQ(KVD4093_InitDeviceAD(handle_, &para), 1);
+        uint8_t config[512] = {protocol::kCmdAdConfig, 0, 0, 0, 0, 0x80, 0x96, 0x98, 0x00};
+        uint8_t start[512] = {protocol::kCmdAdRun, 1};
+        uint32_t written = 0;
+        ASSERT_EQ(BulkWrite(handle_, 0, config, 512, &written), 1);
+        ASSERT_EQ(BulkWrite(handle_, 0, start, 512, &written), 1);
+        reader_ = std::async(std::launch::async, [this] { return read(1000).size(); });
+        ASSERT_TRUE(vcard::card(0).waitForPacedRead(5000));
+    }
+    std::future<size_t> reader_;
+};
 
-TEST_F(VirtualCardBehaviourTest, StopsFastRestartLetsAWaitingReadFinish) {
-    open({true, Signals::Counting, {}});
-    const ADPara para = paraFor(0, 0, 100000);
-    ASSERT_EQ(KVD4093_InitDeviceAD(handle_, &para), 1);
-    slowDown(handle_);
-    auto reader = std::async(std::launch::async, [this] { return read(1000).size(); });
-    while (!(device::liveDevice(handle_)->bADReadBusy.load()))
-        std::this_thread::yield();
+TEST_F(WaitingReadTest, StopsFastRestartLetsItFinish) {
     const auto start = Clock::now();
     EXPECT_EQ(KVD4093_ReleaseDeviceAD(handle_), 1);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500)) << "the read finished at the fast rate";
-    EXPECT_EQ(reader.get(), 1000u);
+    EXPECT_EQ(reader_.get(), 1000u);
 }
 
-TEST_F(VirtualCardBehaviourTest, StopEndsAWaitingReadWithWhatWasConverted) {
-    open({true, Signals::Counting, {}});
-    const ADPara para = paraFor(0, 0, 100000);
-    ASSERT_EQ(KVD4093_InitDeviceAD(handle_, &para), 1);
-    slowDown(handle_);
-    auto reader = std::async(std::launch::async, [this] { return read(1000).size(); });
-    while (!(device::liveDevice(handle_)->bADReadBusy.load()))
-        std::this_thread::yield();
+TEST_F(WaitingReadTest, StopEndsItWithWhatWasConverted) {
     uint8_t stop[512] = {protocol::kCmdAdRun, 0};
     uint32_t written = 0;
     ASSERT_EQ(BulkWrite(handle_, 0, stop, 512, &written), 1);
-    EXPECT_LE(reader.get(), 2u);
+    EXPECT_LE(reader_.get(), 2u);
 }
 
 } // namespace

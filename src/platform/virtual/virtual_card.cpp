@@ -103,7 +103,10 @@ uint32_t VirtualCard::waitForSamples(Lock &lock, uint32_t size) {
             const uint64_t available = converted > delivered ? converted - delivered : 0;
             return static_cast<uint32_t>(std::min<uint64_t>(size, available * 2));
         }
+        ++pacedReads_;
+        changed_.notify_all();
         changed_.wait_until(lock, firmware_.whenConverted(delivered + wanted));
+        --pacedReads_;
     }
 }
 
@@ -193,6 +196,11 @@ void VirtualCard::releaseReads() {
 bool VirtualCard::waitForHeldRead(uint32_t timeoutMs) {
     Lock lock(mutex_);
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return heldReads_ > 0; });
+}
+
+bool VirtualCard::waitForPacedRead(uint32_t timeoutMs) {
+    Lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return pacedReads_ > 0; });
 }
 
 void VirtualCard::setStatusByte(uint32_t index, uint8_t value) {

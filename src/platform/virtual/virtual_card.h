@@ -105,6 +105,8 @@ public:
     virtual void releaseReads() = 0;
     // Waits until at least one read is blocked in the card; false on timeout.
     virtual bool waitForHeldRead(uint32_t timeoutMs) = 0;
+    // Waits until a paced read is waiting in the card for its samples; false on timeout.
+    virtual bool waitForPacedRead(uint32_t timeoutMs) = 0;
 
     // While an acquisition runs, pipe 2 delivers scans of the channels
     // FirstChannel to LastChannel of the configuration packet, each sample

@@ -39,6 +39,7 @@ public:
     void holdReads() override;
     void releaseReads() override;
     bool waitForHeldRead(uint32_t timeoutMs) override;
+    bool waitForPacedRead(uint32_t timeoutMs) override;
     void setStatusByte(uint32_t index, uint8_t value) override;
     void setBehaviour(const Behaviour &behaviour) override;
     void failClose(bool fail) override;
@@ -72,6 +73,7 @@ private:
     bool holding_ = false;
     uint64_t releases_ = 0;
     int32_t heldReads_ = 0;
+    int32_t pacedReads_ = 0; // reads waiting for their samples
     std::chrono::milliseconds startWait_{200};
     bool failClose_ = false;
     bool recording_ = true;
