@@ -28,12 +28,12 @@ rows=$(($(wc -l < run.csv) - 1))
 expected=$((rate / channels * seconds))
 acquisition=$(sed -n 's/^acquired .* in \([0-9.]*\) s$/\1/p' summary.txt)
 awk -v rows="$rows" -v expected="$expected" -v channels="$channels" -v acquisition="$acquisition" \
-    -v seconds="$seconds" -v wall="$wall" -v user="$user" -v system="$system" -v bytes="$(wc -c < run.csv)" 'BEGIN {
+    -v seconds="$seconds" -v wall="$wall" -v user="$user" -v sys="$system" -v bytes="$(wc -c < run.csv)" 'BEGIN {
     printf "samples written  %d of %d expected (%d scans of %d channels)\n", rows * channels, expected * channels, rows, channels
     printf "acquisition      %.3f s for %d s of signal: %s\n", acquisition, seconds,
         (rows == expected && acquisition <= seconds * 1.02) ? "kept up" : "FELL BEHIND"
     printf "CSV              %.1f MB\n", bytes / 1e6
-    printf "CPU              %.2f s user + %.2f s system in %.2f s: %.0f%% of one CPU\n", user, system, wall,
-        100 * (user + system) / wall
+    printf "CPU              %.2f s user + %.2f s system in %.2f s: %.0f%% of one CPU\n", user, sys, wall,
+        100 * (user + sys) / wall
     exit (rows == expected && acquisition <= seconds * 1.02) ? 0 : 1
 }'

@@ -1,6 +1,7 @@
 #include "card.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "errors.h"
 #include "system.h"
@@ -32,7 +33,9 @@ CardChoice takeCardChoice(Arguments &arguments) {
 
 namespace {
 
-constexpr char kVirtualOption[] = "--virtual";
+constexpr std::string_view kVirtualOption = "--virtual";
+constexpr std::string_view kVirtualWithIds = "--virtual=";
+constexpr std::string_view kOneCard = "0"; // a bare --virtual
 
 // The IDs as KVD4093_VIRTUAL_CARDS takes them: numbers 0 to 255 between commas.
 void checkVirtualIds(const std::string &ids) {
@@ -55,9 +58,9 @@ void takeVirtualOption(std::vector<std::string> &words) {
     std::optional<std::string> ids;
     for (auto word = words.begin(); word != words.end();) {
         if (*word == kVirtualOption) {
-            ids = "0";
-        } else if (word->rfind(std::string(kVirtualOption) + "=", 0) == 0) {
-            ids = word->substr(sizeof kVirtualOption);
+            ids.emplace(kOneCard);
+        } else if (std::string_view(*word).substr(0, kVirtualWithIds.size()) == kVirtualWithIds) {
+            ids.emplace(word->substr(kVirtualWithIds.size()));
             checkVirtualIds(*ids);
         } else {
             ++word;
