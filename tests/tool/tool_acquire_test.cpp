@@ -166,6 +166,19 @@ TEST(ToolBinaryTest, RawSamplesWithASidecarDescribingThem) {
     EXPECT_EQ(std::count(sidecar.begin(), sidecar.end(), '{'), std::count(sidecar.begin(), sidecar.end(), '}'));
 }
 
+// On a terminal the tool shows its progress, redrawing one line; elsewhere
+// (the tests above) standard error stays empty.
+TEST(ToolProgressTest, ProgressBarShowsOnlyOnATerminal) {
+    TempDir dir;
+    ToolProcess tool(dir.path(), {"acquire", "--virtual", "--channels", "0-1", "--rate", "20k", "--time", "300ms"},
+                     {{"KVD4093_VIRTUAL_PACING", "on"}}, true);
+    const ToolResult result = tool.wait();
+    ASSERT_EQ(result.exitCode, 0) << result.out;
+    EXPECT_NE(result.err.find("\r[##############################] 100%  3000/3000 scans"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.err.find('\n'), std::string::npos) << "the bar stays on one line";
+}
+
 // A minimal XML reading: every tag closed in order, one root, attribute
 // values quoted, no stray '<' or '&' in text. Returns the element names in
 // document order, or an empty list when the document is not well formed.

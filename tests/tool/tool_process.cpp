@@ -52,21 +52,28 @@ std::vector<char *> pointersTo(std::vector<std::string> &texts) {
 } // namespace
 
 ToolProcess::ToolProcess(const std::string &directory, const std::vector<std::string> &arguments,
-                         const Environment &environment)
+                         const Environment &environment, bool stderrIsTerminal)
     : directory_(directory) {
     std::vector<std::string> argv = {KVD4093_TOOL_PATH};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<std::string> envp = childEnvironment(directory, environment);
     std::vector<char *> argvPointers = pointersTo(argv);
     std::vector<char *> envpPointers = pointersTo(envp);
-    const std::string outPath = directory + "/tool.stdout", errPath = directory + "/tool.stderr";
+    std::string errPath = directory + "/tool.stderr";
+    const std::string outPath = directory + "/tool.stdout";
+    if (stderrIsTerminal) {
+        terminal_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (terminal_ < 0 || grantpt(terminal_) != 0 || unlockpt(terminal_) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        errPath = ptsname(terminal_);
+    }
 
     pid_ = fork();
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
     if (pid_ == 0) { // only async-signal-safe calls until exec
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0600);
         const int in = open("/dev/null", O_RDONLY);
         if (out < 0 || err < 0 || in < 0 || chdir(directory.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
             dup2(in, 0) < 0)
@@ -81,7 +88,22 @@ ToolProcess::~ToolProcess() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
+    if (terminal_ >= 0)
+        close(terminal_);
 }
+
+namespace {
+
+// What the tool wrote to the terminal; it has ended, so the reads end.
+std::string drain(int terminal) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, size_t(got));
+    return text;
+}
+
+} // namespace
 
 void ToolProcess::signal(int number) { kill(pid_, number); }
 
@@ -100,7 +122,12 @@ ToolResult ToolProcess::wait(int timeoutMs) {
     pid_ = -1;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = readWholeFile(directory_ + "/tool.stdout");
-    result.err = readWholeFile(directory_ + "/tool.stderr");
+    if (terminal_ >= 0) {
+        fcntl(terminal_, F_SETFL, O_NONBLOCK);
+        result.err = drain(terminal_);
+    } else {
+        result.err = readWholeFile(directory_ + "/tool.stderr");
+    }
     return result;
 }
 

@@ -23,8 +23,10 @@ class ToolProcess {
 public:
     // Starts the tool in `directory` with the arguments, on top of the
     // defaults above (KVD4093_VIRTUAL_PACING=off, no KVD4093_VIRTUAL_CARDS).
+    // With stderrIsTerminal, standard error is a pseudo-terminal, as when a
+    // person runs the tool; what it receives comes back in ToolResult::err.
     ToolProcess(const std::string &directory, const std::vector<std::string> &arguments,
-                const Environment &environment = {});
+                const Environment &environment = {}, bool stderrIsTerminal = false);
     ~ToolProcess();
     ToolProcess(const ToolProcess &) = delete;
     ToolProcess &operator=(const ToolProcess &) = delete;
@@ -36,6 +38,7 @@ public:
 private:
     std::string directory_;
     pid_t pid_ = -1;
+    int terminal_ = -1; // the pseudo-terminal's controlling side, when there is one
 };
 
 // Starts the tool and waits for it.
