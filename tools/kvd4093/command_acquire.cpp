@@ -19,31 +19,30 @@
 namespace kvd::tool {
 
 std::string acquireHelp() {
-    return std::string(
-    "Usage: kvd4093 acquire [options]\n"
-    "\n"
-    "Runs one AD acquisition: starts the card with the card's saved settings\n"
-    "(KVD4093_LoadParaAD) changed by the options below, reads whole scans (one\n"
-    "sample of each channel, in order) in blocks of about 50 ms, stops, and prints\n"
-    "the lowest, highest and mean code of each channel. Ctrl-C stops early and\n"
-    "keeps what was acquired (the files stay valid; exit status 130).\n"
-    "\n"
-    "How much (default: --time 1s):\n"
-    "  --samples N            samples per channel, that is scans, e.g. 100k\n"
-    "  --time T               how long, e.g. 2s or 500ms; scans = T x rate / channels\n"
-    "Where to (both optional):\n"
-    "  --output FILE.csv      CSV: a header \"scan,time_s,ch0,...\", then one scan a line\n"
-    "  --output FILE.bin      raw 16-bit little-endian samples, scan after scan, and a\n"
-    "                         JSON sidecar FILE.bin.json (rate, channels, card, start\n"
-    "                         time in UTC, sample count, the ADPara record)\n"
-    "  --plot FILE.svg        the channels over time, a picture for a browser\n"
-    "The record (only what is given changes the saved settings):\n") +
+    return std::string("Usage: kvd4093 acquire [options]\n"
+                       "\n"
+                       "Runs one AD acquisition: starts the card with the card's saved settings\n"
+                       "(KVD4093_LoadParaAD) changed by the options below, reads whole scans (one\n"
+                       "sample of each channel, in order) in blocks of about 50 ms, stops, and prints\n"
+                       "the lowest, highest and mean code of each channel. Ctrl-C stops early and\n"
+                       "keeps what was acquired (the files stay valid; exit status 130).\n"
+                       "\n"
+                       "How much (default: --time 1s):\n"
+                       "  --samples N            samples per channel, that is scans, e.g. 100k\n"
+                       "  --time T               how long, e.g. 2s or 500ms; scans = T x rate / channels\n"
+                       "Where to (both optional):\n"
+                       "  --output FILE.csv      CSV: a header \"scan,time_s,ch0,...\", then one scan a line\n"
+                       "  --output FILE.bin      raw 16-bit little-endian samples, scan after scan, and a\n"
+                       "                         JSON sidecar FILE.bin.json (rate, channels, card, start\n"
+                       "                         time in UTC, sample count, the ADPara record)\n"
+                       "  --plot FILE.svg        the channels over time, a picture for a browser\n"
+                       "The record (only what is given changes the saved settings):\n") +
            kRecordOptionsHelp + "The card:\n" + kCardOptionsHelp +
            "\n"
-    "Samples are codes 0 to 65535, offset binary (32768 is zero). Numbers take k\n"
-    "(x1000) and M (x1000000): --rate 25k, --samples 1M.\n"
-    "Example: kvd4093 acquire --virtual --channels 0-3 --rate 100k --time 2s \\\n"
-    "             --output run.csv --plot run.svg\n";
+           "Samples are codes 0 to 65535, offset binary (32768 is zero). Numbers take k\n"
+           "(x1000) and M (x1000000): --rate 25k, --samples 1M.\n"
+           "Example: kvd4093 acquire --virtual --channels 0-3 --rate 100k --time 2s \\\n"
+           "             --output run.csv --plot run.svg\n";
 }
 
 namespace {
@@ -100,10 +99,17 @@ std::vector<std::unique_ptr<SampleSink>> openFiles(const AcquireRequest &request
     return files;
 }
 
+// "25000", or "30030.03" when the card's divider gives no whole number.
+std::string rateText(double rate) {
+    char text[48];
+    std::snprintf(text, sizeof text, rate == std::floor(rate) ? "%.0f" : "%.2f", rate);
+    return text;
+}
+
 void printReport(const OpenCard &card, const AcquisitionInfo &info, const AcquisitionOutcome &outcome,
                  const ChannelSummary &summary, const AcquireRequest &request) {
-    std::printf("%s: channels %d-%d, %.6g samples/s (%.6g scans/s)\n", card.name().c_str(), int(info.para.FirstChannel),
-                int(info.para.LastChannel), info.sampleRate, info.scanRate());
+    std::printf("%s: channels %d-%d, %s samples/s (%s scans/s)\n", card.name().c_str(), int(info.para.FirstChannel),
+                int(info.para.LastChannel), rateText(info.sampleRate).c_str(), rateText(info.scanRate()).c_str());
     if (outcome.interrupted)
         std::printf("stopped by Ctrl-C after %llu of %llu scans\n", static_cast<unsigned long long>(outcome.scans),
                     static_cast<unsigned long long>(info.plannedScans));
