@@ -158,6 +158,14 @@ INSTANTIATE_TEST_SUITE_P(
                     "KVD4093_CreateDeviceEx failed: \xe7\x89\xa9\xe7\x90\x86ID\xe5\x8f\xb7=4\xe7\x9a\x84\xe8\xae\xbe"
                     "\xe5\xa4\x87\xe4\xb8\x8d\xe5\xad\x98\xe5\x9c\xa8[KVD4093_CreateDeviceEx]"}));
 
+TEST_F(ToolCommandTest, TheLibraryWritesItsErrorLogIntoTheWorkingDirectoryAtExit) {
+    run({"di", "--card", "3", "--virtual"});
+    const std::string log = readWholeFile(dir_.file("KVD4093Err.log"));
+    EXPECT_NE(log.find("   [KVD4093_CreateDevice] Sorry, there are no device drivers found in your system  1(Dec)\r\n"),
+              std::string::npos)
+        << log;
+}
+
 TEST_F(ToolCommandTest, UnwritableOutputFileExitsOneNamingTheFile) {
     const ToolResult result = run({"acquire", "--virtual", "--output", dir_.file("missing/run.csv")});
     EXPECT_EQ(result.exitCode, 1);
