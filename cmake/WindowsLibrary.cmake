@@ -21,26 +21,18 @@ target_include_directories(kvd4093
   PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
   PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(kvd4093 PRIVATE Threads::Threads setupapi advapi32 user32)
-# The linker's own import library would be built from the export names
-# (__imp___BulkRead@20 on x86); it is written under another name and
-# replaced by dlltool's below.
 set_target_properties(kvd4093 PROPERTIES
   OUTPUT_NAME KVD4093
   PREFIX ""
-  IMPORT_PREFIX ""
-  IMPORT_SUFFIX ".linker-implib.a"
   LINK_DEPENDS "${export_def}")
 
-set(KVD4093_IMPORT_LIBRARY "${CMAKE_CURRENT_BINARY_DIR}/libKVD4093.dll.a" CACHE INTERNAL "")
-add_custom_command(OUTPUT "${KVD4093_IMPORT_LIBRARY}"
-  COMMAND "${CMAKE_DLLTOOL}" --input-def "${import_def}" --dllname KVD4093.dll --output-lib "${KVD4093_IMPORT_LIBRARY}"
-  DEPENDS "${import_def}"
-  COMMENT "Import library libKVD4093.dll.a"
+# The linker's own import library is built from the export names
+# (__imp___BulkRead@20 on x86, which no program references); dlltool's,
+# built from the same table, replaces it, so that every target that links
+# kvd4093 imports the export names.
+add_custom_command(TARGET kvd4093 POST_BUILD
+  COMMAND "${CMAKE_DLLTOOL}" --input-def "${import_def}" --dllname KVD4093.dll
+          --output-lib "$<TARGET_LINKER_FILE:kvd4093>"
+  COMMENT "Import library of KVD4093.dll"
   VERBATIM)
-add_custom_target(kvd4093_import_library ALL DEPENDS "${KVD4093_IMPORT_LIBRARY}")
-
-# What programs link to use the DLL: the public header and the import library.
-add_library(kvd4093_import INTERFACE)
-target_include_directories(kvd4093_import INTERFACE ${PROJECT_SOURCE_DIR}/include)
-target_link_libraries(kvd4093_import INTERFACE "${KVD4093_IMPORT_LIBRARY}")
-add_dependencies(kvd4093_import kvd4093_import_library kvd4093)
+set_property(TARGET kvd4093 APPEND PROPERTY LINK_DEPENDS "${import_def}")
