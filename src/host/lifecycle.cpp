@@ -2,6 +2,7 @@
 // shared object (or DllMain) calls these three and nothing else.
 #include "host/lifecycle.h"
 
+#include "device/trace.h"
 #include "host/library_app.h"
 
 namespace kvd::host {
@@ -23,6 +24,10 @@ void threadDetach() {
 void processDetach() {
     theApp().exitInstance();
     destroyTheApp();
+    // The trace file of KVD4093_TRACE goes with the library: a process that
+    // unloads it keeps no open handle (on Windows the file could not be
+    // deleted while one is open).
+    trace::traceTo(nullptr);
 }
 
 } // namespace kvd::host

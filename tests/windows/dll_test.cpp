@@ -166,6 +166,11 @@ TEST_F(DllTest, VirtualCardsAndTheTraceFollowTheEnvironment) {
     EXPECT_EQ(readWholeFile(trace), "card=1 BULK_WRITE pipe=1 len=512 ret=512 ok=1 data=011f0010" +
                                         std::string(32, '0') + "\n" + "card=1 GET_CURRENT_ID len=4 ret=4 ok=1\n" +
                                         status + "\n" + status + "\n");
+    unload();
+    // Opened without sharing only when no other handle to it is open.
+    const HANDLE alone = CreateFileA(trace.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(alone, INVALID_HANDLE_VALUE) << "the unloaded DLL still holds the trace file";
+    CloseHandle(alone);
 }
 
 struct ThreadCalls {
