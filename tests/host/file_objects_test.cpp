@@ -204,18 +204,6 @@ TEST_F(FileObjectTest, ReleaseEndsTheHandleOnce) {
     EXPECT_EQ(readWholeFile(dir_.file("data")), "kept");
 }
 
-TEST_F(FileObjectTest, TwoHandlesOnOneFileHaveTheirOwnPositions) {
-    writeWholeFile(dir_.file("data"), "0123456789");
-    KVD4093_HANDLE first = open(dir_.file("data"), mode::kReadWrite);
-    KVD4093_HANDLE second = open(dir_.file("data"), mode::kReadWrite);
-    ASSERT_NE(first, second);
-    char byte = 0;
-    EXPECT_EQ(KVD4093_ReadFile(first, &byte, 7, 1), 1);
-    EXPECT_EQ(KVD4093_WriteFile(second, "A", 1), 1);
-    EXPECT_EQ(KVD4093_WriteFile(first, "B", 1), 1);
-    EXPECT_EQ(readWholeFile(dir_.file("data")), "A1234567B9");
-}
-
 uint64_t statvfsFreeBytes(const std::string &path) {
     struct statvfs info {};
     EXPECT_EQ(statvfs(path.c_str(), &info), 0);
