@@ -9,6 +9,22 @@ namespace kvd::text {
 // names the settings key and captions the framework-style message boxes.
 inline constexpr char kApplicationName[] = "KVD4093";
 
+// The registry key all settings live under (HKEY_CURRENT_USER\Software\Olm\<application>).
+inline constexpr char kRegistryKey[] = "Olm";
+
+// The values the parameter store writes in the settings' root, and the
+// installation folder it answers when none is stored.
+inline constexpr char kCompanyName[] = "Olmvarde";
+inline constexpr char kCardType[] = "KVD4093";
+inline constexpr char kDefaultAppPath[] = "C:\\OLM\\KVD4093";
+
+// Settings sections, formatted with a card's number: the numbers of the card
+// saved last (with 0), a card's AD parameters (with its physical ID), a
+// card's free values (with its logical number).
+inline constexpr char kDeviceSectionFormat[] = "Device-%d";
+inline constexpr char kAdParaSectionFormat[] = "Device-%d\\ADPara";
+inline constexpr char kOthersSectionFormat[] = "Device-%d\\Others";
+
 // The file the error log is written to at unload, in the current directory.
 inline constexpr char kErrorLogFileName[] = "KVD4093Err.log";
 

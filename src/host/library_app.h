@@ -17,6 +17,10 @@ public:
         return errorLog_.logError(code, functionName, message);
     }
 
+    // The start-up hook: points the profile operations at the settings root
+    // Software\Olm\KVD4093. False would fail the load; it never is.
+    bool initInstance();
+
     // The exit hook: writes the error log to KVD4093Err.log in the current directory.
     int32_t exitInstance();
 
@@ -24,7 +28,13 @@ private:
     ErrorLog errorLog_;
 };
 
-// The one LibraryApp of the process.
+// The one LibraryApp of the process, made with an empty log on first use.
+// The load makes it before any export can run; programs that link the
+// library's code statically make it at their first call.
 LibraryApp &theApp();
+
+// Destroys the LibraryApp at unload, after its exit hook has run. A call of
+// theApp() after that makes a new, empty one (see library_app.cpp).
+void destroyTheApp();
 
 } // namespace kvd

@@ -8,6 +8,7 @@
 // No OS type crosses this header: handles are opaque.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -109,6 +110,20 @@ bool writeProfileString(const char *section, const char *name, const char *value
 std::string profileString(const char *section, const char *name, const char *defaultValue);
 // Deletes a section: its key with all its values and sub-keys. false on failure.
 bool deleteProfileSection(const char *section);
+
+// One write of a batch: an integer value, or a string value when text is not null.
+struct ProfileWrite {
+    const char *section;
+    const char *name;
+    int32_t number;
+    const char *text;
+};
+// Makes the writes in order, as one change where the store can (on POSIX one
+// rewrite of the file instead of one per value). Returns how many landed:
+// all of them, or those before the first that failed, exactly what the same
+// writes made one by one would leave. A store without a cheaper way makes
+// them one by one.
+size_t writeProfileValues(const ProfileWrite *writes, size_t count);
 
 // ---- disks -----------------------------------------------------------------------
 

@@ -66,11 +66,50 @@ TEST_F(TraceTest, OneLineForEachRequestKind) {
 }
 
 TEST_F(TraceTest, IdentityRequestsShowTheirFourByteBuffer) {
-    trace::Line count{0, protocol::kGetDeviceCount, 0, 4, 0, 1, nullptr, 0};
-    trace::Line current{3, protocol::kGetCurrentId, 0, 4, 0, 0, nullptr, 0};
-    char text[192];
-    EXPECT_EQ(std::string(text, trace::format(count, text)), "card=0 GET_DEVICE_COUNT len=4 ret=0 ok=1\n");
-    EXPECT_EQ(std::string(text, trace::format(current, text)), "card=3 GET_CURRENT_ID len=4 ret=0 ok=0\n");
+    install({7, 9});
+    KVD4093_HANDLE handle = openRecord(1);
+    int32_t logical = 0;
+    ASSERT_EQ(KVD4093_GetDeviceCount(handle), 2);
+    ASSERT_EQ(KVD4093_GetDeviceCurrentID(handle, &logical, nullptr), 1);
+    const std::vector<std::string> expected = {
+        "card=1 GET_DEVICE_COUNT len=4 ret=4 ok=1",
+        "card=1 GET_CURRENT_ID len=4 ret=4 ok=1",
+        "card=1 BULK_READ pipe=3 len=512 ret=512 ok=1 data=000000000000000000000000000000000009010001",
+        "card=1 BULK_READ pipe=3 len=512 ret=512 ok=1 data=000000000000000000000000000000000009010001",
+    };
+    EXPECT_EQ(traced(), expected);
+}
+
+// The request names and pipes of the trace, without counts and data.
+std::vector<std::string> shapes(const std::vector<std::string> &lines) {
+    std::vector<std::string> out;
+    for (const std::string &line : lines)
+        out.push_back(line.substr(0, line.find(" len=")));
+    return out;
+}
+
+TEST_F(TraceTest, SearchByPhysicalIdInItsOrder) {
+    install({7, 5});
+    KVD4093_HANDLE handle = KVD4093_CreateDeviceEx(5);
+    ASSERT_NE(handle, KVD4093_INVALID_HANDLE);
+    const std::vector<std::string> expected = {
+        "card=0 BULK_WRITE pipe=1", "card=0 BULK_READ pipe=3", "card=0 BULK_READ pipe=3",
+        "card=1 BULK_WRITE pipe=1", "card=1 BULK_READ pipe=3", "card=1 BULK_READ pipe=3",
+        "card=1 SET_INTERFACE",
+    };
+    EXPECT_EQ(shapes(traced()), expected);
+    EXPECT_EQ(KVD4093_ReleaseDevice(handle), 1);
+}
+
+TEST_F(TraceTest, DeviceListReportInItsOrder) {
+    install({3, 4});
+    ASSERT_EQ(KVD4093_ListDeviceDlg(), 1);
+    const std::vector<std::string> expected = {
+        "card=0 BULK_WRITE pipe=1", "card=0 GET_DEVICE_COUNT",                             // the count
+        "card=0 BULK_WRITE pipe=1", "card=0 BULK_READ pipe=3", "card=0 BULK_READ pipe=3", // card 0 listed
+        "card=1 BULK_WRITE pipe=1", "card=1 BULK_READ pipe=3", "card=1 BULK_READ pipe=3", // card 1 listed
+    };
+    EXPECT_EQ(shapes(traced()), expected);
 }
 
 TEST_F(TraceTest, LinesOfManyThreadsNeverMix) {

@@ -199,6 +199,7 @@ TEST_F(VirtualCardTest, StatusPacketCarriesDiPhysicalIdAndVersion) {
     expected[18] = 0x01;
     expected[19] = 0x00;
     expected[20] = 0x01;
+    std::fill_n(expected.begin() + kStatusDaValues, 16, 0xFF); // no DA value written yet
     Answer answer = driver.read(proto::kPipeStatus, 512);
     EXPECT_EQ(answer.result, 1);
     EXPECT_EQ(answer.returned, 512u);
@@ -216,6 +217,12 @@ TEST_F(VirtualCardTest, StatusPacketCarriesDiPhysicalIdAndVersion) {
     expected[0] = 0x11;
     expected[1] = 0xFF;
     expected[20] = 0x07;
+    EXPECT_EQ(driver.read(proto::kPipeStatus, 512).data, expected);
+
+    // A DA value word for channel 2 (value 0xABC) shows in the channel's two bytes.
+    driver.write(proto::kPipeCommand, {proto::kCmdDaWord, 0xC0, 0xAB, 0x02});
+    expected[kStatusDaValues + 4] = 0xBC;
+    expected[kStatusDaValues + 5] = 0x0A;
     EXPECT_EQ(driver.read(proto::kPipeStatus, 512).data, expected);
 }
 

@@ -1,5 +1,6 @@
 // The list of virtual cards a process asks for in KVD4093_VIRTUAL_CARDS.
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -88,6 +89,42 @@ bool parseCardList(const char *text, std::vector<uint8_t> *ids, std::string *err
 const std::vector<uint8_t> &environmentCards() {
     static const std::vector<uint8_t> ids = readEnvironmentCards();
     return ids;
+}
+
+namespace {
+
+// "amplitude[,seed]": amplitude 0 to 32767 codes, seed a 32-bit number.
+bool parseNoise(std::string_view text, Noise *noise) {
+    const size_t comma = text.find(',');
+    const std::string amplitude(trimmed(text.substr(0, comma)));
+    const std::string seed(comma == std::string_view::npos ? "1" : trimmed(text.substr(comma + 1)));
+    char *end = nullptr;
+    const unsigned long peak = std::strtoul(amplitude.c_str(), &end, 10);
+    if (amplitude.empty() || *end != '\0' || peak > 32767)
+        return false;
+    const unsigned long long start = std::strtoull(seed.c_str(), &end, 10);
+    if (seed.empty() || *end != '\0' || start > 0xFFFFFFFFull)
+        return false;
+    *noise = {static_cast<uint16_t>(peak), static_cast<uint32_t>(start)};
+    return true;
+}
+
+Behaviour readEnvironmentBehaviour() {
+    Behaviour behaviour;
+    behaviour.signals = Signals::Waveforms;
+    const char *pacing = platform::environmentVariable(kPacingVariable);
+    behaviour.paced = !(pacing != nullptr && std::string_view(pacing) == "off");
+    const char *noise = platform::environmentVariable(kNoiseVariable);
+    if (noise != nullptr && *noise != '\0' && !parseNoise(noise, &behaviour.noise))
+        std::fprintf(stderr, "%s ignored: \"%s\" is not amplitude[,seed]\n", kNoiseVariable, noise);
+    return behaviour;
+}
+
+} // namespace
+
+const Behaviour &environmentBehaviour() {
+    static const Behaviour behaviour = readEnvironmentBehaviour();
+    return behaviour;
 }
 
 const platform::CardBackend *backendFromEnvironment() {

@@ -27,12 +27,12 @@ Registry &registry() {
 }
 
 // The registry's lock must be held.
-void replaceCards(Registry &state, const std::vector<uint8_t> &physicalIds) {
+void replaceCards(Registry &state, const std::vector<uint8_t> &physicalIds, const Behaviour &behaviour) {
     for (const auto &card : state.cards)
         card->detach();
     state.cards.clear();
     for (uint8_t id : physicalIds)
-        state.cards.push_back(std::make_shared<VirtualCard>(static_cast<int32_t>(state.cards.size()), id));
+        state.cards.push_back(std::make_shared<VirtualCard>(static_cast<int32_t>(state.cards.size()), id, behaviour));
     state.placed = true;
 }
 
@@ -89,11 +89,11 @@ const platform::CardBackend kVirtualBackend{"virtual", &openCard, &requestCard, 
 
 } // namespace
 
-void install(const std::vector<uint8_t> &physicalIds) {
+void install(const std::vector<uint8_t> &physicalIds, const Behaviour &behaviour) {
     {
         Registry &state = registry();
         std::lock_guard lock(state.mutex);
-        replaceCards(state, physicalIds);
+        replaceCards(state, physicalIds, behaviour);
     }
     platform::overrideCardBackend(&backend());
 }
@@ -103,14 +103,14 @@ void uninstall() {
     const std::vector<uint8_t> &fromEnvironment = environmentCards();
     Registry &state = registry();
     std::lock_guard lock(state.mutex);
-    replaceCards(state, fromEnvironment);
+    replaceCards(state, fromEnvironment, environmentBehaviour());
 }
 
 void placeCardsOnce(const std::vector<uint8_t> &physicalIds) {
     Registry &state = registry();
     std::lock_guard lock(state.mutex);
     if (!state.placed)
-        replaceCards(state, physicalIds);
+        replaceCards(state, physicalIds, environmentBehaviour());
 }
 
 Card &card(int32_t logicalNumber) {

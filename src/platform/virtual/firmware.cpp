@@ -60,8 +60,28 @@ void Firmware::takeDaWord(const Packet &packet) {
 // Every start begins a new sample stream: scan 0, first channel.
 void Firmware::startOrStop(bool start) {
     running_ = start;
-    if (start)
-        samplesSinceStart_ = 0;
+    if (start) {
+        samples_.start(firstChannel(), lastChannel());
+        started_ = Clock::now();
+    } else {
+        stopped_ = Clock::now();
+    }
+}
+
+namespace {
+// Samples per second at a period divider of 100 ns ticks; 0 runs at the fastest.
+double sampleRate(uint32_t divider) { return 10000000.0 / double(divider != 0 ? divider : 1); }
+} // namespace
+
+uint64_t Firmware::samplesConverted(Clock::time_point now) const {
+    const Clock::time_point end = running_ ? now : std::max(stopped_, started_);
+    const double seconds = std::chrono::duration<double>(end - started_).count();
+    return seconds <= 0 ? 0 : static_cast<uint64_t>(seconds * sampleRate(divider()));
+}
+
+Firmware::Clock::time_point Firmware::whenConverted(uint64_t count) const {
+    const auto seconds = std::chrono::duration<double>(double(count) / sampleRate(divider()));
+    return started_ + std::chrono::duration_cast<Clock::duration>(seconds);
 }
 
 int32_t Firmware::daValue(uint32_t channel) const { return channel < kDaChannels ? daValues_[channel] : -1; }
@@ -81,8 +101,13 @@ uint8_t Firmware::statusByte(uint32_t index) const {
     case protocol::kStatusVersion: return static_cast<uint8_t>(kVersion);
     case protocol::kStatusVersion + 1: return static_cast<uint8_t>(kVersion >> 8);
     case protocol::kStatusVersion + 2: return static_cast<uint8_t>(kVersion >> 16);
-    default: return 0;
+    default: break;
     }
+    if (index >= kStatusDaValues && index < kStatusDaValues + 2 * kDaChannels) {
+        const auto value = static_cast<uint16_t>(daValues_[(index - kStatusDaValues) / 2]);
+        return static_cast<uint8_t>((index - kStatusDaValues) % 2 ? value >> 8 : value);
+    }
+    return 0;
 }
 
 void Firmware::readStatus(uint8_t *out, uint32_t size) const {
@@ -91,22 +116,6 @@ void Firmware::readStatus(uint8_t *out, uint32_t size) const {
         out[i] = statusByte(i);
 }
 
-uint16_t Firmware::sample(uint64_t index) const {
-    const uint32_t first = firstChannel();
-    const uint32_t last = lastChannel();
-    const uint32_t channelsPerScan = last >= first ? last - first + 1 : 1;
-    const uint64_t scan = index / channelsPerScan;
-    const uint32_t channel = first + static_cast<uint32_t>(index % channelsPerScan);
-    return static_cast<uint16_t>(channel << 12 | (scan & 0x0FFF));
-}
-
-void Firmware::readSamples(uint8_t *out, uint32_t size) {
-    for (uint32_t byte = 0; byte < size; byte += 2) {
-        const uint16_t value = sample(samplesSinceStart_++);
-        out[byte] = static_cast<uint8_t>(value);
-        if (byte + 1 < size)
-            out[byte + 1] = static_cast<uint8_t>(value >> 8);
-    }
-}
+void Firmware::readSamples(uint8_t *out, uint32_t size) { samples_.read(out, size); }
 
 } // namespace kvd::vcard

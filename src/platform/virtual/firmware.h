@@ -4,10 +4,12 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
 #include "platform/driver_protocol.h"
+#include "platform/virtual/sample_stream.h"
 
 namespace kvd::vcard {
 
@@ -26,6 +28,15 @@ public:
     void readStatus(uint8_t *out, uint32_t size) const;
     // Writes `size` bytes of samples and moves on past every sample touched.
     void readSamples(uint8_t *out, uint32_t size);
+    void setSignals(Signals signals, Noise noise) { samples_.setSignals(signals, noise); }
+
+    using Clock = std::chrono::steady_clock;
+    // Samples the card has converted by `now` since the last start (up to the
+    // stop when it is stopped), at the rate the period divider gives.
+    uint64_t samplesConverted(Clock::time_point now) const;
+    uint64_t samplesDelivered() const { return samples_.samplesDelivered(); }
+    // When the converted samples reach `count`, at the current rate.
+    Clock::time_point whenConverted(uint64_t count) const;
 
     void overrideStatusByte(uint32_t index, uint8_t value);
 
@@ -45,13 +56,14 @@ private:
     void takeDaWord(const Packet &packet);
     void startOrStop(bool start);
     uint8_t statusByte(uint32_t index) const;
-    uint16_t sample(uint64_t index) const;
 
     uint8_t physicalId_;
     uint16_t rangeWord_ = 0;
     std::array<uint8_t, 17> config_{}; // configuration bytes 1 to 17
     bool running_ = false;
-    uint64_t samplesSinceStart_ = 0;
+    Clock::time_point started_{};
+    Clock::time_point stopped_{};
+    SampleStream samples_;
     std::array<int32_t, kDaChannels> daValues_;
     uint16_t doLines_ = 0;
     uint8_t triggerLevel_ = 0;

@@ -17,17 +17,21 @@ uint32_t answerNumber(void *input, int32_t number, uint32_t maxBytes) {
 
 } // namespace
 
-VirtualCard::VirtualCard(int32_t logicalNumber, uint8_t physicalId)
-    : logicalNumber_(logicalNumber), physicalId_(physicalId), firmware_(physicalId) {}
+VirtualCard::VirtualCard(int32_t logicalNumber, uint8_t physicalId, const Behaviour &behaviour)
+    : logicalNumber_(logicalNumber), physicalId_(physicalId), firmware_(physicalId) {
+    setBehaviour(behaviour);
+}
 
 // The request is listed on arrival so that the list keeps the order in which
 // requests reached the card, and completed in place when it returns.
 int32_t VirtualCard::request(const DriverRequest &request, int32_t deviceCount) {
     Lock lock(mutex_);
+    const bool listed = recording_;
     const uint64_t listing = requestsCleared_;
     const size_t entry = requests_.size();
-    requests_.push_back(describe(request));
-    const Verdict verdict = rules_.judge(request.code, requests_.back().pipe);
+    if (listed)
+        requests_.push_back(describe(request));
+    const Verdict verdict = rules_.judge(request.code, pipeOf(request));
 
     std::optional<uint32_t> moved;
     if (!verdict.fail && !detached_ && wellFormed(request))
@@ -37,7 +41,7 @@ int32_t VirtualCard::request(const DriverRequest &request, int32_t deviceCount) 
 
     if (request.bytesReturned != nullptr)
         *request.bytesReturned = returned;
-    if (listing == requestsCleared_) {
+    if (listed && listing == requestsCleared_) {
         requests_[entry].returned = returned;
         requests_[entry].result = result;
     }
@@ -78,8 +82,32 @@ std::optional<uint32_t> VirtualCard::readSamples(Lock &lock, uint8_t *out, uint3
     waitWhileHeld(lock);
     if (!waitForStart(lock))
         return std::nullopt;
+    if (paced_)
+        size = waitForSamples(lock, size);
     firmware_.readSamples(out, size);
     return size;
+}
+
+// Blocks until the card has converted the samples a read asks for. A stop
+// (or the card going away) ends the wait: the read then takes what was
+// converted. A restart begins a new count at its own rate, so the stop's fast
+// restart lets a waiting read finish.
+uint32_t VirtualCard::waitForSamples(Lock &lock, uint32_t size) {
+    const uint64_t wanted = (uint64_t(size) + 1) / 2;
+    for (;;) {
+        const uint64_t delivered = firmware_.samplesDelivered();
+        const uint64_t converted = firmware_.samplesConverted(Firmware::Clock::now());
+        if (converted >= delivered + wanted)
+            return size;
+        if (!firmware_.running() || detached_) {
+            const uint64_t available = converted > delivered ? converted - delivered : 0;
+            return static_cast<uint32_t>(std::min<uint64_t>(size, available * 2));
+        }
+        ++pacedReads_;
+        changed_.notify_all();
+        changed_.wait_until(lock, firmware_.whenConverted(delivered + wanted));
+        --pacedReads_;
+    }
 }
 
 // A read held now waits for the next release, whatever holds follow it.
@@ -128,6 +156,11 @@ void VirtualCard::clearRequests() {
     ++requestsCleared_;
 }
 
+void VirtualCard::setRecording(bool on) {
+    Lock lock(mutex_);
+    recording_ = on;
+}
+
 void VirtualCard::failRequest(RequestMatch match, uint32_t nth) {
     Lock lock(mutex_);
     rules_.failRequest(match, nth);
@@ -165,9 +198,20 @@ bool VirtualCard::waitForHeldRead(uint32_t timeoutMs) {
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return heldReads_ > 0; });
 }
 
+bool VirtualCard::waitForPacedRead(uint32_t timeoutMs) {
+    Lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return pacedReads_ > 0; });
+}
+
 void VirtualCard::setStatusByte(uint32_t index, uint8_t value) {
     Lock lock(mutex_);
     firmware_.overrideStatusByte(index, value);
+}
+
+void VirtualCard::setBehaviour(const Behaviour &behaviour) {
+    Lock lock(mutex_);
+    paced_ = behaviour.paced;
+    firmware_.setSignals(behaviour.signals, behaviour.noise);
 }
 
 void VirtualCard::failClose(bool fail) {

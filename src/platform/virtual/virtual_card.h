@@ -13,15 +13,26 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/virtual/sample_stream.h"
 
 namespace kvd::vcard {
 
 // The variable that lists a process's virtual cards.
 constexpr char kEnvironmentVariable[] = "KVD4093_VIRTUAL_CARDS";
+// "off" delivers samples at once instead of at the configured rate.
+constexpr char kPacingVariable[] = "KVD4093_VIRTUAL_PACING";
+// "amplitude[,seed]": seeded noise of that many codes added to the waveforms.
+constexpr char kNoiseVariable[] = "KVD4093_VIRTUAL_NOISE";
 
 // The version the virtual cards report in status bytes 18 to 20
 // (0x01, 0x00, 0x01, least significant first).
 constexpr uint32_t kVersion = 0x010001;
+
+// Status bytes the library does not read carry, on a virtual card, the last
+// DA value of each channel: channel c in bytes kStatusDaValues + 2c and the
+// next, least significant first, 0xFFFF for a channel never written. Tools
+// read them through BulkRead on pipe 3.
+constexpr uint32_t kStatusDaValues = 21;
 
 // One driver request as a card received it. Requests are listed in the order
 // they reached the card; one still inside the card (a held or waiting AD
@@ -43,6 +54,18 @@ struct RequestMatch {
     int32_t pipe = -1; // -1: any pipe
 };
 
+// How a card acquires. Installed from the control interface a card delivers
+// at once and counts (exact, fast tests); selected by the environment it is
+// paced by the clock and carries waveforms, as an instrument would.
+struct Behaviour {
+    // Paced: a read on pipe 2 blocks until its samples exist, the samples owed
+    // being the time since the start times the rate the period divider gives
+    // (10 MHz / divider, samples of all channels together).
+    bool paced = false;
+    Signals signals = Signals::Counting;
+    Noise noise;
+};
+
 // One virtual card. Cards live from install() until the next install() or
 // uninstall(); references stay valid that long. Every member is thread-safe.
 class Card {
@@ -55,6 +78,9 @@ public:
     // Every request this card received since install() or clearRequests(), in order.
     virtual std::vector<Request> requests() const = 0;
     virtual void clearRequests() = 0;
+    // Listing is on from install(); off, requests are neither listed nor
+    // copied, so long runs (benchmarks) neither allocate nor grow.
+    virtual void setRecording(bool on) = 0;
 
     // Makes the nth matching request from now fail (n counted from 1), or
     // every matching request when n is 0. A failed request changes no state,
@@ -79,18 +105,23 @@ public:
     virtual void releaseReads() = 0;
     // Waits until at least one read is blocked in the card; false on timeout.
     virtual bool waitForHeldRead(uint32_t timeoutMs) = 0;
+    // Waits until a paced read is waiting in the card for its samples; false on timeout.
+    virtual bool waitForPacedRead(uint32_t timeoutMs) = 0;
 
     // While an acquisition runs, pipe 2 delivers scans of the channels
-    // FirstChannel to LastChannel of the configuration packet; the sample of
-    // channel c in scan k (counted from the start packet) is
-    // (c << 12) | (k & 0x0FFF), sent least significant byte first. When
-    // LastChannel is below FirstChannel each scan holds FirstChannel alone.
+    // FirstChannel to LastChannel of the configuration packet, each sample
+    // least significant byte first, with the signals of the card's Behaviour
+    // (sample_stream.h). When LastChannel is below FirstChannel each scan
+    // holds FirstChannel alone.
     // A read returns every byte it asks for at once; an odd count ends with
     // the low byte of a sample, and the next read goes on with the sample after it.
 
     // Overrides one byte of the status packet (pipe 3). Bytes 0 and 1 show
     // the DO lines looped back until they are overridden.
     virtual void setStatusByte(uint32_t index, uint8_t value) = 0;
+    // Changes how the card acquires from its next start on.
+    virtual void setBehaviour(const Behaviour &behaviour) = 0;
+
     // Makes closing this card's driver files fail (or succeed again).
     virtual void failClose(bool fail) = 0;
     // How long a read on pipe 2 waits for an acquisition to start before it
@@ -113,7 +144,7 @@ public:
 // Driver files still open on replaced cards stay safe to use: their requests
 // fail (the card is gone) and closing them frees them. A read blocked in a
 // replaced card fails at once.
-void install(const std::vector<uint8_t> &physicalIds);
+void install(const std::vector<uint8_t> &physicalIds, const Behaviour &behaviour = {});
 // Removes the cards and goes back to the backend selection by environment
 // (whose cards, if it lists any, are put in place afresh).
 void uninstall();

@@ -16,7 +16,7 @@ namespace kvd::vcard {
 
 class VirtualCard final : public Card {
 public:
-    VirtualCard(int32_t logicalNumber, uint8_t physicalId);
+    VirtualCard(int32_t logicalNumber, uint8_t physicalId, const Behaviour &behaviour);
 
     // Answers one driver request as the card's driver would and returns the
     // request's truth value; deviceCount is the number of cards installed now.
@@ -31,6 +31,7 @@ public:
     uint8_t physicalId() const override { return physicalId_; }
     std::vector<Request> requests() const override;
     void clearRequests() override;
+    void setRecording(bool on) override;
     void failRequest(RequestMatch match, uint32_t nth) override;
     void setRequestResult(RequestMatch match, int32_t result) override;
     void shortenReturns(RequestMatch match, uint32_t maxBytes) override;
@@ -38,7 +39,9 @@ public:
     void holdReads() override;
     void releaseReads() override;
     bool waitForHeldRead(uint32_t timeoutMs) override;
+    bool waitForPacedRead(uint32_t timeoutMs) override;
     void setStatusByte(uint32_t index, uint8_t value) override;
+    void setBehaviour(const Behaviour &behaviour) override;
     void failClose(bool fail) override;
     void setStartWait(uint32_t milliseconds) override;
     bool running() const override;
@@ -56,6 +59,7 @@ private:
     std::optional<uint32_t> readSamples(Lock &lock, uint8_t *out, uint32_t size);
     void waitWhileHeld(Lock &lock);
     bool waitForStart(Lock &lock);
+    uint32_t waitForSamples(Lock &lock, uint32_t size);
 
     const int32_t logicalNumber_;
     const uint8_t physicalId_;
@@ -69,8 +73,11 @@ private:
     bool holding_ = false;
     uint64_t releases_ = 0;
     int32_t heldReads_ = 0;
+    int32_t pacedReads_ = 0; // reads waiting for their samples
     std::chrono::milliseconds startWait_{200};
     bool failClose_ = false;
+    bool recording_ = true;
+    bool paced_ = false;
     int32_t openFiles_ = 0;
     bool detached_ = false;
 };

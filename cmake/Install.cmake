@@ -1,0 +1,35 @@
+# Installs libkvd4093.so with the public header, a CMake package
+# (find_package(KVD4093) gives the target KVD4093::kvd4093) and a pkg-config
+# file (kvd4093.pc).
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(KVD4093_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/KVD4093)
+
+install(TARGETS kvd4093 EXPORT KVD4093Targets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/KVD4093.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+install(EXPORT KVD4093Targets NAMESPACE KVD4093:: DESTINATION ${KVD4093_PACKAGE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/KVD4093Config.cmake.in
+  ${PROJECT_BINARY_DIR}/KVD4093Config.cmake
+  INSTALL_DESTINATION ${KVD4093_PACKAGE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/KVD4093ConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/KVD4093Config.cmake ${PROJECT_BINARY_DIR}/KVD4093ConfigVersion.cmake
+  DESTINATION ${KVD4093_PACKAGE_DIR})
+
+# The .pc file finds the prefix from its own place, so an install moved
+# elsewhere (cmake --install --prefix ...) still describes itself.
+set(KVD4093_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(IS_ABSOLUTE "${KVD4093_PKGCONFIG_DIR}")
+  set(KVD4093_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+  file(RELATIVE_PATH KVD4093_PC_UP /prefix/${KVD4093_PKGCONFIG_DIR} /prefix)
+  string(REGEX REPLACE "/$" "" KVD4093_PC_UP "${KVD4093_PC_UP}")
+  set(KVD4093_PC_PREFIX "\${pcfiledir}/${KVD4093_PC_UP}")
+endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/kvd4093.pc.in ${PROJECT_BINARY_DIR}/kvd4093.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/kvd4093.pc DESTINATION ${KVD4093_PKGCONFIG_DIR})

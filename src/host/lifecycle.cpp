@@ -1,0 +1,28 @@
+// The library's life in a process, the same on every OS: the entry of the
+// shared object (or DllMain) calls these three and nothing else.
+#include "host/lifecycle.h"
+
+#include "host/library_app.h"
+
+namespace kvd::host {
+
+bool processAttach() {
+    LibraryApp &app = theApp(); // made here, with an empty log, before any export can run
+    if (app.initInstance())
+        return true;
+    app.exitInstance(); // a failed start still leaves its log file
+    destroyTheApp();
+    return false;
+}
+
+void threadDetach() {
+    // The library keeps nothing per thread that needs ending: the calling
+    // thread's last-error code ends with the thread by itself.
+}
+
+void processDetach() {
+    theApp().exitInstance();
+    destroyTheApp();
+}
+
+} // namespace kvd::host

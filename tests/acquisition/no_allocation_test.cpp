@@ -1,0 +1,80 @@
+// The seven device functions of acquisition and I/O allocate nothing on their
+// success paths: packets live on the stack, samples go straight to the caller.
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace {
+
+// Counts the allocations made by a thread while it is counting.
+thread_local bool t_counting = false;
+std::atomic<long> g_counted{0};
+
+} // namespace
+
+// The replacements pair malloc with free themselves; the compiler cannot see
+// that through inlined new-expressions.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+void *operator new(std::size_t size) {
+    if (t_counting)
+        g_counted.fetch_add(1, std::memory_order_relaxed);
+    if (void *p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void *p) noexcept { std::free(p); }
+void operator delete(void *p, std::size_t) noexcept { std::free(p); }
+
+namespace kvd::testing {
+namespace {
+
+class NoAllocationTest : public VirtualCardTest {};
+
+TEST_F(NoAllocationTest, SuccessPathsOfTheSevenFunctionsAllocateNothing) {
+    install({7});
+    KVD4093_HANDLE handle = openRecord(0);
+    vcard::card(0).setRecording(false);
+    const ADPara para = {0, 0, 0, 3, 100000, 0, 1000, 1, 0, 0, 0, 0, 0, 10, 0, 0, 0};
+    static uint16_t samples[65536];
+    const uint8_t doStates[16] = {1, 0, 1};
+    uint8_t diStates[16];
+    uint32_t read = 0;
+    // The virtual card builds its sample table on its first start; that is the card's, not the library's.
+    ASSERT_EQ(KVD4093_InitDeviceAD(handle, &para), 1);
+
+    g_counted = 0;
+    t_counting = true;
+    const int32_t results[] = {
+        KVD4093_InitDeviceAD(handle, &para),
+        KVD4093_ReadDeviceAD(handle, samples, 65536, &read),
+        KVD4093_SetDeviceTrigLevel(handle, 5000),
+        KVD4093_WriteDeviceDA(handle, 4, 0xABC, 2),
+        KVD4093_SetDeviceDO(handle, doStates),
+        KVD4093_GetDeviceDI(handle, diStates),
+        KVD4093_ReleaseDeviceAD(handle),
+    };
+    t_counting = false;
+    for (int32_t result : results)
+        EXPECT_EQ(result, 1);
+    EXPECT_EQ(read, 65536u);
+    EXPECT_EQ(g_counted.load(), 0);
+}
+
+TEST_F(NoAllocationTest, TheCounterSeesAnAllocation) {
+    g_counted = 0;
+    t_counting = true;
+    auto *probe = new std::vector<int>(100);
+    t_counting = false;
+    delete probe;
+    EXPECT_GE(g_counted.load(), 1);
+}
+
+} // namespace
+} // namespace kvd::testing

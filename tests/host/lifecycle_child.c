@@ -1,0 +1,148 @@
+/* A small program the lifecycle tests run in a child process. Built twice:
+ * linked with libkvd4093.so (loaded at start-up, unloaded at exit), and
+ * without it, loading it with dlopen ("load") and unloading it with dlclose
+ * ("unload"). Its arguments are steps, run in order:
+ *
+ *   load      dlopen the library (a no-op in the linked build)
+ *   unload    dlclose it (a no-op in the linked build)
+ *   log?      print "present" or "absent": is KVD4093Err.log in the current folder
+ *   fail      a call that fails and logs: KVD4093_CreateDevice(31) with no card there
+ *   thread    a thread opens card 0, makes the failing call, and ends
+ *   check     print "id <logical> <physical>" of that card and
+ *             "last <message>" for KVD4093_CreateDevice
+ *   release   release that card, print "released <result>"
+ *   save      KVD4093_SaveParaInt(NULL, "Lifecycle", 42), print "saved <result>"
+ *
+ * Exits 0, or 2 when a step cannot run. */
+#include <pthread.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "KVD4093.h"
+
+#ifndef KVD4093_CHILD_LINKED
+#include <dlfcn.h>
+#endif
+
+typedef KVD4093_HANDLE (*CreateDevice)(int32_t);
+typedef int32_t (*ReleaseDevice)(KVD4093_HANDLE);
+typedef int32_t (*CurrentId)(KVD4093_HANDLE, int32_t *, int32_t *);
+typedef uint32_t (*LastErrorEx)(const char *, char *);
+typedef int32_t (*SaveParaInt)(KVD4093_HANDLE, const char *, int32_t);
+
+struct Api {
+    CreateDevice createDevice;
+    ReleaseDevice releaseDevice;
+    CurrentId currentId;
+    LastErrorEx lastErrorEx;
+    SaveParaInt saveParaInt;
+};
+
+static struct Api api;
+static KVD4093_HANDLE card = NULL;
+
+#ifdef KVD4093_CHILD_LINKED
+
+static int load(void) {
+    api.createDevice = KVD4093_CreateDevice;
+    api.releaseDevice = KVD4093_ReleaseDevice;
+    api.currentId = KVD4093_GetDeviceCurrentID;
+    api.lastErrorEx = KVD4093_GetLastErrorEx;
+    api.saveParaInt = KVD4093_SaveParaInt;
+    return 1;
+}
+
+static int unload(void) { return 1; }
+
+#else
+
+static void *library = NULL;
+
+static void *symbol(const char *name) {
+    void *found = dlsym(library, name);
+    if (found == NULL)
+        fprintf(stderr, "no symbol %s\n", name);
+    return found;
+}
+
+static int load(void) {
+    library = dlopen(KVD4093_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (library == NULL) {
+        fprintf(stderr, "dlopen: %s\n", dlerror());
+        return 0;
+    }
+    api.createDevice = (CreateDevice)symbol("KVD4093_CreateDevice");
+    api.releaseDevice = (ReleaseDevice)symbol("KVD4093_ReleaseDevice");
+    api.currentId = (CurrentId)symbol("KVD4093_GetDeviceCurrentID");
+    api.lastErrorEx = (LastErrorEx)symbol("KVD4093_GetLastErrorEx");
+    api.saveParaInt = (SaveParaInt)symbol("KVD4093_SaveParaInt");
+    return api.createDevice && api.releaseDevice && api.currentId && api.lastErrorEx && api.saveParaInt;
+}
+
+static int unload(void) {
+    memset(&api, 0, sizeof api);
+    return dlclose(library) == 0;
+}
+
+#endif
+
+static void *threadSteps(void *unused) {
+    (void)unused;
+    card = api.createDevice(0);
+    api.createDevice(31);
+    return NULL;
+}
+
+static int runThread(void) {
+    pthread_t thread;
+    if (pthread_create(&thread, NULL, threadSteps, NULL) != 0)
+        return 0;
+    return pthread_join(thread, NULL) == 0 && card != NULL && card != KVD4093_INVALID_HANDLE;
+}
+
+static int check(void) {
+    int32_t logical = -1;
+    int32_t physical = -1;
+    char message[256];
+    const int32_t result = api.currentId(card, &logical, &physical);
+    api.lastErrorEx("KVD4093_CreateDevice", message);
+    printf("id %d %d %d\nlast %s\n", (int)result, (int)logical, (int)physical, message);
+    return 1;
+}
+
+static int step(const char *name) {
+    if (strcmp(name, "load") == 0)
+        return load();
+    if (strcmp(name, "unload") == 0)
+        return unload();
+    if (strcmp(name, "log?") == 0)
+        return printf("%s\n", access("KVD4093Err.log", F_OK) == 0 ? "present" : "absent") > 0;
+    if (api.createDevice == NULL)
+        return 0; /* every other step needs the library */
+    if (strcmp(name, "fail") == 0)
+        return api.createDevice(31) == KVD4093_INVALID_HANDLE;
+    if (strcmp(name, "thread") == 0)
+        return runThread();
+    if (strcmp(name, "check") == 0)
+        return check();
+    if (strcmp(name, "release") == 0)
+        return printf("released %d\n", (int)api.releaseDevice(card)) > 0;
+    if (strcmp(name, "save") == 0)
+        return printf("saved %d\n", (int)api.saveParaInt(NULL, "Lifecycle", 42)) > 0;
+    return 0;
+}
+
+int main(int argc, char **argv) {
+#ifdef KVD4093_CHILD_LINKED
+    load();
+#endif
+    for (int i = 1; i < argc; ++i) {
+        if (!step(argv[i])) {
+            fprintf(stderr, "step %s failed\n", argv[i]);
+            return 2;
+        }
+        fflush(stdout);
+    }
+    return 0;
+}

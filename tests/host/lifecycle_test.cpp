@@ -1,0 +1,127 @@
+// The library's life in a process, seen from child processes that load
+// libkvd4093.so with dlopen or are linked with it: the log file at unload
+// and at exit, a thread that ends, the settings root, a second load.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/test_support.h"
+
+namespace kvd::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kDlopenChild[] = KVD4093_LIFECYCLE_DLOPEN_CHILD;
+constexpr char kLinkedChild[] = KVD4093_LIFECYCLE_LINKED_CHILD;
+
+// One line of the log file for the failing call the child makes.
+const std::regex kFailedCallLine(R"(\d{4}/\d\d/[ \d]\d \d\d:\d\d:\d\d:\d{3}   )"
+                                 R"(\[KVD4093_CreateDevice\] Sorry, there are no device drivers found in your system)"
+                                 R"(  1\(Dec\)\r\n)");
+
+class LifecycleTest : public ::testing::Test {
+protected:
+    // Runs a child in the test's folder, with no virtual card unless asked
+    // and its settings in the folder too.
+    ChildResult run(const char *program, const std::vector<std::string> &steps, const char *virtualCards = nullptr) {
+        Environment environment{{"XDG_CONFIG_HOME", dir_.file("config")}, {"KVD4093_TRACE", std::nullopt}};
+        environment.emplace_back("KVD4093_VIRTUAL_CARDS",
+                                 virtualCards ? std::optional<std::string>(virtualCards) : std::nullopt);
+        return runChild(program, steps, dir_.path(), environment);
+    }
+    std::string log() const { return readWholeFile(dir_.file("KVD4093Err.log")); }
+    bool logExists() const { return fs::exists(dir_.file("KVD4093Err.log")); }
+
+    TempDir dir_;
+};
+
+TEST_F(LifecycleTest, LoadAndUnloadWithNoCallLeavesAnEmptyLogWrittenAtTheUnload) {
+    const ChildResult child = run(kDlopenChild, {"log?", "load", "log?", "unload", "log?"});
+    EXPECT_EQ(child.exitCode, 0);
+    EXPECT_EQ(child.output, "absent\nabsent\npresent\n");
+    EXPECT_TRUE(logExists());
+    EXPECT_EQ(log(), "");
+}
+
+TEST_F(LifecycleTest, AFailingCallBeforeTheUnloadLeavesItsLine) {
+    const ChildResult child = run(kDlopenChild, {"load", "fail", "unload"});
+    EXPECT_EQ(child.exitCode, 0);
+    EXPECT_TRUE(std::regex_match(log(), kFailedCallLine)) << log();
+}
+
+TEST_F(LifecycleTest, AnOlderReadOnlyLogIsReplaced) {
+    std::ofstream(dir_.file("KVD4093Err.log"), std::ios::binary) << "an entry of an older run\r\n";
+    fs::permissions(dir_.file("KVD4093Err.log"), fs::perms::owner_read | fs::perms::group_read);
+    const ChildResult child = run(kDlopenChild, {"load", "unload"});
+    EXPECT_EQ(child.exitCode, 0);
+    EXPECT_EQ(log(), "");
+}
+
+TEST_F(LifecycleTest, NormalExitWithoutUnloadWritesTheLog) {
+    struct Case {
+        const char *what;
+        const char *program;
+        std::vector<std::string> steps;
+        bool failedCall;
+    };
+    const Case cases[] = {
+        {"dlopen, no dlclose, a failed call", kDlopenChild, {"load", "fail"}, true},
+        {"dlopen, no dlclose, no call", kDlopenChild, {"load"}, false},
+        {"linked, a failed call", kLinkedChild, {"log?", "fail"}, true},
+        {"linked, no call", kLinkedChild, {"log?"}, false},
+    };
+    for (const Case &c : cases) {
+        fs::remove(dir_.file("KVD4093Err.log"));
+        const ChildResult child = run(c.program, c.steps);
+        EXPECT_EQ(child.exitCode, 0) << c.what;
+        EXPECT_EQ(child.output.find("present"), std::string::npos) << c.what << ": nothing written before the exit";
+        ASSERT_TRUE(logExists()) << c.what;
+        if (c.failedCall)
+            EXPECT_TRUE(std::regex_match(log(), kFailedCallLine)) << c.what << ": " << log();
+        else
+            EXPECT_EQ(log(), "") << c.what;
+    }
+}
+
+TEST_F(LifecycleTest, AThreadThatCallsExportsAndEndsLeavesTheLogAndOpenCardsAsTheyWere) {
+    // The library stays loaded until exit: its device records and virtual
+    // cards live in objects it never frees, which a dlclose would strand
+    // (and LeakSanitizer would report). Unloading is shown without cards above.
+    for (const char *program : {kDlopenChild, kLinkedChild}) {
+        fs::remove(dir_.file("KVD4093Err.log"));
+        const ChildResult child = run(program, {"load", "thread", "check", "release"}, "7");
+        EXPECT_EQ(child.exitCode, 0) << program;
+        EXPECT_EQ(child.output, "id 1 0 7\n"
+                                "last Sorry, there are no device drivers found in your system[KVD4093_CreateDevice]\n"
+                                "released 1\n")
+            << program;
+        EXPECT_TRUE(std::regex_match(log(), kFailedCallLine)) << program << ": " << log();
+    }
+}
+
+TEST_F(LifecycleTest, AfterTheLoadSettingsLandBelowOlm) {
+    const ChildResult child = run(kDlopenChild, {"load", "save", "unload"});
+    EXPECT_EQ(child.exitCode, 0);
+    EXPECT_EQ(child.output, "saved 1\n");
+    EXPECT_EQ(readWholeFile(dir_.file("config/Olm/KVD4093.reg")),
+              "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\r\n"
+              "[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\Device-0]\r\n\r\n"
+              "[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\Device-0\\Others]\r\n"
+              "\"Lifecycle\"=dword:0000002a\r\n\r\n");
+}
+
+TEST_F(LifecycleTest, ALoadAfterAnUnloadStartsWithAnEmptyLog) {
+    const ChildResult child = run(kDlopenChild, {"load", "fail", "unload", "load", "log?", "unload"});
+    EXPECT_EQ(child.exitCode, 0);
+    EXPECT_EQ(child.output, "present\n");
+    EXPECT_EQ(log(), "") << "the second unload writes the second, empty log";
+}
+
+} // namespace
+} // namespace kvd::testing

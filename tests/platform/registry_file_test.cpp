@@ -1,0 +1,237 @@
+// The REGEDIT4 text of the settings: exact bytes written, what reads back,
+// names without regard to case, and the texts refused as broken.
+#include "platform/posix/registry_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/config_home.h"
+
+namespace kvd::platform {
+namespace {
+
+using kvd::testing::withoutCarriageReturns;
+
+constexpr char kRoot[] = "HKEY_CURRENT_USER\\Software\\Olm\\KVD4093";
+
+RegistryFile tree() { return RegistryFile(kRoot); }
+
+// The tree's text with CRLF shown as LF; checks every line did end in CRLF.
+std::string lines(const RegistryFile &file) {
+    const std::string text = file.text();
+    const std::string plain = withoutCarriageReturns(text);
+    EXPECT_EQ(text.size() - plain.size(), static_cast<size_t>(std::count(plain.begin(), plain.end(), '\n')))
+        << "every line ends in CRLF";
+    return plain;
+}
+
+TEST(RegistryFileTest, AnEmptyTreeIsTheHeaderAlone) {
+    EXPECT_EQ(tree().text(), "REGEDIT4\r\n\r\n");
+}
+
+TEST(RegistryFileTest, WritesKeysParentsFirstSortedAndValuesInTheOrderFirstWritten) {
+    RegistryFile file = tree();
+    ASSERT_TRUE(file.setDword("Device-3\\ADPara", "TriggerType", 1));
+    ASSERT_TRUE(file.setDword("Device-3\\ADPara", "TriggerSource", 0xFFFFFFD6)); // -42
+    ASSERT_TRUE(file.setString("", "CompanyName", "Olmvarde"));
+    ASSERT_TRUE(file.setDword("Device-0", "DevicePhysID", 3));
+    ASSERT_TRUE(file.setDword("Device-3\\ADPara", "TriggerType", 0x2A)); // keeps its place
+    ASSERT_TRUE(file.setString("device-0", "devicephysid", "now a text")); // same value, any case
+    ASSERT_TRUE(file.setDword("Device-10", "N", 10));
+    EXPECT_EQ(lines(file), "REGEDIT4\n"
+                           "\n"
+                           "[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\n"
+                           "\"CompanyName\"=\"Olmvarde\"\n"
+                           "\n"
+                           "[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\Device-0]\n"
+                           "\"DevicePhysID\"=\"now a text\"\n"
+                           "\n"
+                           "[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\Device-10]\n"
+                           "\"N\"=dword:0000000a\n"
+                           "\n"
+                           "[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\Device-3]\n"
+                           "\n"
+                           "[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\Device-3\\ADPara]\n"
+                           "\"TriggerType\"=dword:0000002a\n"
+                           "\"TriggerSource\"=dword:ffffffd6\n"
+                           "\n");
+}
+
+TEST(RegistryFileTest, EscapesQuotesAndBackslashesAndWritesLineBreaksAsAnsiBytes) {
+    RegistryFile file = tree();
+    ASSERT_TRUE(file.setString("S", "a\"b\\c", "C:\\OLM\\\"x\""));
+    ASSERT_TRUE(file.setString("S", "", "default"));
+    ASSERT_TRUE(file.setString("S", "Lines", "1\r\n2"));
+    ASSERT_TRUE(file.setString("S", "Format", "%d%s%n"));
+    EXPECT_EQ(lines(file), "REGEDIT4\n\n"
+                           "[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\n\n"
+                           "[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\S]\n"
+                           "\"a\\\"b\\\\c\"=\"C:\\\\OLM\\\\\\\"x\\\"\"\n"
+                           "@=\"default\"\n"
+                           "\"Lines\"=hex(1):31,0d,0a,32,00\n"
+                           "\"Format\"=\"%d%s%n\"\n"
+                           "\n");
+}
+
+TEST(RegistryFileTest, WhatIsWrittenReadsBackByteForByte) {
+    // GBK "数据" and a character whose second byte is '\' (0x95 0x5C).
+    const std::string gbk = "\xca\xfd\xbe\xdd \x95\x5c end\\";
+    RegistryFile file = tree();
+    ASSERT_TRUE(file.setString("Device-0\\Others", "Name", gbk));
+    ASSERT_TRUE(file.setString("Device-0\\Others", gbk.c_str(), "value named in GBK"));
+    ASSERT_TRUE(file.setString("Device-0\\Others", "Lines", "a\nb\r\"c\"\t"));
+    ASSERT_TRUE(file.setDword("Device-0\\Others", "Negative", 0x80000000));
+    ASSERT_TRUE(file.setString(("\x95\x5c" "Key\\Sub"), "In", "a key named in GBK"));
+
+    RegistryFile again = tree();
+    std::string error;
+    ASSERT_TRUE(again.parse(file.text(), &error)) << error;
+    EXPECT_EQ(again.text(), file.text());
+    ASSERT_NE(again.find("Device-0\\Others", "Name"), nullptr);
+    EXPECT_EQ(again.find("Device-0\\Others", "Name")->data, gbk);
+    EXPECT_EQ(again.find("Device-0\\Others", gbk.c_str())->data, "value named in GBK");
+    EXPECT_EQ(again.find("Device-0\\Others", "Lines")->data, "a\nb\r\"c\"\t");
+    EXPECT_EQ(again.find("Device-0\\Others", "Negative")->dword, 0x80000000u);
+    // The 0x5C inside the GBK character does not split the key name.
+    ASSERT_NE(again.find("\x95\x5c" "Key\\Sub", "In"), nullptr);
+    EXPECT_EQ(again.find("\x95\x5c" "Key", "In"), nullptr);
+}
+
+TEST(RegistryFileTest, NamesMatchWithoutRegardToAsciiCaseOnly) {
+    RegistryFile file = tree();
+    ASSERT_TRUE(file.setDword("Device-0\\Others", "Gain", 5));
+    ASSERT_NE(file.find("DEVICE-0\\others", "gAIN"), nullptr);
+    EXPECT_EQ(file.find("DEVICE-0\\others", "gAIN")->dword, 5u);
+    // A GBK second byte that looks like a letter is not folded: 0x81 0x61 and 0x81 0x41 differ.
+    ASSERT_TRUE(file.setDword("S", "\x81\x61", 1));
+    ASSERT_TRUE(file.setDword("S", "\x81\x41", 2));
+    EXPECT_EQ(file.find("S", "\x81\x61")->dword, 1u);
+    EXPECT_EQ(file.find("S", "\x81\x41")->dword, 2u);
+}
+
+TEST(RegistryFileTest, DeletingASectionTakesItsValuesAndSubKeysAndNothingElse) {
+    RegistryFile file = tree();
+    for (const char *section : {"Device-1", "Device-1\\ADPara", "Device-1\\ADPara\\Deeper", "Device-10", "Device-1x"})
+        ASSERT_TRUE(file.setDword(section, "V", 1));
+    ASSERT_TRUE(file.deleteSection("device-1"));
+    EXPECT_EQ(file.find("Device-1", "V"), nullptr);
+    EXPECT_EQ(file.find("Device-1\\ADPara", "V"), nullptr);
+    EXPECT_EQ(file.find("Device-1\\ADPara\\Deeper", "V"), nullptr);
+    EXPECT_NE(file.find("Device-10", "V"), nullptr);
+    EXPECT_NE(file.find("Device-1x", "V"), nullptr);
+    EXPECT_EQ(lines(file).find("Device-1]"), std::string::npos);
+    EXPECT_TRUE(file.deleteSection("Never-There"));
+    EXPECT_TRUE(file.deleteSection(""));
+    EXPECT_EQ(file.text(), "REGEDIT4\r\n\r\n");
+}
+
+TEST(RegistryFileTest, RefusesNamesItCouldNotWriteOrReadBack) {
+    RegistryFile file = tree();
+    ASSERT_TRUE(file.setDword("Keep", "V", 7));
+    const std::string before = file.text();
+    EXPECT_FALSE(file.setDword(nullptr, "V", 1));
+    EXPECT_FALSE(file.setDword("S", nullptr, 1));
+    EXPECT_FALSE(file.setDword("A\\\\B", "V", 1)) << "an empty sub-key name";
+    EXPECT_FALSE(file.setDword("\\A", "V", 1));
+    EXPECT_FALSE(file.setDword("A\\", "V", 1));
+    EXPECT_FALSE(file.setDword("A\nB", "V", 1));
+    EXPECT_FALSE(file.setDword("S", "V\r\n", 1));
+    EXPECT_FALSE(file.setString("S", "V", std::string("a\0b", 3)));
+    EXPECT_FALSE(file.deleteSection(nullptr));
+    EXPECT_EQ(file.find(nullptr, "V"), nullptr);
+    EXPECT_EQ(file.find("Keep", nullptr), nullptr);
+    EXPECT_EQ(file.text(), before);
+}
+
+TEST(RegistryFileTest, ReadsWhatAPersonMayWriteByHand) {
+    RegistryFile file = tree();
+    std::string error;
+    ASSERT_TRUE(file.parse("REGEDIT4\n"
+                           "; settings of the lab\n"
+                           "[HKEY_CURRENT_USER\\Software\\olm\\kvd4093\\Device-0]   \n"
+                           "  \"A\" = dword:2A\n"
+                           "\"A\"=dword:0000002b\n" // a later line wins
+                           "\"Blob\"=hex:01,02,\\\n"
+                           "  03,04\n"
+                           "\"Multi\"=hex(7):41,00,00,00\n"
+                           "\"T\"=hex(1):41,42,00\n",
+                           &error))
+        << error;
+    EXPECT_EQ(file.find("Device-0", "A")->dword, 0x2Bu);
+    EXPECT_EQ(file.find("Device-0", "T")->data, "AB");
+    EXPECT_EQ(file.find("Device-0", "Blob")->kind, RegistryValue::Kind::Other);
+    // Values of other types are kept as written and survive a rewrite.
+    const std::string text = lines(file);
+    EXPECT_NE(text.find("\"Blob\"=hex:01,02,03,04\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"Multi\"=hex(7):41,00,00,00\n"), std::string::npos) << text;
+    EXPECT_TRUE(file.parse("", &error)) << "an empty file is an empty tree";
+    EXPECT_EQ(file.text(), "REGEDIT4\r\n\r\n");
+}
+
+struct BrokenText {
+    const char *text;
+    const char *error;
+};
+
+// Texts a person may have made by hand, or a save cut short, with what the
+// refusal says.
+const BrokenText kBrokenTexts[] = {
+    {"Windows Registry Editor Version 5.00\r\n", "line 1: the file does not start with REGEDIT4"},
+    {"\xef\xbb\xbfREGEDIT4\r\n", "line 1: the file does not start with REGEDIT4"},
+    {"REGEDIT4\r\n\"A\"=dword:1\r\n", "line 2: a value before the first key"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\r\n", "line 2: a key line without its closing ']'"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm]\r\n",
+     "line 2: a key outside HKEY_CURRENT_USER\\Software\\Olm\\KVD4093"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093x]\r\n",
+     "line 2: a key outside HKEY_CURRENT_USER\\Software\\Olm\\KVD4093"},
+    {"REGEDIT4\r\n[-HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n",
+     "line 2: a key outside HKEY_CURRENT_USER\\Software\\Olm\\KVD4093"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\A\\\\B]\r\n", "line 2: a key with an empty name"},
+    {"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\nA=1\r\n",
+     "line 4: not a key, a value or a comment"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"\r\n", "line 3: a value name without '='"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=\"open\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=\"a\\nb\"\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=\"x\" trailing\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=dword:123456789\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=dword:\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=dword:12g4\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=-\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=hex(1):41,42\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=hex(1):41,00,42,00\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=hex(z):00\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\r\n\"A\"=hex:01,\\\r\n\r\n\"B\"=x\r\n",
+     "line 3: a value that is not a string, a dword or a hex list"},
+    // A save cut short: the last line has lost its end.
+    {"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\Device-0]\r\n\"DevicePhysID\"=dwo",
+     "line 4: a value that is not a string, a dword or a hex list"},
+};
+
+TEST(RegistryFileTest, ABrokenTextIsRefusedWithItsLineAndLeavesTheTreeEmpty) {
+    for (const BrokenText &broken : kBrokenTexts) {
+        SCOPED_TRACE(broken.text);
+        RegistryFile file = tree();
+        ASSERT_TRUE(file.setDword("Before", "V", 1));
+        std::string error;
+        EXPECT_FALSE(file.parse(broken.text, &error));
+        EXPECT_EQ(error, broken.error);
+        EXPECT_EQ(file.find("Before", "V"), nullptr);
+        EXPECT_EQ(file.text(), "REGEDIT4\r\n\r\n");
+    }
+}
+
+} // namespace
+} // namespace kvd::platform
