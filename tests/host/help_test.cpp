@@ -10,6 +10,7 @@
 
 #include "diagnostics/messages.h"
 #include "platform/platform.h"
+#include "support/config_home.h"
 #include "support/test_support.h"
 
 namespace kvd::testing {
@@ -55,8 +56,23 @@ bool appears(const std::string &path) {
 
 class HelpTest : public ::testing::Test {
 protected:
-    TempDir settings_;
-    ScopedEnvironment settingsHome_{"XDG_CONFIG_HOME", settings_.path()};
+    // Stores an installation folder, and makes its Help folder when asked.
+    void install(const std::string &folder, bool withHelpFolder) {
+        ASSERT_TRUE(platform::writeProfileString("", "AppPath", folder.c_str()));
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        if (withHelpFolder) {
+            ASSERT_EQ(mkdir((folder + "/Help").c_str(), 0755), 0);
+        }
+    }
+    std::vector<std::string> shownTexts() const {
+        std::vector<std::string> texts;
+        for (const Message &box : messages_.messages())
+            texts.push_back(box.text);
+        return texts;
+    }
+
+    ConfigHome settings_;
+    TempDir dir_;
     CapturedMessages messages_;
 };
 
@@ -72,6 +88,36 @@ TEST_F(HelpTest, DefaultFolderShowsThePathFirstThenThatItIsNotFound) {
         EXPECT_EQ(box.style, 0u);
     }
     EXPECT_TRUE(entriesSince(before).empty());
+}
+
+TEST_F(HelpTest, StoredGbkFolderIsShownAsStoredAndAMissingFileSaysNothingMore) {
+    const std::string folder = dir_.file("\xca\xfd\xbe\xdd"); // "数据"
+    install(folder, true);
+    EXPECT_EQ(KVD4093_BrowseHelpInfo(0), 1);
+    EXPECT_EQ(shownTexts(), std::vector<std::string>{folder + "\\Help\\KVD4093S.Doc"});
+}
+
+TEST_F(HelpTest, MissingHelpFolderIsAPathNotFound) {
+    install(dir_.file("olm"), false);
+    EXPECT_EQ(KVD4093_BrowseHelpInfo(0), 1);
+    EXPECT_EQ(shownTexts(), std::vector<std::string>({dir_.file("olm") + "\\Help\\KVD4093S.Doc",
+                                                      "this help Info Path not found..."}));
+}
+
+TEST_F(HelpTest, TheDocumentIsStartedAfterThePathIsShown) {
+    install(dir_.file("olm"), true);
+    writeMarkerScript(dir_.file("olm/Help/KVD4093S.Doc"));
+    EXPECT_EQ(KVD4093_BrowseHelpInfo(0), 1);
+    EXPECT_EQ(shownTexts(), std::vector<std::string>{dir_.file("olm") + "\\Help\\KVD4093S.Doc"});
+    EXPECT_TRUE(appears(dir_.file("olm/Help/ran")));
+}
+
+TEST_F(HelpTest, AFolderLongerThanTheAnnouncedBufferIsCutByTheFolderQuery) {
+    const std::string folder = "/" + std::string(199, 'a'); // never made: only the text matters
+    ASSERT_TRUE(platform::writeProfileString("", "AppPath", folder.c_str()));
+    EXPECT_EQ(KVD4093_BrowseHelpInfo(0), 1);
+    ASSERT_FALSE(shownTexts().empty());
+    EXPECT_EQ(shownTexts()[0], folder.substr(0, 127) + "\\Help\\KVD4093S.Doc");
 }
 
 struct StartCase {
