@@ -1,0 +1,19 @@
+// The acquisition loop: start, read whole scans in small blocks until the
+// planned scans are in or Ctrl-C is pressed, stop, and hand every scan to the
+// sinks.
+#pragma once
+
+#include <vector>
+
+#include "progress_bar.h"
+#include "sample_sink.h"
+
+namespace kvd::tool {
+
+// Runs the acquisition the record describes on an open card. The sinks have
+// seen begin() and see finish() whatever happens; a failed call stops the
+// card and then throws CallFailed.
+AcquisitionOutcome acquire(KVD4093_HANDLE card, const AcquisitionInfo &info, const std::vector<SampleSink *> &sinks,
+                           ProgressBar &progress);
+
+} // namespace kvd::tool

@@ -1,0 +1,40 @@
+// The three ways a command fails, each with its exit status:
+//  - UsageError: the command line is wrong (exit 2);
+//  - CallFailed: a library call failed; the text is the library's own
+//    message for it, in the terminal's encoding (exit 1);
+//  - ToolError: anything else the tool could not do, such as writing a file (exit 1).
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace kvd::tool {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+// An acquisition stopped by Ctrl-C, the shell's convention (128 + SIGINT).
+constexpr int kExitInterrupted = 130;
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct ToolError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct CallFailed : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// What the library's error log holds for a function name (the answer of
+// KVD4093_GetLastErrorEx, "message[name]"), converted for the terminal.
+std::string libraryMessage(const char *loggedName);
+
+// Throws CallFailed for a failed call of `function`, with the message the
+// library logged under `loggedName` (most calls log under their own name;
+// a few under another's, which the caller passes).
+[[noreturn]] void failCall(const char *function, const char *loggedName = nullptr);
+
+} // namespace kvd::tool

@@ -1,0 +1,36 @@
+// A file written front to back through a large buffer; every failure becomes
+// a ToolError naming the file.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace kvd::tool {
+
+class OutputFile {
+public:
+    // Creates or truncates the file at once, so a bad path fails before the acquisition starts.
+    explicit OutputFile(std::string path);
+    ~OutputFile();
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+
+    void write(const void *data, size_t size);
+    void write(std::string_view text) { write(text.data(), text.size()); }
+    // Flushes what was written so far (the file stays valid if the process dies later).
+    void flush();
+    void close();
+    const std::string &path() const { return path_; }
+
+private:
+    [[noreturn]] void fail(const char *what);
+
+    std::string path_;
+    std::FILE *file_ = nullptr;
+};
+
+// True when the name ends in the extension, compared without case: ".csv".
+bool hasExtension(std::string_view path, std::string_view extension);
+
+} // namespace kvd::tool
