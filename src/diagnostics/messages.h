@@ -94,6 +94,9 @@ inline constexpr char kThreadCreateFailed[] = "\xb6\xd4\xb2\xbb\xc6\xf0,\xd0\xc2
 // "提醒您"
 inline constexpr char kThreadCaption[] = "\xcc\xe1\xd0\xd1\xc4\xfa";
 
+// "\Help\KVD4093S.Doc": the help document, below the installation folder
+inline constexpr char kHelpDocumentSuffix[] = "\\Help\\KVD4093S.Doc";
+
 // "this help Info Path not found..."
 inline constexpr char kHelpPathNotFound[] = "this help Info Path not found...";
 

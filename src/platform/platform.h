@@ -145,6 +145,20 @@ Handle *createAutoResetEvent();
 // Closes a thread or event handle; false for anything else.
 bool closeHandle(Handle *handle);
 
+#if !defined(_WIN32)
+// POSIX only: what a Windows caller gets for these handles from the OS itself.
+// Lets a suspended thread run; false for a handle that is not a live thread
+// or a thread terminated before it ran.
+bool resumeThread(Handle *thread);
+// Signals an event; false for a handle that is not a live event.
+bool setEvent(Handle *event);
+constexpr uint32_t kWaitForever = 0xFFFFFFFF;
+// Waits until the event is signalled and resets it (1), or until the
+// milliseconds have passed (0; kWaitForever never passes). -1 for a handle
+// that is not a live event.
+int32_t waitEvent(Handle *event, uint32_t milliseconds);
+#endif
+
 // ---- programs, counters, console -----------------------------------------------------
 
 // Starts a program or opens a document by its path, as WinExec does; returns

@@ -35,6 +35,7 @@ file(REMOVE_RECURSE ${WORK_DIR})
 run("install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}/prefix)
 
 expect_one("include/KVD4093.h" header)
+expect_one("include/KVD4093_posix.h" posix_header)
 expect_one("libkvd4093.so" library_link)
 expect_one("libkvd4093.so.1" soname_link)
 expect_one("libkvd4093.so.1.0.0" library)

@@ -14,8 +14,11 @@ struct File {
 
 namespace {
 
+// Share bits have no POSIX counterpart and are ignored; text and binary are
+// the same on POSIX. A file is inherited by started programs unless the
+// no-inherit bit says otherwise, as the framework's files are.
 int openFlags(uint32_t mode) {
-    int flags = O_CLOEXEC;
+    int flags = (mode & file_mode::kNoInherit) ? O_CLOEXEC : 0;
     switch (mode & 0x3) {
     case file_mode::kWrite: flags |= O_WRONLY; break;
     case file_mode::kReadWrite: flags |= O_RDWR; break;
@@ -53,7 +56,13 @@ bool setFileAttributes(const char *path, uint32_t attributes) {
 File *openFile(const char *path, uint32_t mode) {
     if (path == nullptr)
         return nullptr;
-    return wrap(::open(path, openFlags(mode), 0666));
+    const int fd = ::open(path, openFlags(mode), 0666);
+    struct stat info {};
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
+        ::close(fd); // a folder is no data file, as on Windows
+        return nullptr;
+    }
+    return wrap(fd);
 }
 
 File *openFileForAppend(const char *path) {

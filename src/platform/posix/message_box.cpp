@@ -44,4 +44,7 @@ void osShowMessage(const char *text, const char *caption, uint32_t) {
     std::fflush(stderr);
 }
 
+// There are no windows here, so no box has an owner.
+void *foregroundWindow() { return nullptr; }
+
 } // namespace kvd::platform
