@@ -13,6 +13,10 @@ HANDLE toWindows(Handle *handle) { return static_cast<HANDLE>(handle); }
 } // namespace
 
 Handle *createSuspendedThread(KVD4093_THREAD_ROUTINE routine, void *parameter) {
+    // CreateThread takes a null start address and the thread faults once
+    // resumed; no routine is a failed creation here, as on POSIX.
+    if (routine == nullptr)
+        return nullptr;
     // The routine has the OS's thread-routine form: one pointer in, a 32-bit
     // result, the standard calling convention.
     const auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(routine);
