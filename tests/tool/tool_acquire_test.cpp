@@ -108,7 +108,7 @@ TEST_P(ToolCsvTest, RowsAndColumnsHoldTheDocumentedSignals) {
     std::vector<std::string> arguments = {"acquire", "--virtual", "--channels", c.channels, "--rate", c.rate,
                                           "--output", "run.csv"};
     arguments.insert(arguments.end(), c.amount.begin(), c.amount.end());
-    const ToolResult result = runTool(dir_.path(), arguments);
+    const ChildResult result = runTool(dir_.path(), arguments);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err, "");
 
@@ -136,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ToolBinaryTest, RawSamplesWithASidecarDescribingThem) {
     TempDir dir;
-    const ToolResult result = runTool(dir.path(), {"acquire", "--virtual=7", "--channels", "0-1", "--rate", "50k",
+    const ChildResult result = runTool(dir.path(), {"acquire", "--virtual=7", "--channels", "0-1", "--rate", "50k",
                                                    "--samples", "1000", "--output", "run.bin"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
 
@@ -171,8 +171,8 @@ TEST(ToolBinaryTest, RawSamplesWithASidecarDescribingThem) {
 TEST(ToolProgressTest, ProgressBarShowsOnlyOnATerminal) {
     TempDir dir;
     ToolProcess tool(dir.path(), {"acquire", "--virtual", "--channels", "0-1", "--rate", "20k", "--time", "300ms"},
-                     {{"KVD4093_VIRTUAL_PACING", "on"}}, true);
-    const ToolResult result = tool.wait();
+                     {{"KVD4093_VIRTUAL_PACING", "on"}}, StandardError::Terminal);
+    const ChildResult result = tool.wait();
     ASSERT_EQ(result.exitCode, 0) << result.out;
     EXPECT_NE(result.err.find("\r[##############################] 100%  3000/3000 scans"), std::string::npos)
         << result.err;
@@ -224,7 +224,7 @@ std::vector<std::string> xmlElements(const std::string &xml) {
 
 TEST(ToolPlotTest, SvgIsWellFormedWithOnePathPerChannelAndALegend) {
     TempDir dir;
-    const ToolResult result = runTool(dir.path(), {"acquire", "--virtual", "--channels", "0-3", "--rate", "1M",
+    const ChildResult result = runTool(dir.path(), {"acquire", "--virtual", "--channels", "0-3", "--rate", "1M",
                                                    "--time", "20ms", "--plot", "run.svg"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::string svg = readWholeFile(dir.file("run.svg"));
@@ -268,7 +268,7 @@ TEST(ToolInterruptTest, CtrlCKeepsAValidFileThatHoldsWhatTheSummaryCounts) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     tool.signal(SIGINT);
-    const ToolResult result = tool.wait(20000);
+    const ChildResult result = tool.wait(std::chrono::seconds(20));
 
     EXPECT_EQ(result.exitCode, 130) << result.err;
     const uint64_t scans = acquiredScans(result.out);
