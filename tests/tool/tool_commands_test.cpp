@@ -125,39 +125,81 @@ TEST_F(ToolCommandTest, SecondCardIsChosenByLogicalNumberOrPhysicalId) {
     }
 }
 
-// A failed library call: exit 1 and the library's message for the call,
-// converted from GBK for the terminal (UTF-8 here).
-struct CallFailure {
+// A failed run: its exit status, its one message on standard error and
+// nothing on standard output.
+struct Failure {
     Args arguments;
-    std::optional<std::string> cards; // KVD4093_VIRTUAL_CARDS, when set
+    int exitCode;
     std::string message;
+    std::optional<std::string> cards; // KVD4093_VIRTUAL_CARDS, when set
 };
 
-void PrintTo(const CallFailure &failure, std::ostream *out) { *out << joined(failure.arguments); }
+void PrintTo(const Failure &failure, std::ostream *out) { *out << joined(failure.arguments); }
 
-class ToolCallFailureTest : public ToolCommandTest, public ::testing::WithParamInterface<CallFailure> {};
+// A failed library call: exit 1 and the library's message for the call,
+// converted from GBK for the terminal (UTF-8 here).
+Failure callFailure(const Args &arguments, const std::optional<std::string> &cards, const std::string &message) {
+    return {arguments, 1, message, cards};
+}
 
-TEST_P(ToolCallFailureTest, ExitsOneWithTheLibraryMessage) {
-    const CallFailure &failure = GetParam();
+// A bad command line: exit 2 and what is wrong, before any card is touched
+// (there is none here).
+Failure badLine(const Args &arguments, const std::string &message) { return {arguments, 2, message, std::nullopt}; }
+
+class ToolFailureTest : public ToolCommandTest, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(ToolFailureTest, ExitsWithItsStatusAndOnlyItsMessage) {
+    const Failure &failure = GetParam();
     const ChildResult result = run(failure.arguments, {{"KVD4093_VIRTUAL_CARDS", failure.cards}});
-    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.exitCode, failure.exitCode);
     EXPECT_EQ(result.err, "kvd4093: " + failure.message + "\n");
     EXPECT_EQ(result.out, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    MissingCards, ToolCallFailureTest,
+    MissingCards, ToolFailureTest,
     ::testing::Values(
-        CallFailure{{"di", "--card", "3"}, "0",
+        callFailure({"di", "--card", "3"}, "0",
                     "KVD4093_CreateDevice failed: Sorry, there are no device drivers found in your "
-                    "system[KVD4093_CreateDevice]"},
-        CallFailure{{"acquire", "--samples", "10"}, std::nullopt,
+                    "system[KVD4093_CreateDevice]"),
+        callFailure({"acquire", "--samples", "10"}, std::nullopt,
                     "KVD4093_CreateDevice failed: Sorry, there are no device drivers found in your "
-                    "system[KVD4093_CreateDevice]"},
+                    "system[KVD4093_CreateDevice]"),
         // "物理ID号=4的设备不存在" in UTF-8
-        CallFailure{{"do", "1", "--id", "4"}, "7,9,5",
+        callFailure({"do", "1", "--id", "4"}, "7,9,5",
                     "KVD4093_CreateDeviceEx failed: \xe7\x89\xa9\xe7\x90\x86ID\xe5\x8f\xb7=4\xe7\x9a\x84\xe8\xae\xbe"
-                    "\xe5\xa4\x87\xe4\xb8\x8d\xe5\xad\x98\xe5\x9c\xa8[KVD4093_CreateDeviceEx]"}));
+                    "\xe5\xa4\x87\xe4\xb8\x8d\xe5\xad\x98\xe5\x9c\xa8[KVD4093_CreateDeviceEx]")));
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, ToolFailureTest,
+    ::testing::Values(
+        badLine({"frobnicate"}, "unknown command \"frobnicate\"; kvd4093 --help lists the commands"),
+        badLine({"acquire", "--bogus", "1"}, "unknown option --bogus for acquire"),
+        badLine({"acquire", "--rate", "abc"}, "--rate: \"abc\" is not a whole number"),
+        badLine({"acquire", "--rate", "20M"}, "--rate: 20000000 is not between 1 and 10000000"),
+        badLine({"acquire", "--rate=2.5"}, "--rate: \"2.5\" is not a whole number"),
+        badLine({"acquire", "--rate"}, "--rate needs a value"),
+        badLine({"acquire", "--samples", "5", "--samples", "6"}, "--samples is given twice"),
+        badLine({"acquire", "--channels", "3-1"}, "--channels: \"3-1\" ends before it starts"),
+        badLine({"acquire", "--channels", "0-256"}, "--channels: 256 is not between 0 and 255"),
+        badLine({"acquire", "--samples", "10", "--time", "1s"}, "give --samples or --time, not both"),
+        badLine({"acquire", "--time", "soon"}, "--time: \"soon\" is not a duration such as 2s or 500ms"),
+        badLine({"acquire", "--output", "run.txt"}, "--output: \"run.txt\" must end in .csv or .bin"),
+        badLine({"acquire", "--plot", "run.png"}, "--plot: \"run.png\" must end in .svg"),
+        badLine({"acquire", "--InputRange", "1", "--input-range", "2"}, "give --InputRange or --input-range, not both"),
+        badLine({"acquire", "--rate", "10k", "--Frequency", "5k"}, "--Frequency and --rate set the same field: give one"),
+        badLine({"acquire", "--card", "1", "--id", "2"}, "give --card or --id, not both"),
+        badLine({"acquire", "--id", "256"}, "--id: 256 is not between 0 and 255"),
+        badLine({"do"}, "do needs LINES, e.g. 0x00ff or 1,0,1"),
+        badLine({"do", "0x10000"}, "do LINES: 65536 is not between 0 and 65535"),
+        badLine({"do", "1,2"}, "do LINES: \"2\" for line 1 is not 0 or 1"),
+        badLine({"da", "--channel", "1"}, "da needs --channel N and --value V"),
+        badLine({"da", "--channel", "8", "--value", "1"}, "--channel: 8 is not between 0 and 7"),
+        badLine({"da", "--channel", "0", "--value", "4096"}, "--value: 4096 is not between 0 and 4095"),
+        badLine({"trig", "-1"}, "trig LEVEL: -1 is not between 0 and 10000"),
+        badLine({"di", "extra"}, "unexpected \"extra\" for di"),
+        badLine({"settings", "fly"}, "settings needs show, save or reset"),
+        badLine({"list", "--virtual=7,300"}, "--virtual: \"7,300\" is not a list of IDs 0 to 255 such as 7,9,5")));
 
 TEST_F(ToolCommandTest, TheLibraryWritesItsErrorLogIntoTheWorkingDirectoryAtExit) {
     run({"di", "--card", "3", "--virtual"});
@@ -172,56 +214,6 @@ TEST_F(ToolCommandTest, UnwritableOutputFileExitsOneNamingTheFile) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err.rfind("kvd4093: cannot create " + dir_.file("missing/run.csv") + ": ", 0), 0u) << result.err;
 }
-
-// A bad command line: exit 2 and what is wrong, before any card is touched
-// (there is none here).
-struct BadLine {
-    Args arguments;
-    std::string message;
-};
-
-void PrintTo(const BadLine &bad, std::ostream *out) { *out << joined(bad.arguments); }
-
-class ToolUsageTest : public ToolCommandTest, public ::testing::WithParamInterface<BadLine> {};
-
-TEST_P(ToolUsageTest, ExitsTwoSayingWhatIsWrong) {
-    const BadLine &bad = GetParam();
-    const ChildResult result = run(bad.arguments);
-    EXPECT_EQ(result.exitCode, 2);
-    EXPECT_EQ(result.err, "kvd4093: " + bad.message + "\n");
-    EXPECT_EQ(result.out, "");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Options, ToolUsageTest,
-    ::testing::Values(
-        BadLine{{"frobnicate"}, "unknown command \"frobnicate\"; kvd4093 --help lists the commands"},
-        BadLine{{"acquire", "--bogus", "1"}, "unknown option --bogus for acquire"},
-        BadLine{{"acquire", "--rate", "abc"}, "--rate: \"abc\" is not a whole number"},
-        BadLine{{"acquire", "--rate", "20M"}, "--rate: 20000000 is not between 1 and 10000000"},
-        BadLine{{"acquire", "--rate=2.5"}, "--rate: \"2.5\" is not a whole number"},
-        BadLine{{"acquire", "--rate"}, "--rate needs a value"},
-        BadLine{{"acquire", "--samples", "5", "--samples", "6"}, "--samples is given twice"},
-        BadLine{{"acquire", "--channels", "3-1"}, "--channels: \"3-1\" ends before it starts"},
-        BadLine{{"acquire", "--channels", "0-256"}, "--channels: 256 is not between 0 and 255"},
-        BadLine{{"acquire", "--samples", "10", "--time", "1s"}, "give --samples or --time, not both"},
-        BadLine{{"acquire", "--time", "soon"}, "--time: \"soon\" is not a duration such as 2s or 500ms"},
-        BadLine{{"acquire", "--output", "run.txt"}, "--output: \"run.txt\" must end in .csv or .bin"},
-        BadLine{{"acquire", "--plot", "run.png"}, "--plot: \"run.png\" must end in .svg"},
-        BadLine{{"acquire", "--InputRange", "1", "--input-range", "2"}, "give --InputRange or --input-range, not both"},
-        BadLine{{"acquire", "--rate", "10k", "--Frequency", "5k"}, "--Frequency and --rate set the same field: give one"},
-        BadLine{{"acquire", "--card", "1", "--id", "2"}, "give --card or --id, not both"},
-        BadLine{{"acquire", "--id", "256"}, "--id: 256 is not between 0 and 255"},
-        BadLine{{"do"}, "do needs LINES, e.g. 0x00ff or 1,0,1"},
-        BadLine{{"do", "0x10000"}, "do LINES: 65536 is not between 0 and 65535"},
-        BadLine{{"do", "1,2"}, "do LINES: \"2\" for line 1 is not 0 or 1"},
-        BadLine{{"da", "--channel", "1"}, "da needs --channel N and --value V"},
-        BadLine{{"da", "--channel", "8", "--value", "1"}, "--channel: 8 is not between 0 and 7"},
-        BadLine{{"da", "--channel", "0", "--value", "4096"}, "--value: 4096 is not between 0 and 4095"},
-        BadLine{{"trig", "-1"}, "trig LEVEL: -1 is not between 0 and 10000"},
-        BadLine{{"di", "extra"}, "unexpected \"extra\" for di"},
-        BadLine{{"settings", "fly"}, "settings needs show, save or reset"},
-        BadLine{{"list", "--virtual=7,300"}, "--virtual: \"7,300\" is not a list of IDs 0 to 255 such as 7,9,5"}));
 
 TEST_F(ToolCommandTest, NoCommandShowsTheOverviewOnStandardErrorAndExitsTwo) {
     const ChildResult result = run({});
