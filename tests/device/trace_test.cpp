@@ -1,7 +1,6 @@
 // The request trace: one whole line per driver request, in the documented format.
 #include <algorithm>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -15,14 +14,6 @@ namespace {
 
 namespace protocol = kvd::protocol;
 
-std::vector<std::string> lines(const std::string &text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
-
 class TraceTest : public VirtualCardTest {
 protected:
     void SetUp() override { ASSERT_TRUE(trace::traceTo(dir_.file("trace.txt").c_str())); }
@@ -30,7 +21,7 @@ protected:
         trace::traceTo(nullptr);
         VirtualCardTest::TearDown();
     }
-    std::vector<std::string> traced() { return lines(readWholeFile(dir_.file("trace.txt"))); }
+    std::vector<std::string> traced() { return linesOf(readWholeFile(dir_.file("trace.txt"))); }
     TempDir dir_;
 };
 

@@ -150,42 +150,46 @@ TEST_F(ParameterStoreTest, TheRecordGoesByPhysicalIdAndFreeValuesByLogicalNumber
     EXPECT_EQ(KVD4093_LoadParaInt(second, "Gain", -1), 8);
 }
 
-TEST_F(ParameterStoreTest, TwoCardsKeepTwoRecordsAndDeviceZeroNamesTheOneSavedLast) {
-    install({3, 5});
-    KVD4093_HANDLE three = openRecord(0);
-    KVD4093_HANDLE five = openRecord(1);
-    const ADPara forThree = sampleRecord(3);
-    const ADPara forFive = sampleRecord(5);
-    ASSERT_EQ(KVD4093_SaveParaAD(three, &forThree), 1);
-    ASSERT_EQ(KVD4093_SaveParaAD(five, &forFive), 1);
+// Cards with physical IDs 3 (logical number 0) and 5 (logical number 1),
+// each with a record of its own saved, 5's last.
+class TwoSavedCardsTest : public ParameterStoreTest {
+protected:
+    void SetUp() override {
+        install({3, 5});
+        three_ = openRecord(0);
+        five_ = openRecord(1);
+        ASSERT_EQ(KVD4093_SaveParaAD(three_, &forThree_), 1);
+        ASSERT_EQ(KVD4093_SaveParaAD(five_, &forFive_), 1);
+    }
+
+    KVD4093_HANDLE three_ = nullptr;
+    KVD4093_HANDLE five_ = nullptr;
+    const ADPara forThree_ = sampleRecord(3);
+    const ADPara forFive_ = sampleRecord(5);
+};
+
+TEST_F(TwoSavedCardsTest, EachKeepsItsRecordAndDeviceZeroNamesTheOneSavedLast) {
     ADPara loaded = garbageRecord();
-    KVD4093_LoadParaAD(three, &loaded);
-    EXPECT_EQ(fields(loaded), fields(forThree));
-    KVD4093_LoadParaAD(five, &loaded);
-    EXPECT_EQ(fields(loaded), fields(forFive));
+    KVD4093_LoadParaAD(three_, &loaded);
+    EXPECT_EQ(fields(loaded), fields(forThree_));
+    KVD4093_LoadParaAD(five_, &loaded);
+    EXPECT_EQ(fields(loaded), fields(forFive_));
     EXPECT_EQ(platform::profileInt("Device-0", "DevicePhysID", -1), 5);
     EXPECT_EQ(platform::profileInt("Device-0", "DeviceLgcID", -1), 1);
-    ASSERT_EQ(KVD4093_SaveParaAD(three, &forThree), 1);
+    ASSERT_EQ(KVD4093_SaveParaAD(three_, &forThree_), 1);
     EXPECT_EQ(platform::profileInt("Device-0", "DevicePhysID", -1), 3);
     EXPECT_EQ(platform::profileInt("Device-0", "DeviceLgcID", -1), 0);
 }
 
-TEST_F(ParameterStoreTest, ResetRemovesOnlyItsOwnSectionAndGivesTheDefaults) {
-    install({3, 5});
-    KVD4093_HANDLE three = openRecord(0);
-    KVD4093_HANDLE five = openRecord(1);
-    const ADPara forThree = sampleRecord(3);
-    const ADPara forFive = sampleRecord(5);
-    ASSERT_EQ(KVD4093_SaveParaAD(three, &forThree), 1);
-    ASSERT_EQ(KVD4093_SaveParaAD(five, &forFive), 1);
-    ASSERT_EQ(KVD4093_SaveParaInt(three, "Kept", 1), 1);
+TEST_F(TwoSavedCardsTest, ResetRemovesOnlyItsOwnSectionAndGivesTheDefaults) {
+    ASSERT_EQ(KVD4093_SaveParaInt(three_, "Kept", 1), 1);
     const std::string before = home_.settingsText();
 
     ADPara reset = sampleRecord(9);
-    EXPECT_EQ(KVD4093_ResetParaAD(three, &reset), 1);
+    EXPECT_EQ(KVD4093_ResetParaAD(three_, &reset), 1);
     EXPECT_EQ(fields(reset), kDefaults);
     ADPara loaded = garbageRecord();
-    KVD4093_LoadParaAD(three, &loaded);
+    KVD4093_LoadParaAD(three_, &loaded);
     EXPECT_EQ(fields(loaded), kDefaults);
 
     // The file is the one before with the section's lines taken out.
@@ -194,10 +198,10 @@ TEST_F(ParameterStoreTest, ResetRemovesOnlyItsOwnSectionAndGivesTheDefaults) {
     ASSERT_NE(start, std::string::npos);
     const size_t end = before.find("\n\n", start) + 2;
     EXPECT_EQ(home_.settingsText(), before.substr(0, start) + before.substr(end));
-    KVD4093_LoadParaAD(five, &loaded);
-    EXPECT_EQ(fields(loaded), fields(forFive));
+    KVD4093_LoadParaAD(five_, &loaded);
+    EXPECT_EQ(fields(loaded), fields(forFive_));
 
-    EXPECT_EQ(KVD4093_ResetParaAD(three, &reset), 1) << "a section already gone";
+    EXPECT_EQ(KVD4093_ResetParaAD(three_, &reset), 1) << "a section already gone";
     EXPECT_EQ(fields(reset), kDefaults);
 }
 

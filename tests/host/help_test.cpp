@@ -4,39 +4,17 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <thread>
 
 #include "diagnostics/messages.h"
 #include "platform/platform.h"
 #include "support/config_home.h"
+#include "support/scoped_variable.h"
 #include "support/test_support.h"
 
 namespace kvd::testing {
 namespace {
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char *name, const std::string &value) : name_(name) {
-        if (const char *old = std::getenv(name))
-            old_ = old;
-        hadOld_ = std::getenv(name) != nullptr;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (hadOld_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char *name_;
-    std::string old_;
-    bool hadOld_ = false;
-};
 
 // A shell script that leaves a file "ran" beside itself.
 void writeMarkerScript(const std::string &path) {
@@ -131,7 +109,7 @@ TEST(ProgramStartTest, AnswersAsWinExecDoes) {
     mkdir(dir.file("Help").c_str(), 0755);
     std::ofstream(dir.file("Help/document.doc")) << "text";
     TempDir emptyPath;
-    const ScopedEnvironment noOpener("PATH", emptyPath.path());
+    const ScopedVariable noOpener("PATH", emptyPath.path().c_str());
     const StartCase cases[] = {
         {"empty", "", 2},
         {"folder missing", dir.file("Missing/KVD4093S.Doc"), 3},

@@ -28,12 +28,13 @@ const std::regex kFailedCallLine(R"(\d{4}/\d\d/[ \d]\d \d\d:\d\d:\d\d:\d{3}   )"
 
 class LifecycleTest : public ::testing::Test {
 protected:
-    // Runs a child in the test's folder, with no virtual card unless asked
-    // and its settings in the folder too.
+    // Runs a child in the test's folder, with its settings in the folder
+    // too and no inherited KVD4093_ variable: no virtual card unless asked.
     ChildResult run(const char *program, const std::vector<std::string> &steps, const char *virtualCards = nullptr) {
-        Environment environment{{"XDG_CONFIG_HOME", dir_.file("config")}, {"KVD4093_TRACE", std::nullopt}};
-        environment.emplace_back("KVD4093_VIRTUAL_CARDS",
-                                 virtualCards ? std::optional<std::string>(virtualCards) : std::nullopt);
+        Environment environment = withoutInherited("KVD4093_");
+        environment.emplace_back("XDG_CONFIG_HOME", dir_.file("config"));
+        if (virtualCards)
+            environment.emplace_back("KVD4093_VIRTUAL_CARDS", virtualCards);
         return runChild(program, steps, dir_.path(), environment);
     }
     std::string log() const { return readWholeFile(dir_.file("KVD4093Err.log")); }
@@ -44,15 +45,15 @@ protected:
 
 TEST_F(LifecycleTest, LoadAndUnloadWithNoCallLeavesAnEmptyLogWrittenAtTheUnload) {
     const ChildResult child = run(kDlopenChild, {"log?", "load", "log?", "unload", "log?"});
-    EXPECT_EQ(child.exitCode, 0);
-    EXPECT_EQ(child.output, "absent\nabsent\npresent\n");
+    EXPECT_EQ(child.exitCode, 0) << child.err;
+    EXPECT_EQ(child.out, "absent\nabsent\npresent\n");
     EXPECT_TRUE(logExists());
     EXPECT_EQ(log(), "");
 }
 
 TEST_F(LifecycleTest, AFailingCallBeforeTheUnloadLeavesItsLine) {
     const ChildResult child = run(kDlopenChild, {"load", "fail", "unload"});
-    EXPECT_EQ(child.exitCode, 0);
+    EXPECT_EQ(child.exitCode, 0) << child.err;
     EXPECT_TRUE(std::regex_match(log(), kFailedCallLine)) << log();
 }
 
@@ -60,7 +61,7 @@ TEST_F(LifecycleTest, AnOlderReadOnlyLogIsReplaced) {
     std::ofstream(dir_.file("KVD4093Err.log"), std::ios::binary) << "an entry of an older run\r\n";
     fs::permissions(dir_.file("KVD4093Err.log"), fs::perms::owner_read | fs::perms::group_read);
     const ChildResult child = run(kDlopenChild, {"load", "unload"});
-    EXPECT_EQ(child.exitCode, 0);
+    EXPECT_EQ(child.exitCode, 0) << child.err;
     EXPECT_EQ(log(), "");
 }
 
@@ -80,8 +81,8 @@ TEST_F(LifecycleTest, NormalExitWithoutUnloadWritesTheLog) {
     for (const Case &c : cases) {
         fs::remove(dir_.file("KVD4093Err.log"));
         const ChildResult child = run(c.program, c.steps);
-        EXPECT_EQ(child.exitCode, 0) << c.what;
-        EXPECT_EQ(child.output.find("present"), std::string::npos) << c.what << ": nothing written before the exit";
+        EXPECT_EQ(child.exitCode, 0) << c.what << ": " << child.err;
+        EXPECT_EQ(child.out.find("present"), std::string::npos) << c.what << ": nothing written before the exit";
         ASSERT_TRUE(logExists()) << c.what;
         if (c.failedCall)
             EXPECT_TRUE(std::regex_match(log(), kFailedCallLine)) << c.what << ": " << log();
@@ -97,8 +98,8 @@ TEST_F(LifecycleTest, AThreadThatCallsExportsAndEndsLeavesTheLogAndOpenCardsAsTh
     for (const char *program : {kDlopenChild, kLinkedChild}) {
         fs::remove(dir_.file("KVD4093Err.log"));
         const ChildResult child = run(program, {"load", "thread", "check", "release"}, "7");
-        EXPECT_EQ(child.exitCode, 0) << program;
-        EXPECT_EQ(child.output, "id 1 0 7\n"
+        EXPECT_EQ(child.exitCode, 0) << program << ": " << child.err;
+        EXPECT_EQ(child.out, "id 1 0 7\n"
                                 "last Sorry, there are no device drivers found in your system[KVD4093_CreateDevice]\n"
                                 "released 1\n")
             << program;
@@ -108,8 +109,8 @@ TEST_F(LifecycleTest, AThreadThatCallsExportsAndEndsLeavesTheLogAndOpenCardsAsTh
 
 TEST_F(LifecycleTest, AfterTheLoadSettingsLandBelowOlm) {
     const ChildResult child = run(kDlopenChild, {"load", "save", "unload"});
-    EXPECT_EQ(child.exitCode, 0);
-    EXPECT_EQ(child.output, "saved 1\n");
+    EXPECT_EQ(child.exitCode, 0) << child.err;
+    EXPECT_EQ(child.out, "saved 1\n");
 #ifdef _WIN32
     // The child stored into this process's stand-in for the user's registry key.
     platform::setProfileRoot("Olm", "KVD4093");
@@ -126,8 +127,8 @@ TEST_F(LifecycleTest, AfterTheLoadSettingsLandBelowOlm) {
 
 TEST_F(LifecycleTest, ALoadAfterAnUnloadStartsWithAnEmptyLog) {
     const ChildResult child = run(kDlopenChild, {"load", "fail", "unload", "load", "log?", "unload"});
-    EXPECT_EQ(child.exitCode, 0);
-    EXPECT_EQ(child.output, "present\n");
+    EXPECT_EQ(child.exitCode, 0) << child.err;
+    EXPECT_EQ(child.out, "present\n");
     EXPECT_EQ(log(), "") << "the second unload writes the second, empty log";
 }
 

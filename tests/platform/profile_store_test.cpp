@@ -2,44 +2,20 @@
 // there, the defaults, broken files, and writers in several threads.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/platform.h"
 #include "support/config_home.h"
+#include "support/scoped_variable.h"
 
 namespace kvd::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Sets or unsets an environment variable for one scope.
-class ScopedVariable {
-public:
-    ScopedVariable(const char *name, const char *value) : name_(name) {
-        if (const char *old = std::getenv(name))
-            saved_ = old;
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedVariable() {
-        if (saved_)
-            setenv(name_, saved_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char *name_;
-    std::optional<std::string> saved_;
-};
 
 void writeFile(const std::string &path, const std::string &bytes) {
     fs::create_directories(fs::path(path).parent_path());

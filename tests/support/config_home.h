@@ -2,19 +2,16 @@
 // directory while the object lives and gets its old value back afterwards.
 #pragma once
 
-#include <optional>
 #include <string>
 
+#include "support/scoped_variable.h"
 #include "support/test_support.h"
 
 namespace kvd::testing {
 
 class ConfigHome {
 public:
-    ConfigHome();
-    ~ConfigHome();
-    ConfigHome(const ConfigHome &) = delete;
-    ConfigHome &operator=(const ConfigHome &) = delete;
+    ConfigHome() : variable_("XDG_CONFIG_HOME", dir_.path().c_str()) {}
 
     const std::string &path() const { return dir_.path(); }
     // The library's settings file inside it.
@@ -24,7 +21,7 @@ public:
 
 private:
     TempDir dir_;
-    std::optional<std::string> saved_;
+    ScopedVariable variable_; // made after the folder, put back before it goes
 };
 
 // Replaces every CRLF by LF.

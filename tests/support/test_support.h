@@ -31,6 +31,9 @@ private:
 // Reads a whole file as bytes; empty when it cannot be read.
 std::string readWholeFile(const std::string &path);
 
+// The lines of a text, without their line ends.
+std::vector<std::string> linesOf(const std::string &text);
+
 // One message box as the platform's message service received it.
 struct Message {
     std::string text;

@@ -108,7 +108,7 @@ TEST_P(ToolCsvTest, RowsAndColumnsHoldTheDocumentedSignals) {
     std::vector<std::string> arguments = {"acquire", "--virtual", "--channels", c.channels, "--rate", c.rate,
                                           "--output", "run.csv"};
     arguments.insert(arguments.end(), c.amount.begin(), c.amount.end());
-    const ToolResult result = runTool(dir_.path(), arguments);
+    const ChildResult result = runTool(dir_.path(), arguments);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err, "");
 
@@ -134,13 +134,24 @@ INSTANTIATE_TEST_SUITE_P(
                       // --time: 50 ms of 10000 scans a second
                       CsvCase{"0-1", 0, 2, "20k", 20000, {"--time", "50ms"}, 500}));
 
-TEST(ToolBinaryTest, RawSamplesWithASidecarDescribingThem) {
-    TempDir dir;
-    const ToolResult result = runTool(dir.path(), {"acquire", "--virtual=7", "--channels", "0-1", "--rate", "50k",
-                                                   "--samples", "1000", "--output", "run.bin"});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
+// An acquisition in a folder of the test's own, and a file it writes there.
+class ToolOutputFileTest : public ::testing::Test {
+protected:
+    // The bytes of `file` after kvd4093 acquire with the options; empty,
+    // with a failure, when the run fails.
+    std::string acquireFile(const std::vector<std::string> &options, const std::string &file) {
+        std::vector<std::string> arguments = {"acquire"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const ChildResult result = runTool(dir_.path(), arguments);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        return readWholeFile(dir_.file(file));
+    }
+    TempDir dir_;
+};
 
-    const std::string bytes = readWholeFile(dir.file("run.bin"));
+TEST_F(ToolOutputFileTest, BinaryHoldsRawSamplesWithASidecarDescribingThem) {
+    const std::string bytes = acquireFile(
+        {"--virtual=7", "--channels", "0-1", "--rate", "50k", "--samples", "1000", "--output", "run.bin"}, "run.bin");
     ASSERT_EQ(bytes.size(), 1000u * 2 * 2);
     for (uint64_t scan = 0; scan < 1000; ++scan)
         for (uint32_t channel = 0; channel < 2; ++channel) {
@@ -149,7 +160,7 @@ TEST(ToolBinaryTest, RawSamplesWithASidecarDescribingThem) {
             ASSERT_EQ(code, expectedSample(0, 2, scan, channel)) << "scan " << scan << " channel " << channel;
         }
 
-    const std::string sidecar = readWholeFile(dir.file("run.bin.json"));
+    const std::string sidecar = readWholeFile(dir_.file("run.bin.json"));
     EXPECT_NE(sidecar.find("\"samples\": 2000,"), std::string::npos) << sidecar;
     EXPECT_NE(sidecar.find("\"scans\": 1000,"), std::string::npos);
     EXPECT_NE(sidecar.find("\"channels\": [0, 1],"), std::string::npos);
@@ -171,8 +182,8 @@ TEST(ToolBinaryTest, RawSamplesWithASidecarDescribingThem) {
 TEST(ToolProgressTest, ProgressBarShowsOnlyOnATerminal) {
     TempDir dir;
     ToolProcess tool(dir.path(), {"acquire", "--virtual", "--channels", "0-1", "--rate", "20k", "--time", "300ms"},
-                     {{"KVD4093_VIRTUAL_PACING", "on"}}, true);
-    const ToolResult result = tool.wait();
+                     {{"KVD4093_VIRTUAL_PACING", "on"}}, StandardError::Terminal);
+    const ChildResult result = tool.wait();
     ASSERT_EQ(result.exitCode, 0) << result.out;
     EXPECT_NE(result.err.find("\r[##############################] 100%  3000/3000 scans"), std::string::npos)
         << result.err;
@@ -222,12 +233,9 @@ std::vector<std::string> xmlElements(const std::string &xml) {
     return open.empty() ? names : std::vector<std::string>{};
 }
 
-TEST(ToolPlotTest, SvgIsWellFormedWithOnePathPerChannelAndALegend) {
-    TempDir dir;
-    const ToolResult result = runTool(dir.path(), {"acquire", "--virtual", "--channels", "0-3", "--rate", "1M",
-                                                   "--time", "20ms", "--plot", "run.svg"});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    const std::string svg = readWholeFile(dir.file("run.svg"));
+TEST_F(ToolOutputFileTest, SvgIsWellFormedWithOnePathPerChannelAndALegend) {
+    const std::string svg = acquireFile(
+        {"--virtual", "--channels", "0-3", "--rate", "1M", "--time", "20ms", "--plot", "run.svg"}, "run.svg");
     const std::vector<std::string> elements = xmlElements(svg);
     ASSERT_FALSE(elements.empty()) << svg.substr(0, 400);
     EXPECT_EQ(elements.front(), "svg");
@@ -268,7 +276,7 @@ TEST(ToolInterruptTest, CtrlCKeepsAValidFileThatHoldsWhatTheSummaryCounts) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     tool.signal(SIGINT);
-    const ToolResult result = tool.wait(20000);
+    const ChildResult result = tool.wait(std::chrono::seconds(20));
 
     EXPECT_EQ(result.exitCode, 130) << result.err;
     const uint64_t scans = acquiredScans(result.out);

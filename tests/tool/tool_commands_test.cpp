@@ -2,6 +2,7 @@
 // on virtual cards: list, the digital lines, DA, trigger, settings, the
 // error log, help, and the exit status and message of every kind of failure.
 #include <filesystem>
+#include <optional>
 #include <gtest/gtest.h>
 
 #include "support/test_support.h"
@@ -21,14 +22,14 @@ std::string joined(const Args &arguments) {
 
 class ToolCommandTest : public ::testing::Test {
 protected:
-    ToolResult run(const Args &arguments, const Environment &environment = {}) {
+    ChildResult run(const Args &arguments, const Environment &environment = {}) {
         return runTool(dir_.path(), arguments, environment);
     }
     TempDir dir_;
 };
 
 TEST_F(ToolCommandTest, ListShowsLogicalNumberPhysicalIdAndVersionOfEveryCard) {
-    const ToolResult result = run({"list"}, {{"KVD4093_VIRTUAL_CARDS", "7,9,5"}});
+    const ChildResult result = run({"list"}, {{"KVD4093_VIRTUAL_CARDS", "7,9,5"}});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "logical  physical ID  version\n"
                           "      0            7  1.0.1\n"
@@ -37,22 +38,22 @@ TEST_F(ToolCommandTest, ListShowsLogicalNumberPhysicalIdAndVersionOfEveryCard) {
 }
 
 TEST_F(ToolCommandTest, VirtualOptionListsTheSameCardsAsTheVariable) {
-    const ToolResult byVariable = run({"list"}, {{"KVD4093_VIRTUAL_CARDS", "7,9,5"}});
-    const ToolResult byOption = run({"list", "--virtual=7,9,5"});
-    const ToolResult optionFirst = run({"--virtual=7,9,5", "list"});
+    const ChildResult byVariable = run({"list"}, {{"KVD4093_VIRTUAL_CARDS", "7,9,5"}});
+    const ChildResult byOption = run({"list", "--virtual=7,9,5"});
+    const ChildResult optionFirst = run({"--virtual=7,9,5", "list"});
     EXPECT_EQ(byOption.exitCode, 0) << byOption.err;
     EXPECT_EQ(byOption.out, byVariable.out);
     EXPECT_EQ(optionFirst.out, byVariable.out);
 }
 
 TEST_F(ToolCommandTest, BareVirtualOptionIsOneCardWithIdZero) {
-    const ToolResult result = run({"list", "--virtual"});
+    const ChildResult result = run({"list", "--virtual"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "logical  physical ID  version\n      0            0  1.0.1\n");
 }
 
 TEST_F(ToolCommandTest, ListWithoutCardsSaysSo) {
-    const ToolResult result = run({"list"});
+    const ChildResult result = run({"list"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "No KVD4093 card found.\n");
 }
@@ -70,7 +71,7 @@ class ToolLoopbackTest : public ToolCommandTest, public ::testing::WithParamInte
 
 TEST_P(ToolLoopbackTest, DoThenDiReadsTheOutputsBack) {
     const Loopback &loopback = GetParam();
-    const ToolResult result = run({"do", loopback.lines, "--virtual"});
+    const ChildResult result = run({"do", loopback.lines, "--virtual"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "line    0  1  2  3  4  5  6  7  8  9 10 11 12 13 14 15\n"
                           "DO    " + loopback.doRow + "\n"
@@ -86,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Loopback{"0", "  0  0  0  0  0  0  0  0  0  0  0  0  0  0  0  0", "0x0000"}));
 
 TEST_F(ToolCommandTest, DiOfAFreshVirtualCardReadsAllLinesLow) {
-    const ToolResult result = run({"di", "--virtual=3"});
+    const ChildResult result = run({"di", "--virtual=3"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "line    0  1  2  3  4  5  6  7  8  9 10 11 12 13 14 15\n"
                           "DI      0  0  0  0  0  0  0  0  0  0  0  0  0  0  0  0\n"
@@ -94,7 +95,7 @@ TEST_F(ToolCommandTest, DiOfAFreshVirtualCardReadsAllLinesLow) {
 }
 
 TEST_F(ToolCommandTest, DaWritesTheValueAndShowsWhatTheCardReports) {
-    const ToolResult result = run({"da", "--channel", "2", "--value", "0xabc", "--setup", "4", "--virtual"});
+    const ChildResult result = run({"da", "--channel", "2", "--value", "0xabc", "--setup", "4", "--virtual"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "wrote 2748 (0xabc) to DA channel 2 with setup code 4\n"
                           "DA values the card reports:\n"
@@ -109,7 +110,7 @@ TEST_F(ToolCommandTest, DaWritesTheValueAndShowsWhatTheCardReports) {
 }
 
 TEST_F(ToolCommandTest, TrigSetsTheLevelAndShowsTheLevelByte) {
-    const ToolResult result = run({"trig", "5000", "--virtual"});
+    const ChildResult result = run({"trig", "5000", "--virtual"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "trigger level 5000 set (level byte 128 of 255)\n");
 }
@@ -118,45 +119,87 @@ TEST_F(ToolCommandTest, SecondCardIsChosenByLogicalNumberOrPhysicalId) {
     for (const Args &choice : {Args{"--card", "1"}, Args{"--id", "9"}}) {
         Args arguments = {"settings", "show", "--virtual=7,9,5"};
         arguments.insert(arguments.end(), choice.begin(), choice.end());
-        const ToolResult result = run(arguments);
+        const ChildResult result = run(arguments);
         EXPECT_EQ(result.exitCode, 0) << result.err;
         EXPECT_EQ(linesOf(result.out).at(0), "AD settings of card 1 (physical ID 9):") << choice[0];
     }
 }
 
-// A failed library call: exit 1 and the library's message for the call,
-// converted from GBK for the terminal (UTF-8 here).
-struct CallFailure {
+// A failed run: its exit status, its one message on standard error and
+// nothing on standard output.
+struct Failure {
     Args arguments;
-    std::string cards;
+    int exitCode;
     std::string message;
+    std::optional<std::string> cards; // KVD4093_VIRTUAL_CARDS, when set
 };
 
-void PrintTo(const CallFailure &failure, std::ostream *out) { *out << joined(failure.arguments); }
+void PrintTo(const Failure &failure, std::ostream *out) { *out << joined(failure.arguments); }
 
-class ToolCallFailureTest : public ToolCommandTest, public ::testing::WithParamInterface<CallFailure> {};
+// A failed library call: exit 1 and the library's message for the call,
+// converted from GBK for the terminal (UTF-8 here).
+Failure callFailure(const Args &arguments, const std::optional<std::string> &cards, const std::string &message) {
+    return {arguments, 1, message, cards};
+}
 
-TEST_P(ToolCallFailureTest, ExitsOneWithTheLibraryMessage) {
-    const CallFailure &failure = GetParam();
-    const ToolResult result = run(failure.arguments, {{"KVD4093_VIRTUAL_CARDS", failure.cards}});
-    EXPECT_EQ(result.exitCode, 1);
+// A bad command line: exit 2 and what is wrong, before any card is touched
+// (there is none here).
+Failure badLine(const Args &arguments, const std::string &message) { return {arguments, 2, message, std::nullopt}; }
+
+class ToolFailureTest : public ToolCommandTest, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(ToolFailureTest, ExitsWithItsStatusAndOnlyItsMessage) {
+    const Failure &failure = GetParam();
+    const ChildResult result = run(failure.arguments, {{"KVD4093_VIRTUAL_CARDS", failure.cards}});
+    EXPECT_EQ(result.exitCode, failure.exitCode);
     EXPECT_EQ(result.err, "kvd4093: " + failure.message + "\n");
     EXPECT_EQ(result.out, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    MissingCards, ToolCallFailureTest,
+    MissingCards, ToolFailureTest,
     ::testing::Values(
-        CallFailure{{"di", "--card", "3"}, "0",
+        callFailure({"di", "--card", "3"}, "0",
                     "KVD4093_CreateDevice failed: Sorry, there are no device drivers found in your "
-                    "system[KVD4093_CreateDevice]"},
-        CallFailure{{"acquire", "--samples", "10"}, "",
+                    "system[KVD4093_CreateDevice]"),
+        callFailure({"acquire", "--samples", "10"}, std::nullopt,
                     "KVD4093_CreateDevice failed: Sorry, there are no device drivers found in your "
-                    "system[KVD4093_CreateDevice]"},
+                    "system[KVD4093_CreateDevice]"),
         // "物理ID号=4的设备不存在" in UTF-8
-        CallFailure{{"do", "1", "--id", "4"}, "7,9,5",
+        callFailure({"do", "1", "--id", "4"}, "7,9,5",
                     "KVD4093_CreateDeviceEx failed: \xe7\x89\xa9\xe7\x90\x86ID\xe5\x8f\xb7=4\xe7\x9a\x84\xe8\xae\xbe"
-                    "\xe5\xa4\x87\xe4\xb8\x8d\xe5\xad\x98\xe5\x9c\xa8[KVD4093_CreateDeviceEx]"}));
+                    "\xe5\xa4\x87\xe4\xb8\x8d\xe5\xad\x98\xe5\x9c\xa8[KVD4093_CreateDeviceEx]")));
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, ToolFailureTest,
+    ::testing::Values(
+        badLine({"frobnicate"}, "unknown command \"frobnicate\"; kvd4093 --help lists the commands"),
+        badLine({"acquire", "--bogus", "1"}, "unknown option --bogus for acquire"),
+        badLine({"acquire", "--rate", "abc"}, "--rate: \"abc\" is not a whole number"),
+        badLine({"acquire", "--rate", "20M"}, "--rate: 20000000 is not between 1 and 10000000"),
+        badLine({"acquire", "--rate=2.5"}, "--rate: \"2.5\" is not a whole number"),
+        badLine({"acquire", "--rate"}, "--rate needs a value"),
+        badLine({"acquire", "--samples", "5", "--samples", "6"}, "--samples is given twice"),
+        badLine({"acquire", "--channels", "3-1"}, "--channels: \"3-1\" ends before it starts"),
+        badLine({"acquire", "--channels", "0-256"}, "--channels: 256 is not between 0 and 255"),
+        badLine({"acquire", "--samples", "10", "--time", "1s"}, "give --samples or --time, not both"),
+        badLine({"acquire", "--time", "soon"}, "--time: \"soon\" is not a duration such as 2s or 500ms"),
+        badLine({"acquire", "--output", "run.txt"}, "--output: \"run.txt\" must end in .csv or .bin"),
+        badLine({"acquire", "--plot", "run.png"}, "--plot: \"run.png\" must end in .svg"),
+        badLine({"acquire", "--InputRange", "1", "--input-range", "2"}, "give --InputRange or --input-range, not both"),
+        badLine({"acquire", "--rate", "10k", "--Frequency", "5k"}, "--Frequency and --rate set the same field: give one"),
+        badLine({"acquire", "--card", "1", "--id", "2"}, "give --card or --id, not both"),
+        badLine({"acquire", "--id", "256"}, "--id: 256 is not between 0 and 255"),
+        badLine({"do"}, "do needs LINES, e.g. 0x00ff or 1,0,1"),
+        badLine({"do", "0x10000"}, "do LINES: 65536 is not between 0 and 65535"),
+        badLine({"do", "1,2"}, "do LINES: \"2\" for line 1 is not 0 or 1"),
+        badLine({"da", "--channel", "1"}, "da needs --channel N and --value V"),
+        badLine({"da", "--channel", "8", "--value", "1"}, "--channel: 8 is not between 0 and 7"),
+        badLine({"da", "--channel", "0", "--value", "4096"}, "--value: 4096 is not between 0 and 4095"),
+        badLine({"trig", "-1"}, "trig LEVEL: -1 is not between 0 and 10000"),
+        badLine({"di", "extra"}, "unexpected \"extra\" for di"),
+        badLine({"settings", "fly"}, "settings needs show, save or reset"),
+        badLine({"list", "--virtual=7,300"}, "--virtual: \"7,300\" is not a list of IDs 0 to 255 such as 7,9,5")));
 
 TEST_F(ToolCommandTest, TheLibraryWritesItsErrorLogIntoTheWorkingDirectoryAtExit) {
     run({"di", "--card", "3", "--virtual"});
@@ -167,74 +210,24 @@ TEST_F(ToolCommandTest, TheLibraryWritesItsErrorLogIntoTheWorkingDirectoryAtExit
 }
 
 TEST_F(ToolCommandTest, UnwritableOutputFileExitsOneNamingTheFile) {
-    const ToolResult result = run({"acquire", "--virtual", "--output", dir_.file("missing/run.csv")});
+    const ChildResult result = run({"acquire", "--virtual", "--output", dir_.file("missing/run.csv")});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err.rfind("kvd4093: cannot create " + dir_.file("missing/run.csv") + ": ", 0), 0u) << result.err;
 }
 
-// A bad command line: exit 2 and what is wrong, before any card is touched
-// (there is none here).
-struct BadLine {
-    Args arguments;
-    std::string message;
-};
-
-void PrintTo(const BadLine &bad, std::ostream *out) { *out << joined(bad.arguments); }
-
-class ToolUsageTest : public ToolCommandTest, public ::testing::WithParamInterface<BadLine> {};
-
-TEST_P(ToolUsageTest, ExitsTwoSayingWhatIsWrong) {
-    const BadLine &bad = GetParam();
-    const ToolResult result = run(bad.arguments);
-    EXPECT_EQ(result.exitCode, 2);
-    EXPECT_EQ(result.err, "kvd4093: " + bad.message + "\n");
-    EXPECT_EQ(result.out, "");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Options, ToolUsageTest,
-    ::testing::Values(
-        BadLine{{"frobnicate"}, "unknown command \"frobnicate\"; kvd4093 --help lists the commands"},
-        BadLine{{"acquire", "--bogus", "1"}, "unknown option --bogus for acquire"},
-        BadLine{{"acquire", "--rate", "abc"}, "--rate: \"abc\" is not a whole number"},
-        BadLine{{"acquire", "--rate", "20M"}, "--rate: 20000000 is not between 1 and 10000000"},
-        BadLine{{"acquire", "--rate=2.5"}, "--rate: \"2.5\" is not a whole number"},
-        BadLine{{"acquire", "--rate"}, "--rate needs a value"},
-        BadLine{{"acquire", "--samples", "5", "--samples", "6"}, "--samples is given twice"},
-        BadLine{{"acquire", "--channels", "3-1"}, "--channels: \"3-1\" ends before it starts"},
-        BadLine{{"acquire", "--channels", "0-256"}, "--channels: 256 is not between 0 and 255"},
-        BadLine{{"acquire", "--samples", "10", "--time", "1s"}, "give --samples or --time, not both"},
-        BadLine{{"acquire", "--time", "soon"}, "--time: \"soon\" is not a duration such as 2s or 500ms"},
-        BadLine{{"acquire", "--output", "run.txt"}, "--output: \"run.txt\" must end in .csv or .bin"},
-        BadLine{{"acquire", "--plot", "run.png"}, "--plot: \"run.png\" must end in .svg"},
-        BadLine{{"acquire", "--InputRange", "1", "--input-range", "2"}, "give --InputRange or --input-range, not both"},
-        BadLine{{"acquire", "--rate", "10k", "--Frequency", "5k"}, "--Frequency and --rate set the same field: give one"},
-        BadLine{{"acquire", "--card", "1", "--id", "2"}, "give --card or --id, not both"},
-        BadLine{{"acquire", "--id", "256"}, "--id: 256 is not between 0 and 255"},
-        BadLine{{"do"}, "do needs LINES, e.g. 0x00ff or 1,0,1"},
-        BadLine{{"do", "0x10000"}, "do LINES: 65536 is not between 0 and 65535"},
-        BadLine{{"do", "1,2"}, "do LINES: \"2\" for line 1 is not 0 or 1"},
-        BadLine{{"da", "--channel", "1"}, "da needs --channel N and --value V"},
-        BadLine{{"da", "--channel", "8", "--value", "1"}, "--channel: 8 is not between 0 and 7"},
-        BadLine{{"da", "--channel", "0", "--value", "4096"}, "--value: 4096 is not between 0 and 4095"},
-        BadLine{{"trig", "-1"}, "trig LEVEL: -1 is not between 0 and 10000"},
-        BadLine{{"di", "extra"}, "unexpected \"extra\" for di"},
-        BadLine{{"settings", "fly"}, "settings needs show, save or reset"},
-        BadLine{{"list", "--virtual=7,300"}, "--virtual: \"7,300\" is not a list of IDs 0 to 255 such as 7,9,5"}));
-
 TEST_F(ToolCommandTest, NoCommandShowsTheOverviewOnStandardErrorAndExitsTwo) {
-    const ToolResult result = run({});
+    const ChildResult result = run({});
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_EQ(result.out, "");
     EXPECT_NE(result.err.find("Usage: kvd4093 COMMAND"), std::string::npos);
 }
 
 TEST_F(ToolCommandTest, EveryCommandHasHelpThatExitsZero) {
-    const ToolResult overview = run({"--help"});
+    const ChildResult overview = run({"--help"});
     EXPECT_EQ(overview.exitCode, 0);
     for (const std::string command : {"list", "acquire", "di", "do", "da", "trig", "settings", "log"}) {
         EXPECT_NE(overview.out.find("\n  " + command + " "), std::string::npos) << command;
-        const ToolResult help = run({command, "--help"});
+        const ChildResult help = run({command, "--help"});
         EXPECT_EQ(help.exitCode, 0) << command;
         EXPECT_EQ(help.out.rfind("Usage: kvd4093 " + command, 0), 0u) << command;
         EXPECT_EQ(help.err, "") << command;
@@ -242,21 +235,21 @@ TEST_F(ToolCommandTest, EveryCommandHasHelpThatExitsZero) {
 }
 
 TEST_F(ToolCommandTest, LogShowsWhatOpeningACardLogged) {
-    const ToolResult named = run({"log", "--virtual=7", "--id", "4", "KVD4093_CreateDeviceEx", "KVD4093_InitDeviceAD"});
+    const ChildResult named = run({"log", "--virtual=7", "--id", "4", "KVD4093_CreateDeviceEx", "KVD4093_InitDeviceAD"});
     EXPECT_EQ(named.exitCode, 0) << named.err;
     EXPECT_EQ(named.out, "\xe7\x89\xa9\xe7\x90\x86ID\xe5\x8f\xb7=4\xe7\x9a\x84\xe8\xae\xbe\xe5\xa4\x87\xe4\xb8\x8d"
                          "\xe5\xad\x98\xe5\x9c\xa8[KVD4093_CreateDeviceEx]\n"
                          "No error message[KVD4093_InitDeviceAD]\n");
-    const ToolResult every = run({"log", "--virtual=7", "--card", "1"});
+    const ChildResult every = run({"log", "--virtual=7", "--card", "1"});
     EXPECT_EQ(every.out, "Sorry, there are no device drivers found in your system[KVD4093_CreateDevice]\n");
-    const ToolResult nothing = run({"log", "--virtual"});
+    const ChildResult nothing = run({"log", "--virtual"});
     EXPECT_EQ(nothing.out, "The error log holds no entry.\n");
 }
 
 TEST_F(ToolCommandTest, SettingsAreSavedPerCardUnderTheConfigurationDirectory) {
-    const ToolResult saved = run({"settings", "save", "--virtual=7", "--channels", "2-3", "--rate", "10k", "--gains", "2"});
+    const ChildResult saved = run({"settings", "save", "--virtual=7", "--channels", "2-3", "--rate", "10k", "--gains", "2"});
     ASSERT_EQ(saved.exitCode, 0) << saved.err;
-    const ToolResult shown = run({"settings", "show", "--virtual=7"});
+    const ChildResult shown = run({"settings", "show", "--virtual=7"});
     ASSERT_EQ(shown.exitCode, 0) << shown.err;
     const std::vector<std::string> lines = linesOf(shown.out);
     ASSERT_EQ(lines.size(), 18u) << shown.out;
@@ -268,10 +261,10 @@ TEST_F(ToolCommandTest, SettingsAreSavedPerCardUnderTheConfigurationDirectory) {
     EXPECT_TRUE(std::filesystem::exists(dir_.file("config/Olm/KVD4093.reg")));
     EXPECT_FALSE(std::filesystem::exists(dir_.file("home")));
 
-    const ToolResult otherCard = run({"settings", "show", "--virtual=8"});
+    const ChildResult otherCard = run({"settings", "show", "--virtual=8"});
     EXPECT_EQ(linesOf(otherCard.out).at(5), "Frequency      = 25000");
 
-    const ToolResult reset = run({"settings", "reset", "--virtual=7"});
+    const ChildResult reset = run({"settings", "reset", "--virtual=7"});
     ASSERT_EQ(reset.exitCode, 0) << reset.err;
     EXPECT_EQ(linesOf(reset.out).at(5), "Frequency      = 25000");
     EXPECT_EQ(linesOf(run({"settings", "show", "--virtual=7"}).out).at(3), "FirstChannel   = 0");
