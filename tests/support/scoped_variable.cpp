@@ -6,10 +6,16 @@ namespace kvd::testing {
 namespace {
 
 void setVariable(const std::string &name, const char *value) {
+#ifdef _WIN32
+    // The C runtime's copy and the process environment both, which the
+    // library reads; an empty value removes the variable there.
+    _putenv_s(name.c_str(), value != nullptr ? value : "");
+#else
     if (value != nullptr)
         setenv(name.c_str(), value, 1);
     else
         unsetenv(name.c_str());
+#endif
 }
 
 } // namespace
