@@ -15,7 +15,7 @@
  *   save      KVD4093_SaveParaInt(NULL, "Lifecycle", 42), print "saved <result>"
  *
  * On Windows the settings go to the registry key that the environment
- * variable KVD4093_TEST_CURRENT_USER names below HKEY_CURRENT_USER, when it
+ * variable KVD4093TESTS_CURRENT_USER names below HKEY_CURRENT_USER, when it
  * is set: the test program's own stand-in for the user's key.
  *
  * Exits 0, or 2 when a step cannot run. */
@@ -157,7 +157,7 @@ static int runThread(void) {
 /* The settings of this process go below the test program's stand-in for
  * the user's registry key. */
 static int useTestCurrentUser(void) {
-    const char *path = getenv("KVD4093_TEST_CURRENT_USER");
+    const char *path = getenv("KVD4093TESTS_CURRENT_USER");
     HKEY key;
     if (path == NULL || *path == '\0')
         return 1;

@@ -3,7 +3,8 @@
 // deleted at the end. Tests neither read nor change the user's settings, and
 // they start from an empty registry whatever ran before.
 //
-// Child processes learn the key from KVD4093_TEST_CURRENT_USER: the test's
+// Child processes learn the key from KVD4093TESTS_CURRENT_USER (not a
+// KVD4093_ variable, which the tests keep from their children): the test's
 // child programs map it over their own HKEY_CURRENT_USER, so what they store
 // is what this process reads. A death test's child, a copy of this program,
 // uses the key of the process that started it and leaves it to that one.
@@ -15,7 +16,7 @@
 
 namespace {
 
-constexpr char kVariable[] = "KVD4093_TEST_CURRENT_USER";
+constexpr char kVariable[] = "KVD4093TESTS_CURRENT_USER";
 constexpr char kTestsKey[] = "Software\\KVD4093 tests";
 
 class PrivateCurrentUser : public ::testing::Environment {
