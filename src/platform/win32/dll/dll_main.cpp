@@ -6,11 +6,26 @@
 
 #include "host/lifecycle.h"
 
+namespace {
+
+// When the attach fails, the C runtime's entry calls DllMain once more with
+// process detach; the failed attach has written its log already, and a
+// second exit hook would replace it with an empty one.
+bool g_attached = false;
+
+} // namespace
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     switch (reason) {
-    case DLL_PROCESS_ATTACH: return kvd::host::processAttach() ? TRUE : FALSE;
+    case DLL_PROCESS_ATTACH:
+        g_attached = kvd::host::processAttach();
+        return g_attached ? TRUE : FALSE;
     case DLL_THREAD_DETACH: kvd::host::threadDetach(); break;
-    case DLL_PROCESS_DETACH: kvd::host::processDetach(); break;
+    case DLL_PROCESS_DETACH:
+        if (g_attached)
+            kvd::host::processDetach();
+        g_attached = false;
+        break;
     default: break; // a thread starting needs nothing of ours
     }
     return TRUE;
