@@ -81,24 +81,16 @@ static void *symbol(const char *name) {
     return found;
 }
 
-static int load(void) {
+static int openLibrary(void) {
     library = LoadLibraryA(KVD4093_LIBRARY_PATH);
     if (library == NULL) {
         fprintf(stderr, "LoadLibrary: error %lu\n", (unsigned long)GetLastError());
         return 0;
     }
-    api.createDevice = (CreateDevice)symbol("KVD4093_CreateDevice");
-    api.releaseDevice = (ReleaseDevice)symbol("KVD4093_ReleaseDevice");
-    api.currentId = (CurrentId)symbol("KVD4093_GetDeviceCurrentID");
-    api.lastErrorEx = (LastErrorEx)symbol("KVD4093_GetLastErrorEx");
-    api.saveParaInt = (SaveParaInt)symbol("KVD4093_SaveParaInt");
-    return api.createDevice && api.releaseDevice && api.currentId && api.lastErrorEx && api.saveParaInt;
+    return 1;
 }
 
-static int unload(void) {
-    memset(&api, 0, sizeof api);
-    return FreeLibrary(library) != 0;
-}
+static int closeLibrary(void) { return FreeLibrary(library) != 0; }
 
 #else
 
@@ -111,12 +103,24 @@ static void *symbol(const char *name) {
     return found;
 }
 
-static int load(void) {
+static int openLibrary(void) {
     library = dlopen(KVD4093_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
     if (library == NULL) {
         fprintf(stderr, "dlopen: %s\n", dlerror());
         return 0;
     }
+    return 1;
+}
+
+static int closeLibrary(void) { return dlclose(library) == 0; }
+
+#endif
+
+#ifndef KVD4093_CHILD_LINKED
+/* Loads the library and looks up the functions the child calls. */
+static int load(void) {
+    if (!openLibrary())
+        return 0;
     api.createDevice = (CreateDevice)symbol("KVD4093_CreateDevice");
     api.releaseDevice = (ReleaseDevice)symbol("KVD4093_ReleaseDevice");
     api.currentId = (CurrentId)symbol("KVD4093_GetDeviceCurrentID");
@@ -127,9 +131,8 @@ static int load(void) {
 
 static int unload(void) {
     memset(&api, 0, sizeof api);
-    return dlclose(library) == 0;
+    return closeLibrary();
 }
-
 #endif
 
 static void threadSteps(void) {
