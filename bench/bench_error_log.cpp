@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "diagnostics/error_log.h"
-#include "diagnostics/messages.h"
+#include "core/error_log.h"
+#include "core/messages.h"
 
 namespace {
 

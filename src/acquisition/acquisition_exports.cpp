@@ -2,7 +2,7 @@
 #include "KVD4093.h"
 #include "acquisition/ad_control.h"
 #include "acquisition/digital_analog_io.h"
-#include "host/export_guard.h"
+#include "core/export_guard.h"
 
 using kvd::guarded;
 namespace acquisition = kvd::acquisition;

@@ -5,8 +5,8 @@
 #include "acquisition/ad_para_encoding.h"
 #include "device/device_object.h"
 #include "device/transport.h"
-#include "diagnostics/messages.h"
-#include "host/library_app.h"
+#include "core/messages.h"
+#include "core/library_app.h"
 #include "platform/driver_protocol.h"
 
 namespace kvd::acquisition {

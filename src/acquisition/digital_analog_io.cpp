@@ -2,8 +2,8 @@
 
 #include "device/device_object.h"
 #include "device/transport.h"
-#include "diagnostics/messages.h"
-#include "host/library_app.h"
+#include "core/messages.h"
+#include "core/library_app.h"
 #include "platform/driver_protocol.h"
 
 namespace kvd::acquisition {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "device/opening.h"
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 
 namespace kvd::device {
 namespace {

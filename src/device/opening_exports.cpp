@@ -1,8 +1,8 @@
 // The exported opening, identity and device-list functions.
 #include "KVD4093.h"
 #include "device/opening.h"
-#include "diagnostics/messages.h"
-#include "host/export_guard.h"
+#include "core/messages.h"
+#include "core/export_guard.h"
 #include "platform/platform.h"
 
 using kvd::guarded;

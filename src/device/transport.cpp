@@ -1,7 +1,7 @@
 #include "device/transport.h"
 
 #include "device/trace.h"
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/driver_protocol.h"
 
 namespace kvd::device {

@@ -1,7 +1,7 @@
 // The exported transport functions: thin wrappers over the driver requests.
 #include "KVD4093.h"
 #include "device/transport.h"
-#include "host/export_guard.h"
+#include "core/export_guard.h"
 
 using kvd::guarded;
 namespace device = kvd::device;

@@ -1,6 +1,6 @@
 // The exported file-object and disk-space functions.
 #include "KVD4093.h"
-#include "host/export_guard.h"
+#include "core/export_guard.h"
 #include "host/file_objects.h"
 
 using kvd::guarded;

@@ -5,8 +5,8 @@
 #include <unordered_map>
 
 #include "device/device_object.h"
-#include "diagnostics/messages.h"
-#include "host/library_app.h"
+#include "core/messages.h"
+#include "core/library_app.h"
 #include "platform/platform.h"
 
 namespace kvd::host {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "device/device_object.h"
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/platform.h"
 
 namespace kvd::host {

@@ -1,6 +1,6 @@
 // The exported host utilities: threads, events, help document, console keys, delay.
 #include "KVD4093.h"
-#include "host/export_guard.h"
+#include "core/export_guard.h"
 #include "host/host_utilities.h"
 #include "platform/platform.h"
 

@@ -3,7 +3,7 @@
 #include "host/lifecycle.h"
 
 #include "device/trace.h"
-#include "host/library_app.h"
+#include "core/library_app.h"
 
 namespace kvd::host {
 

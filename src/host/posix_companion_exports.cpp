@@ -6,7 +6,7 @@
 #if !defined(_WIN32)
 
 #include "KVD4093_posix.h"
-#include "host/export_guard.h"
+#include "core/export_guard.h"
 #include "platform/platform.h"
 
 using kvd::guarded;

@@ -9,7 +9,7 @@
 
 #include "acquisition/ad_control.h"
 #include "device/device_object.h"
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/driver_protocol.h"
 #include "support/test_support.h"
 

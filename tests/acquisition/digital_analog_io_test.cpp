@@ -1,7 +1,7 @@
 // DA words, digital outputs and inputs: bytes on the wire, narrowing, failures.
 #include <gtest/gtest.h>
 
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/driver_protocol.h"
 #include "support/test_support.h"
 

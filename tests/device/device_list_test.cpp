@@ -1,7 +1,7 @@
 // The device list report: its whole text, its box, and the cards it leaves closed.
 #include <gtest/gtest.h>
 
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/driver_protocol.h"
 #include "support/test_support.h"
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "device/device_object.h"
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/driver_protocol.h"
 #include "support/test_support.h"
 

@@ -6,7 +6,7 @@
 
 #include "device/device_object.h"
 #include "device/transport.h"
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/driver_protocol.h"
 #include "support/test_support.h"
 

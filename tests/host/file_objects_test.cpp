@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <thread>
 
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/platform.h"
 #include "support/config_home.h"
 #include "support/scoped_variable.h"

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "KVD4093_posix.h"
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 

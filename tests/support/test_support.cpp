@@ -12,7 +12,7 @@
 
 #include "device/device_object.h"
 #include "device/transport.h"
-#include "host/library_app.h"
+#include "core/library_app.h"
 #include "platform/platform.h"
 
 namespace kvd::testing {

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "KVD4093.h"
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 

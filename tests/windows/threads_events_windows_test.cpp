@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "KVD4093.h"
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "support/test_support.h"
 
 namespace kvd::testing {

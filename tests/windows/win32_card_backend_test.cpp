@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/driver_protocol.h"
 #include "platform/platform.h"
 #include "support/test_support.h"

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "diagnostics/error_log.h"
-#include "diagnostics/messages.h"
+#include "core/error_log.h"
+#include "core/messages.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 

@@ -1,4 +1,4 @@
-#include "diagnostics/parameter_store.h"
+#include "settings/parameter_store.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "device/opening.h"
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/platform.h"
 
 namespace kvd::settings {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "diagnostics/error_log.h"
+#include "core/error_log.h"
 
 namespace kvd {
 namespace {

@@ -1,10 +1,10 @@
-#include "host/library_app.h"
+#include "core/library_app.h"
 
 #include <atomic>
 #include <mutex>
 #include <new>
 
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/platform.h"
 
 namespace kvd {

@@ -1,7 +1,7 @@
 // The in-memory error log: appending entries and looking up the newest
 // message of a function name. One mutex makes each entry's four appends and
 // the cap test one step, so a lookup never sees half an entry.
-#include "diagnostics/error_log.h"
+#include "core/error_log.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 
 namespace kvd {
 namespace {

@@ -1,7 +1,7 @@
 // The exported error-log lookup.
 #include "KVD4093.h"
-#include "host/export_guard.h"
-#include "host/library_app.h"
+#include "core/export_guard.h"
+#include "core/library_app.h"
 #include "platform/platform.h"
 
 extern "C" KVD4093_API uint32_t KVD4093_CALL KVD4093_GetLastErrorEx(const char *strFuncName, char *strErrorMsg) {

@@ -14,7 +14,7 @@
 #include <sys/resource.h>
 #include <vector>
 
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 #include "platform/driver_protocol.h"
 #include "platform/platform.h"
 #include "support/config_home.h"

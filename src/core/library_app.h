@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "diagnostics/error_log.h"
+#include "core/error_log.h"
 
 namespace kvd {
 

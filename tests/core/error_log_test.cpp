@@ -1,4 +1,4 @@
-#include "diagnostics/error_log.h"
+#include "core/error_log.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "diagnostics/messages.h"
+#include "core/messages.h"
 
 namespace kvd {
 namespace {

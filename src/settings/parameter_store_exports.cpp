@@ -1,7 +1,7 @@
 // The exported parameter store functions.
 #include "KVD4093.h"
-#include "diagnostics/parameter_store.h"
-#include "host/export_guard.h"
+#include "settings/parameter_store.h"
+#include "core/export_guard.h"
 
 using kvd::guarded;
 namespace settings = kvd::settings;

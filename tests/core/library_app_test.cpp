@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "diagnostics/messages.h"
-#include "host/library_app.h"
+#include "core/messages.h"
+#include "core/library_app.h"
 #include "host/lifecycle.h"
 #include "platform/platform.h"
 #include "support/config_home.h"

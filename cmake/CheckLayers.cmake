@@ -1,0 +1,46 @@
+# Fails when a file under src/ includes a header of a folder above its own.
+# The stack, top first; a folder may include its own headers, those of the
+# folders below it, and the public headers, never those of a folder above it
+# or beside it.
+#   cmake -DSOURCE_DIR=<repository root> -P CheckLayers.cmake
+function(layer_of folder out)
+  set(level 0)
+  foreach(layer IN LISTS layers)
+    if(folder MATCHES "^(${layer})$")
+      set(${out} ${level} PARENT_SCOPE)
+      return()
+    endif()
+    math(EXPR level "${level} + 1")
+  endforeach()
+  set(${out} -1 PARENT_SCOPE)
+endfunction()
+
+# The stack is a list of levels, siblings on one level separated by ';'.
+set(layers "host" "settings|acquisition" "device" "core" "platform")
+
+file(GLOB_RECURSE sources RELATIVE "${SOURCE_DIR}/src" "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/src/*.cpp" "${SOURCE_DIR}/src/*.c")
+set(violations "")
+foreach(source IN LISTS sources)
+  string(REGEX MATCH "^[^/]+" from "${source}")
+  layer_of(${from} from_level)
+  if(from_level EQUAL -1)
+    continue() # files at src/ itself: none today
+  endif()
+  file(STRINGS "${SOURCE_DIR}/src/${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+\"[^\"/]+/")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE "^[^\"]*\"([^\"/]+)/.*$" "\\1" to "${line}")
+    layer_of(${to} to_level)
+    if(to_level EQUAL -1)
+      list(APPEND violations "src/${source}: includes from unknown folder '${to}'")
+    elseif(NOT to STREQUAL from AND NOT to_level GREATER from_level)
+      list(APPEND violations "src/${source}: ${from} includes ${to}, which is not below it")
+    endif()
+  endforeach()
+endforeach()
+
+if(violations)
+  list(JOIN violations "\n" text)
+  message(FATAL_ERROR "includes that point up or across the layers:\n${text}")
+endif()
+list(LENGTH sources count)
+message(STATUS "layers: ${count} files, every include points down")
