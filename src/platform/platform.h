@@ -220,8 +220,13 @@ struct CardBackend {
     int32_t (*request)(BackendFile *file, uint32_t code, void *input, uint32_t inputSize, void *output,
                        uint32_t outputSize, uint32_t *bytesReturned);
 
-    // Closes the driver file. On success frees it and returns true; on
-    // failure returns false and the file stays open and usable.
+    // Closes the driver file. May be called while other threads are inside
+    // request() on the same file: it makes those requests end promptly with
+    // failure (a read waiting for data returns 0 and never touches its buffer
+    // after that), and returns only when no request on the file is running
+    // any more. On success frees the file, which is never used again, and
+    // returns true; on failure returns false and the file stays open and
+    // usable (a request that was waiting may have been ended).
     bool (*close)(BackendFile *file);
 };
 
@@ -229,8 +234,8 @@ struct CardBackend {
 // installed or listed in KVD4093_VIRTUAL_CARDS, else the OS driver.
 const CardBackend &activeCardBackend();
 
-// The OS driver backend of this platform (the Windows driver; on POSIX a
-// backend that finds no card until a USB backend exists).
+// The OS driver backend of this platform: the Windows driver, or on Linux
+// the USB backend.
 const CardBackend &osCardBackend();
 
 // Installs a backend for the whole process, overriding the selection above;
