@@ -118,9 +118,11 @@ int32_t requestCard(BackendFile *file, uint32_t code, void *input, uint32_t inpu
     return result;
 }
 
+void cancelCard(BackendFile *file) { CancelIoEx(toWindows(file), nullptr); }
+
 bool closeCard(BackendFile *file) { return CloseHandle(toWindows(file)) != 0; }
 
-const CardBackend kWindowsBackend{"windows", &openCard, &requestCard, &closeCard};
+const CardBackend kWindowsBackend{"windows", &openCard, &requestCard, &cancelCard, &closeCard};
 
 } // namespace
 
