@@ -1,6 +1,6 @@
 # The two commands: `make test` passes the tests, `make demo` runs an
 # acquisition on a virtual card. Everything builds under build/.
-.PHONY: all demo test test-linux test-sanitize test-windows test-win64 test-win32 bench clean
+.PHONY: all demo test test-linux test-sanitize test-thread test-windows test-win64 test-win32 bench clean
 
 all:
 	cmake --preset linux
@@ -12,7 +12,7 @@ demo: all
 	./build/linux/bin/kvd4093 acquire --virtual --channels 0-3 --rate 100k --time 1s \
 		--output demo.csv --plot demo.svg
 
-test: test-linux test-sanitize test-windows
+test: test-linux test-sanitize test-thread test-windows
 
 test-linux:
 	cmake --preset linux
@@ -23,6 +23,12 @@ test-sanitize:
 	cmake --preset linux-sanitize
 	cmake --build --preset linux-sanitize
 	ctest --preset linux-sanitize
+
+# ThreadSanitizer over the tests whose code runs on several threads.
+test-thread:
+	cmake --preset linux-thread
+	cmake --build --preset linux-thread
+	ctest --preset linux-thread
 
 # The Windows DLLs, cross-built with mingw-w64: the 64-bit tests run under
 # wine64, the 32-bit build is checked without running. Skipped, and said so,
@@ -49,11 +55,17 @@ test-win32:
 	cmake --build --preset win32
 	ctest --preset win32
 
+# Every benchmark program, then one table of the figures against their goals.
 bench:
 	cmake --preset bench
 	cmake --build --preset bench
-	for b in build/bench/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+	rm -rf build/bench/results && mkdir -p build/bench/results
+	for b in build/bench/bench/bench_*; do \
+	  [ -x "$$b" ] || continue; \
+	  "$$b" --benchmark_out=build/bench/results/$$(basename $$b).json --benchmark_out_format=json || exit 1; \
+	done
 	bench/tool_csv_paced.sh build/bench/bin/kvd4093
+	python3 bench/summary.py build/bench/results
 
 clean:
 	rm -rf build

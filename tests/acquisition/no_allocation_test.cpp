@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/virtual/card_registry.h"
 #include "support/test_support.h"
 
 namespace {
@@ -65,6 +66,31 @@ TEST_F(NoAllocationTest, SuccessPathsOfTheSevenFunctionsAllocateNothing) {
         EXPECT_EQ(result, 1);
     EXPECT_EQ(read, 65536u);
     EXPECT_EQ(g_counted.load(), 0);
+}
+
+// Cards selected by KVD4093_VIRTUAL_CARDS serve long runs: they list no
+// request and allocate nothing per request, writes included.
+TEST_F(NoAllocationTest, CardsOfTheEnvironmentKeepNoRequestList) {
+    vcard::Behaviour behaviour = vcard::environmentBehaviour();
+    behaviour.paced = false; // the reads below need not wait for the clock
+    vcard::install({7}, behaviour);
+    KVD4093_HANDLE handle = openRecord(0);
+    const ADPara para = {0, 0, 0, 3, 100000, 0, 1000, 1, 0, 0, 0, 0, 0, 10, 0, 0, 0};
+    ASSERT_EQ(KVD4093_InitDeviceAD(handle, &para), 1);
+    static uint16_t samples[4096];
+    const uint8_t doStates[16] = {1, 0, 1};
+    uint8_t diStates[16];
+    uint32_t read = 0;
+    int32_t failures = 0;
+    g_counted = 0;
+    t_counting = true;
+    for (int round = 0; round < 1000; ++round)
+        failures += !KVD4093_ReadDeviceAD(handle, samples, 4096, &read) + !KVD4093_SetDeviceDO(handle, doStates) +
+                    !KVD4093_GetDeviceDI(handle, diStates) + !KVD4093_WriteDeviceDA(handle, 1, 100, 0);
+    t_counting = false;
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(g_counted.load(), 0);
+    EXPECT_TRUE(vcard::card(0).requests().empty());
 }
 
 TEST_F(NoAllocationTest, TheCounterSeesAnAllocation) {

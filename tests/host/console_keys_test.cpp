@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -141,6 +143,53 @@ TEST(ConsoleKeysTest, KbhitTellsWithoutTakingAndGetchTakesWithoutEcho) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     close(terminal);
     for (int fd : {report[0], report[1], go[0], go[1]})
+        close(fd);
+}
+
+// A child whose controlling terminal is the pseudo-terminal, so that Ctrl-C
+// typed there would interrupt it: in a key call it reads as the key 3. Its
+// second call waits until the parent ends it with SIGTERM.
+[[noreturn]] void childOfTheTerminal(int report) {
+    setsid();
+    ioctl(STDIN_FILENO, TIOCSCTTY, 0);
+    char line[64];
+    std::snprintf(line, sizeof line, "key=%d\n", KVD4093_getch());
+    say(report, line);
+    KVD4093_getch();
+    _exit(0);
+}
+
+TEST(ConsoleKeysTest, CtrlCIsAKeyAndASignalDuringACallLeavesTheTerminalRestored) {
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    const int far = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+    ASSERT_GE(far, 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(far, &before), 0);
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(far, STDIN_FILENO);
+        close(terminal);
+        childOfTheTerminal(report[1]);
+    }
+    ASSERT_TRUE(waitForKeyMode(terminal));
+    ASSERT_EQ(write(terminal, "\x03", 1), 1);
+    EXPECT_EQ(receiveLine(report[0]), "key=3");
+    ASSERT_TRUE(waitForKeyMode(terminal));
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    termios after{};
+    ASSERT_EQ(tcgetattr(far, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag) << "echo, lines and signal keys are back";
+    for (int fd : {terminal, far, report[0], report[1]})
         close(fd);
 }
 

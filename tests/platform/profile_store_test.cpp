@@ -2,6 +2,8 @@
 // there, the defaults, broken files, and writers in several threads.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -180,6 +182,83 @@ TEST(ProfileStoreTest, ThreadsWritingAtOnceLoseNothing) {
             const std::string name = "T" + std::to_string(t) + "-" + std::to_string(i);
             EXPECT_EQ(platform::profileInt("Threads", name.c_str(), -1), t * 1000 + i) << name;
         }
+}
+
+// What may stand in the settings file's place: each reads as no file (every
+// value its default), takes no write and is left as it is, and none of them
+// is waited on or read without end.
+TEST(ProfileStoreTest, HostileFileShapesReadAsAbsentAndTakeNoWrite) {
+    const std::string root = "[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093";
+    std::string deep = "REGEDIT4\r\n\r\n" + root;
+    for (int level = 0; level < 4000; ++level)
+        deep += "\\k";
+    deep += "]\r\n\"N\"=dword:00000001\r\n";
+    const std::string large = "REGEDIT4\r\n\r\n" + root + "]\r\n;" + std::string(size_t(1) << 20, 'x') + "\r\n";
+    struct Case {
+        const char *what;
+        void (*make)(const std::string &file, const std::string &deep, const std::string &large);
+    };
+    const Case cases[] = {
+        {"a FIFO", [](const std::string &file, const std::string &, const std::string &) {
+             ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+         }},
+        {"a link to /dev/zero", [](const std::string &file, const std::string &, const std::string &) {
+             fs::create_symlink("/dev/zero", file);
+         }},
+        {"a folder", [](const std::string &file, const std::string &, const std::string &) {
+             fs::create_directory(file);
+         }},
+        {"keys 4000 deep", [](const std::string &file, const std::string &text, const std::string &) {
+             writeFile(file, text);
+         }},
+        {"a file over 1 MiB", [](const std::string &file, const std::string &, const std::string &text) {
+             writeFile(file, text);
+         }},
+    };
+    for (const Case &c : cases) {
+        ConfigHome home;
+        fs::create_directories(home.path() + "/Olm");
+        c.make(home.settingsFile(), deep, large);
+        const auto before = fs::symlink_status(home.settingsFile()).type();
+        EXPECT_EQ(platform::profileInt("", "N", 7), 7) << c.what;
+        EXPECT_FALSE(platform::writeProfileInt("", "N", 1)) << c.what;
+        EXPECT_EQ(fs::symlink_status(home.settingsFile()).type(), before) << c.what;
+        if (before == fs::file_type::regular) {
+            const size_t made = c.make == cases[3].make ? deep.size() : large.size();
+            EXPECT_EQ(fs::file_size(home.settingsFile()), made) << c.what;
+        }
+    }
+}
+
+TEST(ProfileStoreTest, KeysAsDeepAsTheRegistryAllowsAreKept) {
+    ConfigHome home;
+    std::string section = "k";
+    for (size_t level = 1; level < 512; ++level)
+        section += "\\k";
+    ASSERT_TRUE(platform::writeProfileInt(section.c_str(), "N", 5));
+    EXPECT_EQ(platform::profileInt(section.c_str(), "N", 0), 5);
+    EXPECT_FALSE(platform::writeProfileInt((section + "\\k").c_str(), "N", 5)) << "513 levels";
+}
+
+// A settings file that is a link stays one: the saves land in the file it points to.
+TEST(ProfileStoreTest, ALinkedSettingsFileIsWrittenThrough) {
+    for (const bool targetExists : {true, false}) {
+        ConfigHome home;
+        fs::create_directories(home.path() + "/Olm");
+        fs::create_directories(home.path() + "/elsewhere");
+        const std::string target = home.path() + "/elsewhere/settings.reg";
+        if (targetExists) {
+            ASSERT_TRUE(platform::writeProfileInt("", "Old", 1)) << "made at the usual place first";
+            fs::rename(home.settingsFile(), target);
+        }
+        fs::create_symlink("../elsewhere/settings.reg", home.settingsFile());
+        for (int value : {2, 3})
+            ASSERT_TRUE(platform::writeProfileInt("", "N", value)) << targetExists;
+        EXPECT_TRUE(fs::is_symlink(home.settingsFile())) << targetExists;
+        EXPECT_EQ(platform::profileInt("", "N", 0), 3) << targetExists;
+        EXPECT_NE(readWholeFile(target).find("\"N\"=dword:00000003"), std::string::npos) << targetExists;
+        EXPECT_EQ(platform::profileInt("", "Old", 0), targetExists ? 1 : 0);
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "platform/posix/atomic_file.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -31,13 +32,20 @@ bool writeAll(int fd, const std::string &text) {
 
 } // namespace
 
-bool readWholeFile(const std::string &path, std::string *text, std::string *why) {
+bool readWholeFile(const std::string &path, size_t maxBytes, std::string *text, std::string *why) {
     text->clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a FIFO in the file's place never waits for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT)
             return true;
         *why = failed("cannot open", path, errno);
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *why = path + " is not a regular file";
+        ::close(fd);
         return false;
     }
     char buffer[8192];
@@ -52,6 +60,12 @@ bool readWholeFile(const std::string &path, std::string *text, std::string *why)
         }
         if (got == 0)
             break;
+        if (text->size() + static_cast<size_t>(got) > maxBytes) {
+            *why = path + " is larger than " + std::to_string(maxBytes) + " bytes";
+            text->clear();
+            ::close(fd);
+            return false;
+        }
         text->append(buffer, static_cast<size_t>(got));
     }
     ::close(fd);
@@ -101,7 +115,32 @@ FileLock::~FileLock() {
         ::close(fd_); // closing the only descriptor releases the lock
 }
 
-bool replaceFile(const std::string &path, const std::string &text, std::string *why) {
+namespace {
+
+// The file a path names: itself, or the file a symbolic link at it points to
+// (a link whose file is missing points to where that file will be).
+std::string linkTarget(const std::string &path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return path;
+    if (char *resolved = ::realpath(path.c_str(), nullptr)) {
+        std::string target(resolved);
+        std::free(resolved);
+        return target;
+    }
+    char link[4096];
+    const ssize_t length = ::readlink(path.c_str(), link, sizeof link - 1);
+    if (length <= 0)
+        return path;
+    const std::string text(link, static_cast<size_t>(length));
+    const size_t slash = path.rfind('/');
+    return text[0] == '/' || slash == std::string::npos ? text : path.substr(0, slash + 1) + text;
+}
+
+} // namespace
+
+bool replaceFile(const std::string &linkOrFile, const std::string &text, std::string *why) {
+    const std::string path = linkTarget(linkOrFile);
     const std::string temporary = path + ".tmp";
     // A temporary left by a killed process is simply overwritten.
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);

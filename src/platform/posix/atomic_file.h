@@ -7,9 +7,11 @@
 
 namespace kvd::platform {
 
-// Reads a whole file. A missing file reads as empty text. False with the
-// reason in *why when the file exists but cannot be read.
-bool readWholeFile(const std::string &path, std::string *text, std::string *why);
+// Reads a whole regular file of at most maxBytes. A missing file reads as
+// empty text. False with the reason in *why when the file exists but cannot
+// be read, is no regular file (a FIFO, a device, a folder: never waited on
+// or read) or is larger than maxBytes.
+bool readWholeFile(const std::string &path, size_t maxBytes, std::string *text, std::string *why);
 
 // Makes a folder and its missing parents (owner only, as the XDG folders are).
 bool makeFolders(const std::string &path, std::string *why);
@@ -33,9 +35,10 @@ private:
 };
 
 // Replaces the file at path with text: writes "<path>.tmp", flushes it to the
-// disk, then renames it over path. The caller holds the FileLock that guards
-// path, so the temporary name is the caller's alone. False with the reason in
-// *why; path is then unchanged.
+// disk, then renames it over path. When path is a symbolic link the file it
+// points to is replaced, beside itself, and the link stays. The caller holds
+// the FileLock that guards path, so the temporary name is the caller's
+// alone. False with the reason in *why; path is then unchanged.
 bool replaceFile(const std::string &path, const std::string &text, std::string *why);
 
 } // namespace kvd::platform

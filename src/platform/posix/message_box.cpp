@@ -1,11 +1,11 @@
 // A message box on POSIX: the caption and text on standard error, converted
-// from GBK to the terminal's encoding, as Windows converts an ANSI text for
-// the screen. There is no one to close a box, so it returns at once.
-#include <clocale>
+// from GBK to the character set of the user's environment, as Windows
+// converts an ANSI text for the screen. There is no one to close a box, so it returns at once.
 #include <cstdio>
 #include <cstring>
 #include <iconv.h>
 #include <langinfo.h>
+#include <locale.h>
 #include <string>
 
 #include "platform/platform.h"
@@ -13,9 +13,33 @@
 namespace kvd::platform {
 namespace {
 
+// The character set of the user's environment, read from LC_ALL, LC_CTYPE
+// and LANG as setlocale(LC_CTYPE, "") would, without touching the program's
+// own locale (most programs never set it, and it then stays ASCII). The plain
+// "C" and "POSIX" locales get UTF-8, as every terminal today shows it. A
+// locale the system does not have is taken at its word: "zh_CN.GB18030"
+// names GB18030.
+std::string environmentCodeset() {
+    if (locale_t user = ::newlocale(LC_CTYPE_MASK, "", locale_t(0))) {
+        const std::string codeset = ::nl_langinfo_l(CODESET, user);
+        ::freelocale(user);
+        return codeset.empty() || codeset == "ANSI_X3.4-1968" ? "UTF-8" : codeset;
+    }
+    for (const char *variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char *value = environmentVariable(variable);
+        if (value == nullptr || *value == '\0')
+            continue;
+        const std::string name(value);
+        const size_t dot = name.find('.');
+        if (dot == std::string::npos)
+            break;
+        return name.substr(dot + 1, name.find('@', dot) - dot - 1);
+    }
+    return "UTF-8";
+}
+
 std::string toTerminal(const char *gbk) {
-    const char *codeset = nl_langinfo(CODESET);
-    iconv_t converter = iconv_open(codeset && *codeset ? codeset : "UTF-8", "GBK");
+    iconv_t converter = iconv_open(environmentCodeset().c_str(), "GBK");
     if (converter == reinterpret_cast<iconv_t>(-1))
         return gbk;
     std::string out;

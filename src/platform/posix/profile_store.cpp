@@ -5,11 +5,14 @@
 // Every change reads the file, changes it in memory and replaces it by
 // rename, all under an exclusive lock on "<file>.lock": two processes saving
 // at once lose nothing, and readers, who take no lock, see a whole file.
-// A file that does not parse reads as empty (every value its default) and is
-// never overwritten: writes to it fail, and the first says why on stderr
-// (once for each such file).
+// A file that does not parse, is larger than 1 MiB or is no regular file
+// (a FIFO, a device) reads as empty (every value its default) and is never
+// overwritten: writes to it fail, and the first says why on stderr (once for
+// each such file). A symbolic link is written through: the file it points to
+// is replaced and the link stays.
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -21,6 +24,9 @@ namespace {
 
 // A registry key name has at most 255 characters.
 constexpr size_t kRootNameCapacity = 256;
+// The largest settings file read or written: far beyond what the library
+// stores, small enough that no file in its place can exhaust the memory.
+constexpr size_t kMaxFileBytes = size_t(1) << 20;
 
 // The root the start-up hook selects. Until it runs (and in programs that
 // link the library's code statically, which have no start-up hook) the root
@@ -92,7 +98,7 @@ RegistryFile load() {
     RegistryFile tree(files.rootPath);
     std::string text;
     std::string why;
-    if (readWholeFile(files.file, &text, &why))
+    if (readWholeFile(files.file, kMaxFileBytes, &text, &why))
         tree.parse(text, &why); // a tree that does not parse is left empty
     return tree;
 }
@@ -111,14 +117,17 @@ bool change(Edit &&edit) {
     if (!lock.held())
         return refuse(files.file, lock.why());
     std::string text;
-    if (!readWholeFile(files.file, &text, &why))
-        return refuse(files.file, why);
+    if (!readWholeFile(files.file, kMaxFileBytes, &text, &why))
+        return refuse(files.file, why + "; the file is left as it is until it is repaired or removed");
     RegistryFile tree(files.rootPath);
     if (!tree.parse(text, &why))
         return refuse(files.file, why + "; the file is left as it is until it is repaired or removed");
     if (!edit(tree))
         return false;
-    if (!replaceFile(files.file, tree.text(), &why))
+    const std::optional<std::string> changed = tree.text(kMaxFileBytes);
+    if (!changed)
+        return refuse(files.file, "the settings would be larger than " + std::to_string(kMaxFileBytes) + " bytes");
+    if (!replaceFile(files.file, *changed, &why))
         return refuse(files.file, why);
     return true;
 }

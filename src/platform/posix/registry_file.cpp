@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <utility>
 
 namespace kvd::platform {
 namespace {
@@ -49,22 +50,12 @@ bool splitSection(std::string_view section, std::vector<std::string> *names) {
             name.push_back(section[++i]);
     }
     names->push_back(std::move(name));
+    if (names->size() > RegistryFile::kMaxKeyDepth)
+        return false;
     for (const std::string &each : *names)
         if (each.empty() || hasLineBreak(each))
             return false;
     return true;
-}
-
-bool isWithin(const std::vector<std::string> &path, const std::vector<std::string> &prefix) {
-    return path.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), path.begin());
-}
-
-std::vector<std::string> foldedAll(const std::vector<std::string> &names) {
-    std::vector<std::string> out;
-    out.reserve(names.size());
-    for (const std::string &name : names)
-        out.push_back(folded(name));
-    return out;
 }
 
 // ---- writing -------------------------------------------------------------
@@ -246,15 +237,39 @@ std::string lineError(size_t number, const char *why) { return "line " + std::to
 
 RegistryFile::Key &RegistryFile::makeKey(const std::vector<std::string> &names) {
     // Every parent exists with its child, the root included, as in the registry.
-    Key *key = nullptr;
-    for (size_t depth = 0; depth <= names.size(); ++depth) {
-        const std::vector<std::string> path(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(depth));
-        auto [place, added] = keys_.try_emplace(foldedAll(path));
-        if (added)
-            place->second.names = path;
-        key = &place->second;
+    rootPresent_ = true;
+    Key *key = &root_;
+    for (const std::string &name : names) {
+        auto [place, added] = key->children.try_emplace(folded(name));
+        if (added) {
+            place->second = std::make_unique<Key>();
+            place->second->name = name;
+        }
+        key = place->second.get();
     }
     return *key;
+}
+
+const RegistryFile::Key *RegistryFile::findKey(const std::vector<std::string> &names) const {
+    if (!rootPresent_)
+        return nullptr;
+    const Key *key = &root_;
+    for (const std::string &name : names) {
+        const auto child = key->children.find(folded(name));
+        if (child == key->children.end())
+            return nullptr;
+        key = child->second.get();
+    }
+    return key;
+}
+
+RegistryFile::Key *RegistryFile::findKey(const std::vector<std::string> &names) {
+    return const_cast<Key *>(std::as_const(*this).findKey(names));
+}
+
+void RegistryFile::clear() {
+    root_ = Key{};
+    rootPresent_ = false;
 }
 
 RegistryValue *RegistryFile::makeValue(const char *section, const char *name) {
@@ -275,11 +290,11 @@ const RegistryValue *RegistryFile::find(const char *section, const char *name) c
     std::vector<std::string> names;
     if (section == nullptr || name == nullptr || !splitSection(section, &names))
         return nullptr;
-    const auto key = keys_.find(foldedAll(names));
-    if (key == keys_.end())
+    const Key *key = findKey(names);
+    if (key == nullptr)
         return nullptr;
-    const auto place = key->second.byName.find(folded(name));
-    return place != key->second.byName.end() ? &key->second.values[place->second] : nullptr;
+    const auto place = key->byName.find(folded(name));
+    return place != key->byName.end() ? &key->values[place->second] : nullptr;
 }
 
 bool RegistryFile::setDword(const char *section, const char *name, uint32_t dword) {
@@ -307,29 +322,47 @@ bool RegistryFile::deleteSection(const char *section) {
     std::vector<std::string> names;
     if (section == nullptr || !splitSection(section, &names))
         return false;
-    const Path prefix = foldedAll(names);
-    // Every path that starts with the prefix follows it in the map's order.
-    for (auto key = keys_.lower_bound(prefix); key != keys_.end() && isWithin(key->first, prefix);)
-        key = keys_.erase(key);
+    if (names.empty()) {
+        clear();
+        return true;
+    }
+    const std::string last = folded(names.back());
+    names.pop_back();
+    if (Key *parent = findKey(names))
+        parent->children.erase(last);
     return true;
 }
 
 // ---- text ------------------------------------------------------------------
 
-std::string RegistryFile::text() const {
+bool RegistryFile::appendKey(std::string &out, std::string &path, const Key &key, size_t maxBytes) const {
+    out.append("[").append(path).append("]").append(kLineEnd);
+    for (const RegistryValue &value : key.values)
+        appendValue(out, value);
+    out.append(kLineEnd);
+    if (out.size() > maxBytes)
+        return false;
+    for (const auto &[foldedName, child] : key.children) {
+        const size_t length = path.size();
+        path.append("\\").append(child->name);
+        const bool fits = appendKey(out, path, *child, maxBytes);
+        path.resize(length);
+        if (!fits)
+            return false;
+    }
+    return true;
+}
+
+std::optional<std::string> RegistryFile::text(size_t maxBytes) const {
     std::string out(kHeader);
     out.append(kLineEnd).append(kLineEnd);
-    for (const auto &[path, key] : keys_) {
-        out.append("[").append(rootPath_);
-        for (const std::string &name : key.names)
-            out.append("\\").append(name);
-        out.append("]").append(kLineEnd);
-        for (const RegistryValue &value : key.values)
-            appendValue(out, value);
-        out.append(kLineEnd);
-    }
+    std::string path = rootPath_;
+    if (rootPresent_ && !appendKey(out, path, root_, maxBytes))
+        return std::nullopt;
     return out;
 }
+
+std::string RegistryFile::text() const { return *text(SIZE_MAX); }
 
 bool RegistryFile::parseLine(std::string_view line, Key *&current, std::string *error) {
     if (line.empty() || line.front() == ';') // blank lines and regedit's comments
@@ -347,7 +380,7 @@ bool RegistryFile::parseLine(std::string_view line, Key *&current, std::string *
         }
         std::vector<std::string> names;
         if (!splitSection(below.empty() ? below : below.substr(1), &names)) {
-            *error = "a key with an empty name";
+            *error = names.size() > kMaxKeyDepth ? "a key nested deeper than 512 levels" : "a key with an empty name";
             return false;
         }
         current = &makeKey(names);
@@ -382,7 +415,7 @@ bool RegistryFile::parseLine(std::string_view line, Key *&current, std::string *
 }
 
 bool RegistryFile::parse(std::string_view text, std::string *error) {
-    keys_.clear();
+    clear();
     if (text.empty())
         return true;
     size_t number = 0;
@@ -405,7 +438,7 @@ bool RegistryFile::parse(std::string_view text, std::string *error) {
         }
         std::string why;
         if (first == 1 ? line != kHeader : !parseLine(line, current, &why)) {
-            keys_.clear();
+            clear();
             if (error != nullptr)
                 *error = lineError(first, first == 1 ? "the file does not start with REGEDIT4" : why.c_str());
             return false;

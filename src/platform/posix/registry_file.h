@@ -11,6 +11,8 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,6 +30,9 @@ struct RegistryValue {
 
 class RegistryFile {
 public:
+    // The registry's own limit: keys nest at most this deep below the root.
+    static constexpr size_t kMaxKeyDepth = 512;
+
     // rootPath: "HKEY_CURRENT_USER\Software\Olm\KVD4093" or the like.
     explicit RegistryFile(std::string rootPath) : rootPath_(std::move(rootPath)) {}
 
@@ -41,6 +46,10 @@ public:
     // (parents first, sub-keys sorted without regard to case), values in the
     // order they were first written.
     std::string text() const;
+    // The same, or nothing when it would be longer than maxBytes: a tree of
+    // many deep keys writes each key's whole path, so its text can be far
+    // longer than the text it was read from.
+    std::optional<std::string> text(size_t maxBytes) const;
 
     // The value, or nullptr when it or its section is missing.
     const RegistryValue *find(const char *section, const char *name) const;
@@ -57,22 +66,30 @@ public:
     bool deleteSection(const char *section);
 
 private:
+    // A key of the tree. Each key holds only its own name, so reading a key
+    // line costs time and memory in proportion to the line.
     struct Key {
-        std::vector<std::string> names; // the sub-key names as first written
+        std::string name; // as first written; "" for the root
         std::vector<RegistryValue> values;
         std::map<std::string, size_t> byName; // case-folded name -> place in values
+        // By case-folded name, so the map's order is the registry's.
+        std::map<std::string, std::unique_ptr<Key>> children;
     };
-    // Keyed by the case-folded names, so the map's order is the registry's.
-    using Path = std::vector<std::string>;
 
     Key &makeKey(const std::vector<std::string> &names);
+    const Key *findKey(const std::vector<std::string> &names) const;
+    Key *findKey(const std::vector<std::string> &names);
     // The value to store into, made when missing; nullptr for unusable names.
     RegistryValue *makeValue(const char *section, const char *name);
     static RegistryValue &valueOf(Key &key, const std::string &name);
     bool parseLine(std::string_view line, Key *&current, std::string *error);
+    // Appends a key and every key below it, parents first; false past maxBytes.
+    bool appendKey(std::string &out, std::string &path, const Key &key, size_t maxBytes) const;
+    void clear();
 
     std::string rootPath_;
-    std::map<Path, Key> keys_;
+    Key root_;
+    bool rootPresent_ = false; // the root key exists once any key does
 };
 
 } // namespace kvd::platform

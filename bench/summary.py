@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""Prints the closing table of `make bench`: each figure with its goal, the
+measured value and their ratio, from the JSON files the benchmark programs
+wrote into one folder (--benchmark_out). A figure whose benchmark did not run
+says so. Exits 1 when a figure misses its goal."""
+import json
+import pathlib
+import sys
+
+
+def load(folder):
+    runs = {}
+    for path in sorted(pathlib.Path(folder).glob("*.json")):
+        for run in json.loads(path.read_text()).get("benchmarks", []):
+            if run.get("run_type", "iteration") == "iteration":
+                runs[run["name"]] = run
+    return runs
+
+
+def nanoseconds(run):
+    scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}[run.get("time_unit", "ns")]
+    return run["real_time"] * scale
+
+
+def per_second(run):
+    return run["items_per_second"]
+
+
+class Figures:
+    def __init__(self, runs):
+        self.runs = runs
+
+    def get(self, name):
+        return self.runs.get(name)
+
+    def overhead_ns(self, library, backend):
+        a, b = self.get(library), self.get(backend)
+        return None if a is None or b is None else nanoseconds(a) - nanoseconds(b)
+
+    def rate_ratio(self, numerator, denominator):
+        a, b = self.get(numerator), self.get(denominator)
+        return None if a is None or b is None else per_second(a) / per_second(b)
+
+    def counter(self, name, counter):
+        run = self.get(name)
+        return None if run is None or counter not in run else run[counter]
+
+
+# (figure, goal text, goal value, "max" or "min", how to measure, unit)
+def rows(f):
+    yield ("ReadDeviceAD 4 Ki samples, reused buffer, / memcpy", ">= 0.5", 0.5, "min",
+           f.rate_ratio("BM_ReadDeviceAD_Reused/4096", "BM_Memcpy_Reused/4096"), "x")
+    for block in (512, 65536, 1 << 20, 16 << 20):
+        yield (f"ReadDeviceAD {block} samples, fresh memory, / memcpy", "-", None, None,
+               f.rate_ratio(f"BM_ReadDeviceAD_Fresh/{block}", f"BM_Memcpy_Fresh/{block}"), "x")
+    for call in ("WriteDeviceDA", "SetDeviceDO", "GetDeviceDI"):
+        yield (f"library cost of {call} over the backend", "<= 25 ns", 25.0, "max",
+               f.overhead_ns(f"BM_{call}", f"BM_{call}_Backend"), "ns")
+    yield ("library cost of BulkWrite over the backend", "<= 25 ns", 25.0, "max",
+           f.overhead_ns("BM_BulkWriteThroughLibrary", "BM_BulkWriteStraightOnBackend"), "ns")
+    yield ("allocations per BulkWrite (malloc and new)", "0", 0.0, "max",
+           f.counter("BM_BulkWriteThroughLibrary", "allocs/call"), "")
+    yield ("allocations per backend request (malloc and new)", "0", 0.0, "max",
+           f.counter("BM_BulkWriteStraightOnBackend", "allocs/call"), "")
+    yield ("stop's return after the read ends, median", "< 1000 us", 1000.0, "max",
+           f.counter("BM_StopWhileAReadWaits/iterations:1", "median_us"), "us")
+    yield ("stop's return after the read ends, worst of 20", "< 1000 us", 1000.0, "max",
+           f.counter("BM_StopWhileAReadWaits/iterations:1", "worst_us"), "us")
+    yield ("processor time of a stop waiting 20 ms for a read", "<= 2 ms", 2.0, "max",
+           f.counter("BM_StopWhileAReadWaits/iterations:1", "cpu_ms_per_stop"), "ms")
+
+
+def main():
+    figures = Figures(load(sys.argv[1] if len(sys.argv) > 1 else "build/bench/results"))
+    table = [("figure", "goal", "measured", "ratio")]
+    missed = 0
+    for name, goal_text, goal, sense, value, unit in rows(figures):
+        if value is None:
+            table.append((name, goal_text, "not run", "-"))
+            continue
+        ratio = "-" if not goal else f"{value / goal:.2f}"
+        if sense == "max" and value > goal or sense == "min" and value < goal:
+            missed += 1
+            ratio += " MISSED"
+        table.append((name, goal_text, f"{value:.3g} {unit}".strip(), ratio))
+    widths = [max(len(row[i]) for row in table) for i in range(4)]
+    for row in table:
+        print("  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip())
+    return 1 if missed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
