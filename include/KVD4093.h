@@ -720,7 +720,7 @@ KVD4093_API int32_t KVD4093_CALL KVD4093_SaveParaAD(KVD4093_HANDLE hDevice, cons
  * a card never saved gets 0, 0, 0, 1, 25000, 0, 1000, 1, 0, 0, 0, 0, 0, 10, 0, 0, 0.
  *
  * \param hDevice A device handle, or NULL for "card 0".
- * \param pPara   Receives all 17 fields. When NULL nothing is read.
+ * \param pPara   Receives all 17 fields. When NULL nothing is stored.
  * \return 1, always.
  * \par Threads
  * Any thread.
