@@ -1,6 +1,6 @@
 # The two commands: `make test` passes the tests, `make demo` runs an
 # acquisition on a virtual card. Everything builds under build/.
-.PHONY: all demo test test-linux test-sanitize test-thread test-windows test-win64 test-win32 bench clean
+.PHONY: all demo test test-linux test-sanitize test-thread test-windows test-win64 test-win32 bench clean docs test-docs
 
 all:
 	cmake --preset linux
@@ -12,7 +12,7 @@ demo: all
 	./build/linux/bin/kvd4093 acquire --virtual --channels 0-3 --rate 100k --time 1s \
 		--output demo.csv --plot demo.svg
 
-test: test-linux test-sanitize test-thread test-windows
+test: test-docs test-linux test-sanitize test-thread test-windows
 
 test-linux:
 	cmake --preset linux
@@ -54,6 +54,26 @@ test-win32:
 	cmake --preset win32
 	cmake --build --preset win32
 	ctest --preset win32
+
+# The reference and the pages of docs/, rendered by Doxygen into
+# build/docs/html (open index.html). Any warning fails it, among them a
+# declaration of the public headers without its documentation.
+docs:
+	@command -v doxygen >/dev/null || { echo "make docs needs doxygen (Debian: apt-get install doxygen)"; exit 1; }
+	mkdir -p build/docs
+	doxygen docs/Doxyfile
+	@echo "documentation: build/docs/html/index.html"
+
+# The documentation's checks: every message of the library in the
+# troubleshooting page, every example built, run and referenced; with
+# doxygen, the rendering and proof that a missing doc comment fails it.
+test-docs:
+	@if command -v doxygen >/dev/null; then \
+	  $(MAKE) --no-print-directory docs && python3 docs/check_docs.py --doxygen; \
+	else \
+	  echo "*** SKIPPING the documentation build: doxygen is not installed (.ci/run installs it)"; \
+	  python3 docs/check_docs.py; \
+	fi
 
 # Every benchmark program, then one table of the figures against their goals.
 bench:

@@ -15,12 +15,14 @@
 #define BLOCKS 8
 #define MAX_CHANNELS 256
 
+/* [fail] */
 static int fail(const char *function) {
     char message[512];
     KVD4093_GetLastErrorEx(function, message);
     fprintf(stderr, "%s failed: %s\n", function, message);
     return 1;
 }
+/* [fail] */
 
 int main(void) {
     static uint16_t samples[BLOCK_SAMPLES];
@@ -31,10 +33,12 @@ int main(void) {
     KVD4093_HANDLE card;
     int32_t channels, block, c;
 
+    /* [open] */
     card = KVD4093_CreateDevice(0);
     if (card == KVD4093_INVALID_HANDLE || card == NULL)
         return fail("KVD4093_CreateDevice");
     KVD4093_LoadParaAD(card, &para); /* the saved settings, or the defaults */
+    /* [open] */
     if (para.LastChannel < para.FirstChannel || para.LastChannel - para.FirstChannel >= MAX_CHANNELS) {
         fprintf(stderr, "saved channels %d-%d not usable here\n", (int)para.FirstChannel, (int)para.LastChannel);
         KVD4093_ReleaseDevice(card);
@@ -46,12 +50,15 @@ int main(void) {
         high[c] = 0;
     }
 
+    /* [start] */
     if (!KVD4093_InitDeviceAD(card, &para)) {
         KVD4093_ReleaseDevice(card);
         return fail("KVD4093_InitDeviceAD");
     }
     /* The start read 512 samples: the next one belongs to channel 512 mod channels. */
     position = 512 % (uint32_t)channels;
+    /* [start] */
+    /* [read] */
     for (block = 0; block < BLOCKS; ++block) {
         uint32_t read = 0, i;
         if (!KVD4093_ReadDeviceAD(card, samples, BLOCK_SAMPLES, &read) || read != BLOCK_SAMPLES) {
@@ -67,12 +74,15 @@ int main(void) {
             position = (position + 1) % (uint32_t)channels;
         }
     }
+    /* [read] */
+    /* [stop] */
     if (!KVD4093_ReleaseDeviceAD(card)) {
         KVD4093_ReleaseDevice(card);
         return fail("KVD4093_InitDeviceAD"); /* the stop logs under the start's name */
     }
     if (!KVD4093_ReleaseDevice(card))
         return fail("KVD4093_ReleaseDevice");
+    /* [stop] */
 
     printf("%d samples of channels %d-%d at %d samples/s\n", BLOCKS * BLOCK_SAMPLES, (int)para.FirstChannel,
            (int)para.LastChannel, (int)para.Frequency);

@@ -28,6 +28,7 @@ int main(void) {
     if (card == KVD4093_INVALID_HANDLE || card == NULL)
         return fail("KVD4093_CreateDevice");
 
+    /* [digital] */
     for (line = 0; line < LINES; ++line) {
         for (n = 0; n < LINES; ++n)
             outputs[n] = (uint8_t)(n == line);
@@ -46,13 +47,16 @@ int main(void) {
                 ++mismatches;
             }
     }
+    /* [digital] */
     printf("16 output patterns written, inputs matched %s\n", mismatches == 0 ? "every time" : "NOT every time");
 
+    /* [da] */
     /* Setup code 0, value 2048 (mid-scale of 12 bits) on DA channel 0. */
     if (!KVD4093_WriteDeviceDA(card, 0, 2048, 0)) {
         KVD4093_ReleaseDevice(card);
         return fail("KVD4093_WriteDeviceDA");
     }
+    /* [da] */
     printf("DA channel 0 set to 2048\n");
     if (!KVD4093_ReleaseDevice(card))
         return fail("KVD4093_ReleaseDevice");
