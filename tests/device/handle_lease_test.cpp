@@ -96,8 +96,10 @@ TEST_F(HandleLeaseTest, ReleasedHandlesAreNotHandedOutAgainSoon) {
         {"device", [] { return KVD4093_CreateDevice(0); }, [](KVD4093_HANDLE h) { return KVD4093_ReleaseDevice(h); }},
         {"file", [&] { return KVD4093_CreateFileObject(device, path.c_str(), 0x1001); },
          [](KVD4093_HANDLE h) { return KVD4093_ReleaseFile(h); }},
+#ifndef _WIN32 // on Windows an event is the OS's own handle, reused as the OS sees fit
         {"event", [] { return KVD4093_CreateSystemEvent(); },
          [](KVD4093_HANDLE h) { return KVD4093_ReleaseSystemEvent(h); }},
+#endif
     };
     for (const Kind &kind : kinds) {
         std::set<KVD4093_HANDLE> released;
