@@ -1,7 +1,6 @@
 #include "tool/tool_process.h"
 
 namespace kvd::testing {
-namespace {
 
 Environment toolEnvironment(const std::string &folder, const Environment &changes) {
     // No inherited KVD4093_ variable (cards, pacing, trace) reaches the tool;
@@ -14,8 +13,6 @@ Environment toolEnvironment(const std::string &folder, const Environment &change
     environment.insert(environment.end(), changes.begin(), changes.end());
     return environment;
 }
-
-} // namespace
 
 ToolProcess::ToolProcess(const std::string &folder, const std::vector<std::string> &arguments,
                          const Environment &changes, StandardError standardError)

@@ -11,6 +11,9 @@
 
 namespace kvd::testing {
 
+// The environment the tool runs in: the test's changes over the defaults above.
+Environment toolEnvironment(const std::string &folder, const Environment &changes = {});
+
 class ToolProcess : public ChildProcess {
 public:
     ToolProcess(const std::string &folder, const std::vector<std::string> &arguments, const Environment &changes = {},

@@ -35,8 +35,12 @@ std::string ProgressBar::line(uint64_t done, uint64_t total, double seconds, int
     const int width = std::min<int>(kBarWidth, int(room) - int(std::max(widest, numbers.size())) - 2);
     if (width < kNarrowestBar)
         return numbers.substr(1, room);
-    const int filled = static_cast<int>(double(done) / double(total) * width);
-    return "[" + std::string(size_t(filled), '#') + std::string(size_t(width - filled), '.') + "]" + numbers;
+    const auto filled = static_cast<size_t>(double(done) / double(total) * width);
+    std::string bar(size_t(width) + 2, '.');
+    bar.front() = '[';
+    bar.back() = ']';
+    bar.replace(1, filled, filled, '#');
+    return bar.append(numbers);
 }
 
 void ProgressBar::update(uint64_t done) {
