@@ -68,12 +68,13 @@ TEST(CsvTextTest, TimesAreTheFixedSevenDecimalsOfTheExactQuotient) {
         {1, 256, "0.0039062"},
         {3, 256, "0.0117188"},
         {5, 256, "0.0195312"},
-        // 1/(2 x 10^7) is a hair above 0.00000005 as a double.
-        {1, 20000000, "0.0000001"},
+        // 1/(2 x 10^7) is a hair below 0.00000005 as a double, 11/(2 x 10^7) a hair above 0.00000055.
+        {1, 20000000, "0.0000000"},
+        {11, 20000000, "0.0000006"},
         {12345675, 100000000, "0.1234568"},
         {1, 30030.03003003003, "0.0000333"},
         {3, 0.5, "6.0000000"},
-        {(uint64_t(1) << 40) - 1, 2500000, "439804.6511103"},
+        {(uint64_t(1) << 40) - 1, 2500000, "439804.6511100"},
         // Beyond 9e8 s the general path takes over.
         {uint64_t(1) << 53, 1, "9007199254740992.0000000"},
         {1000000000000, 1, "1000000000000.0000000"},
@@ -141,7 +142,7 @@ TEST(CsvTextTest, BlocksAreTheLinesToCharsMade) {
         std::vector<char> text(scans * csv::maxLineChars(block.channels));
         const char *end = csv::putScans(text.data(), samples.data(), block.firstScan, scans, block.channels,
                                         block.scanRate);
-        EXPECT_EQ(std::string(text.data(), end),
+        EXPECT_EQ(std::string(static_cast<const char *>(text.data()), end),
                   referenceLines(samples, block.firstScan, scans, block.channels, block.scanRate))
             << "first scan " << block.firstScan;
     }
