@@ -17,24 +17,6 @@
 namespace kvd::testing {
 namespace {
 
-bool hasContent(const std::string &path) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    return !error && size > 0;
-}
-
-void waitForContent(const std::string &path) {
-    for (int waited = 0; waited < 20000 && !hasContent(path); waited += 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-}
-
-uint64_t acquiredScans(const std::string &out) {
-    std::smatch match;
-    if (!std::regex_search(out, match, std::regex("acquired ([0-9]+) scans")))
-        return UINT64_MAX;
-    return std::stoull(match[1]);
-}
-
 // The data of the last packet on the AD command pipe in a trace: the stop
 // of an acquisition ends with CMD_AD_RUN 0, "0300...".
 std::string lastAdCommand(const std::string &trace) {
