@@ -87,7 +87,7 @@ int run(std::vector<std::string> words) {
             return kExitOk;
         }
         if (words.front() == "--version" || words.front() == "version") {
-            std::printf("%s", versionText().c_str());
+            std::printf("%s", toolAndLibraryVersion().c_str());
             return kExitOk;
         }
         const auto stray = std::find_if(words.begin(), words.end(), [](const std::string &w) { return w[0] != '-'; });

@@ -42,7 +42,7 @@ std::string versionInName(const std::string &file) {
 
 } // namespace
 
-std::string versionText() {
+std::string toolAndLibraryVersion() {
     std::string text = std::string("kvd4093 ") + KVD4093_TOOL_VERSION + "\n";
     const std::string file = libraryFile();
     const std::string version = versionInName(file);
