@@ -67,6 +67,24 @@ INSTANTIATE_TEST_SUITE_P(Signals, ToolStopSignalTest,
                          ::testing::Values(StopSignal{SIGINT, 130, "Ctrl-C"}, StopSignal{SIGTERM, 143, "SIGTERM"},
                                            StopSignal{SIGHUP, 129, "SIGHUP"}));
 
+// timeout, for one, signals the process and then its group: the second
+// SIGTERM does not cut the stop short.
+TEST(ToolStopTest, ASecondSigtermLetsTheStopFinish) {
+    TempDir dir;
+    ToolProcess tool(dir.path(),
+                     {"acquire", "--virtual", "--channels", "0-1", "--rate", "20k", "--continuous", "--output",
+                      "run.bin"},
+                     {{"KVD4093_VIRTUAL_PACING", "on"}});
+    waitForContent(dir.file("run.bin"));
+    tool.signal(SIGTERM);
+    tool.signal(SIGTERM);
+    const ChildResult result = tool.wait(std::chrono::seconds(20));
+    EXPECT_EQ(result.exitCode, 143) << result.err;
+    EXPECT_NE(result.out.find("stopped by SIGTERM after "), std::string::npos) << result.out;
+    EXPECT_NE(readWholeFile(dir.file("run.bin.json")).find("\"scans\": " + std::to_string(acquiredScans(result.out))),
+              std::string::npos);
+}
+
 // At one sample a second the set-up's first read alone waits 512 s; the
 // stop comes from another thread, so the waiting read returns at once.
 TEST(ToolStopTest, CtrlCStopsAWaitingReadAtOnce) {

@@ -77,12 +77,17 @@ void watchStopSignals() {
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
 #else
-    struct sigaction action = {};
-    action.sa_handler = onStopSignal;
-    action.sa_flags = SA_RESETHAND; // the second signal is not caught
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action = {};
+        action.sa_handler = onStopSignal;
+        // A second Ctrl-C is not caught: a person's way out of a stop that
+        // never completes. SIGTERM and SIGHUP may come twice from one sender
+        // (timeout signals the process and then its group): the stop under
+        // way goes on.
+        action.sa_flags = signal == SIGINT ? SA_RESETHAND : 0;
+        sigemptyset(&action.sa_mask);
         sigaction(signal, &action, nullptr);
+    }
 #endif
 }
 

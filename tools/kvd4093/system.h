@@ -21,8 +21,8 @@ void setEnvironment(const char *name, const char *value);
 void reportBrokenPipesAsErrors();
 
 // Ctrl-C, SIGTERM and SIGHUP: after watchStopSignals() the first of them
-// only records its number, which stopSignal() reports; a second one ends the
-// process as usual, for a stop that never completes.
+// only records its number, which stopSignal() reports; a second Ctrl-C ends
+// the process as usual, for a stop that never completes.
 void watchStopSignals();
 // The signal that asked for a stop, or 0.
 int stopSignal();
