@@ -48,11 +48,10 @@ const std::vector<uint16_t> &period() {
     return samples;
 }
 
-// A large region, every page touched once, shared by the fresh-memory rows.
-uint16_t *region() {
-    static std::vector<uint16_t> memory(kRegionSamples, 1);
-    return memory.data();
-}
+// A large region, every page touched once before any benchmark runs, shared
+// by the fresh-memory rows.
+std::vector<uint16_t> g_region(kRegionSamples, 1);
+uint16_t *region() { return g_region.data(); }
 
 // Where the next block goes: consecutive blocks of the region, or one buffer.
 class Destination {

@@ -78,14 +78,6 @@ size_t checkCsv(const std::string &path, uint32_t firstChannel, uint32_t channel
     return lines.size() - 1;
 }
 
-// The number in "acquired N scans (M samples) in ..." of the summary.
-uint64_t acquiredScans(const std::string &out) {
-    std::smatch match;
-    if (!std::regex_search(out, match, std::regex("acquired ([0-9]+) scans \\(([0-9]+) samples\\)")))
-        return UINT64_MAX;
-    return std::stoull(match[1]);
-}
-
 struct CsvCase {
     std::string channels;
     uint32_t first;
@@ -257,12 +249,6 @@ TEST(ToolPlotTest, MinimalReaderRefusesBrokenDocuments) {
     EXPECT_TRUE(xmlElements(head + "<svg>").empty());
 }
 
-bool hasContent(const std::string &path) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    return !error && size > 0;
-}
-
 // Ctrl-C while a paced acquisition runs: the tool stops the card, keeps what
 // it acquired in a valid file, and says how much.
 TEST(ToolInterruptTest, CtrlCKeepsAValidFileThatHoldsWhatTheSummaryCounts) {
@@ -271,9 +257,8 @@ TEST(ToolInterruptTest, CtrlCKeepsAValidFileThatHoldsWhatTheSummaryCounts) {
                      {"acquire", "--virtual=7", "--channels", "0-1", "--rate", "20k", "--time", "60s", "--output",
                       "run.csv", "--plot", "run.svg"},
                      {{"KVD4093_VIRTUAL_PACING", "on"}});
-    // The header is written once the interrupt is watched and before the card starts.
-    for (int waited = 0; waited < 20000 && !hasContent(dir.file("run.csv")); waited += 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The header is written once the signals are watched and before the card starts.
+    waitForContent(dir.file("run.csv"));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     tool.signal(SIGINT);
     const ChildResult result = tool.wait(std::chrono::seconds(20));

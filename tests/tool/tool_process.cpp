@@ -1,7 +1,11 @@
 #include "tool/tool_process.h"
 
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
 namespace kvd::testing {
-namespace {
 
 Environment toolEnvironment(const std::string &folder, const Environment &changes) {
     // No inherited KVD4093_ variable (cards, pacing, trace) reaches the tool;
@@ -15,8 +19,6 @@ Environment toolEnvironment(const std::string &folder, const Environment &change
     return environment;
 }
 
-} // namespace
-
 ToolProcess::ToolProcess(const std::string &folder, const std::vector<std::string> &arguments,
                          const Environment &changes, StandardError standardError)
     : ChildProcess(KVD4093_TOOL_PATH, arguments, folder, toolEnvironment(folder, changes), standardError) {}
@@ -24,6 +26,24 @@ ToolProcess::ToolProcess(const std::string &folder, const std::vector<std::strin
 ChildResult runTool(const std::string &folder, const std::vector<std::string> &arguments,
                     const Environment &changes) {
     return ToolProcess(folder, arguments, changes).wait();
+}
+
+bool hasContent(const std::string &path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return !error && size > 0;
+}
+
+void waitForContent(const std::string &path) {
+    for (int waited = 0; waited < 20000 && !hasContent(path); waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+uint64_t acquiredScans(const std::string &out) {
+    std::smatch match;
+    if (!std::regex_search(out, match, std::regex("acquired ([0-9]+) scans")))
+        return UINT64_MAX;
+    return std::stoull(match[1]);
 }
 
 } // namespace kvd::testing

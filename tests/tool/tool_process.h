@@ -4,6 +4,7 @@
 // environment changes say otherwise.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,11 +12,22 @@
 
 namespace kvd::testing {
 
+// The environment the tool runs in: the test's changes over the defaults above.
+Environment toolEnvironment(const std::string &folder, const Environment &changes = {});
+
 class ToolProcess : public ChildProcess {
 public:
     ToolProcess(const std::string &folder, const std::vector<std::string> &arguments, const Environment &changes = {},
                 StandardError standardError = StandardError::Pipe);
 };
+
+// True when the file exists and holds something.
+bool hasContent(const std::string &path);
+// Waits, at most 20 s, until the file holds something: what the tool writes
+// first (a header, a first block) tells that it got so far.
+void waitForContent(const std::string &path);
+// The N of "acquired N scans" in the tool's summary; UINT64_MAX when absent.
+uint64_t acquiredScans(const std::string &out);
 
 // Starts the tool and waits for it.
 ChildResult runTool(const std::string &folder, const std::vector<std::string> &arguments,

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <optional>
 
+#include "acquisition_stop.h"
 #include "errors.h"
 #include "system.h"
 
@@ -13,7 +13,7 @@ namespace {
 
 // The set-up reads and discards this many samples before the first block.
 constexpr uint32_t kSetUpSamples = 512;
-// A block is about this long, so that Ctrl-C stops within it.
+// A block is about this long: the files grow block by block.
 constexpr double kBlockSeconds = 0.05;
 // Blocks never hold more samples than this (1 MiB).
 constexpr uint32_t kMaxBlockSamples = 1u << 19;
@@ -26,19 +26,22 @@ uint32_t scansPerBlock(const AcquisitionInfo &info) {
     return static_cast<uint32_t>(std::clamp(scans, 1.0, double(most)));
 }
 
+bool stopAsked(const AcquisitionStop &stop) { return stop.requested() || stopSignal() != 0; }
+
 // Reads samples one block at a time and hands out whole scans: a read that
-// ends inside a scan keeps the partial scan for the next one.
+// ends inside a scan keeps the partial scan for the next one. Reading ends
+// early when a stop is asked for.
 class ScanReader {
 public:
-    ScanReader(KVD4093_HANDLE card, uint32_t channels, uint32_t blockScans)
-        : card_(card), channels_(channels), buffer_(size_t(blockScans) * channels) {}
+    ScanReader(KVD4093_HANDLE card, const AcquisitionStop &stop, uint32_t channels, uint32_t blockScans)
+        : card_(card), stop_(stop), channels_(channels), buffer_(size_t(blockScans) * channels) {}
 
     // The set-up took 512 samples; when that is not a whole number of scans
     // the rest of the partial scan is dropped, so every scan starts with the
     // first channel.
     bool skipPartialScan() {
         uint32_t skip = (channels_ - kSetUpSamples % channels_) % channels_;
-        while (skip > 0 && !interrupted()) {
+        while (skip > 0 && !stopAsked(stop_)) {
             uint32_t got = 0;
             if (!KVD4093_ReadDeviceAD(card_, buffer_.data(), skip, &got))
                 return false;
@@ -47,25 +50,76 @@ public:
         return true;
     }
 
-    // Reads until `scans` whole scans are in the buffer; nullopt when a read failed.
-    std::optional<const uint16_t *> read(uint32_t scans) {
+    // Reads until `scans` whole scans are in the buffer; false when a read
+    // failed or a stop was asked for.
+    bool read(uint32_t scans) {
         const uint32_t wanted = scans * channels_;
         while (held_ < wanted) {
+            if (stopAsked(stop_))
+                return false;
             uint32_t got = 0;
             if (!KVD4093_ReadDeviceAD(card_, buffer_.data() + held_, wanted - held_, &got))
-                return std::nullopt;
+                return false;
             held_ += std::min(got, wanted - held_);
         }
         held_ = 0;
-        return buffer_.data();
+        return true;
     }
+
+    const uint16_t *samples() const { return buffer_.data(); }
 
 private:
     KVD4093_HANDLE card_;
+    const AcquisitionStop &stop_;
     uint32_t channels_;
     std::vector<uint16_t> buffer_;
     uint32_t held_ = 0;
 };
+
+bool wantsMore(const AcquisitionInfo &info, const AcquisitionOutcome &outcome) {
+    return info.continuous || outcome.scans < info.plannedScans;
+}
+
+uint32_t nextBlockScans(const AcquisitionInfo &info, const AcquisitionOutcome &outcome, uint32_t blockScans) {
+    if (info.continuous)
+        return blockScans;
+    return static_cast<uint32_t>(std::min<uint64_t>(blockScans, info.plannedScans - outcome.scans));
+}
+
+// Reads block after block into the sinks until the scans are in, a stop is
+// asked for or a read fails; returns the read's failure message, if any.
+std::optional<std::string> readBlocks(ScanReader &reader, const AcquisitionStop &stop, const AcquisitionInfo &info,
+                                      uint32_t blockScans, const std::vector<SampleSink *> &sinks,
+                                      ProgressBar &progress, AcquisitionOutcome &outcome) {
+    if (!reader.skipPartialScan() && !stopAsked(stop))
+        return libraryMessage("KVD4093_ReadDeviceAD");
+    while (wantsMore(info, outcome) && !stopAsked(stop)) {
+        const uint32_t scans = nextBlockScans(info, outcome, blockScans);
+        const bool complete = reader.read(scans);
+        // A read that returns after the stop may hold samples the card took
+        // at the stop's own rate: that block is dropped.
+        if (stopAsked(stop))
+            break;
+        if (!complete)
+            return libraryMessage("KVD4093_ReadDeviceAD");
+        for (SampleSink *sink : sinks)
+            sink->write(reader.samples(), outcome.scans, scans);
+        outcome.scans += scans;
+        progress.update(outcome.scans);
+    }
+    return std::nullopt;
+}
+
+// After a failed write: the other files are finished as far as they can be.
+void finishQuietly(const std::vector<SampleSink *> &sinks, const AcquisitionOutcome &outcome) {
+    for (SampleSink *sink : sinks) {
+        try {
+            sink->finish(outcome);
+        } catch (const std::exception &) {
+            // the first failure is the one reported
+        }
+    }
+}
 
 } // namespace
 
@@ -81,30 +135,31 @@ AcquisitionOutcome acquire(KVD4093_HANDLE card, const AcquisitionInfo &info, con
     };
 
     const Clock::time_point start = Clock::now();
-    if (!KVD4093_InitDeviceAD(card, &info.para)) {
-        finishAll();
-        failCall("KVD4093_InitDeviceAD");
-    }
-    const uint32_t blockScans = scansPerBlock(info);
-    ScanReader reader(card, info.channelCount(), blockScans);
+    AcquisitionStop stop(card);
     std::optional<std::string> readFailure;
-    if (!reader.skipPartialScan())
-        readFailure = libraryMessage("KVD4093_ReadDeviceAD");
-    while (!readFailure && outcome.scans < info.plannedScans && !interrupted()) {
-        const auto scans = static_cast<uint32_t>(std::min<uint64_t>(blockScans, info.plannedScans - outcome.scans));
-        const std::optional<const uint16_t *> samples = reader.read(scans);
-        if (!samples) {
-            readFailure = libraryMessage("KVD4093_ReadDeviceAD");
-            break;
+    try {
+        // Watching from before the set-up: its first read waits for 512
+        // samples, minutes at the lowest rates.
+        const StopOnSignal watcher(stop);
+        if (!KVD4093_InitDeviceAD(card, &info.para) && !stopAsked(stop)) {
+            const std::string failure = libraryMessage("KVD4093_InitDeviceAD");
+            stop.stop();
+            finishAll();
+            throw CallFailed("KVD4093_InitDeviceAD failed: " + failure);
         }
-        for (SampleSink *sink : sinks)
-            sink->write(*samples, outcome.scans, scans);
-        outcome.scans += scans;
-        progress.update(outcome.scans);
+        const uint32_t blockScans = scansPerBlock(info);
+        ScanReader reader(card, stop, info.channelCount(), blockScans);
+        readFailure = readBlocks(reader, stop, info, blockScans, sinks, progress, outcome);
+    } catch (const ToolError &) {
+        stop.stop();
+        progress.finish();
+        finishQuietly(sinks, outcome);
+        throw;
     }
-    outcome.interrupted = outcome.scans < info.plannedScans && !readFailure;
+    if (!readFailure && wantsMore(info, outcome))
+        outcome.stopSignal = stopSignal();
     // The stop's failures are logged under the set-up's name.
-    const bool stopped = KVD4093_ReleaseDeviceAD(card) != 0;
+    const bool stopped = stop.stop();
     outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     finishAll();
     if (readFailure)

@@ -1,6 +1,6 @@
 // The acquisition loop: start, read whole scans in small blocks until the
-// planned scans are in or Ctrl-C is pressed, stop, and hand every scan to the
-// sinks.
+// planned scans are in or a stop signal comes, stop, and hand every scan to
+// the sinks.
 #pragma once
 
 #include <vector>
@@ -11,8 +11,9 @@
 namespace kvd::tool {
 
 // Runs the acquisition the record describes on an open card. The sinks have
-// seen begin() and see finish() whatever happens; a failed call stops the
-// card and then throws CallFailed.
+// seen begin() and see finish() whatever happens. Every way out stops the
+// card first: a failed call then throws CallFailed, a failed write the
+// sink's ToolError.
 AcquisitionOutcome acquire(KVD4093_HANDLE card, const AcquisitionInfo &info, const std::vector<SampleSink *> &sinks,
                            ProgressBar &progress);
 

@@ -1,5 +1,6 @@
 #include "ad_fields.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "errors.h"
@@ -94,14 +95,18 @@ void RecordOptions::applyTo(ADPara &para) const {
         para.*member = value;
 }
 
+bool RecordOptions::sets(int32_t ADPara::*member) const {
+    return std::any_of(values_.begin(), values_.end(), [&](const auto &value) { return value.first == member; });
+}
+
 void checkAcquisitionRecord(const ADPara &para) {
     const auto fail = [](const std::string &why) { throw UsageError(why); };
-    if (para.FirstChannel < 0 || para.FirstChannel > 255 || para.LastChannel < 0 || para.LastChannel > 255)
+    // The card takes the low 8 bits of each channel number.
+    const int32_t first = para.FirstChannel & 0xFF, last = para.LastChannel & 0xFF;
+    if (last < first)
         fail("channels " + std::to_string(para.FirstChannel) + "-" + std::to_string(para.LastChannel) +
-             " are not within 0 to 255");
-    if (para.LastChannel < para.FirstChannel)
-        fail("LastChannel " + std::to_string(para.LastChannel) + " is below FirstChannel " +
-             std::to_string(para.FirstChannel));
+             " reach the card as " + std::to_string(first) + "-" + std::to_string(last) +
+             ": the last before the first");
     if (para.Frequency < 1 || para.Frequency > kMaxRate)
         fail("Frequency " + std::to_string(para.Frequency) + " is not between 1 and 10000000");
 }

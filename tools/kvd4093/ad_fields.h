@@ -29,6 +29,8 @@ public:
     static RecordOptions take(Arguments &arguments);
     void applyTo(ADPara &para) const;
     bool empty() const { return values_.empty(); }
+    // True when an option sets this field.
+    bool sets(int32_t ADPara::*member) const;
 
 private:
     std::vector<std::pair<int32_t ADPara::*, int32_t>> values_;
@@ -38,8 +40,8 @@ private:
 extern const char kRecordOptionsHelp[];
 
 // Fails with a usage error when the record cannot drive an acquisition the
-// tool can follow: channels 0 to 255 with the first not above the last, a
-// rate of 1 to 10 000 000 samples a second.
+// tool can follow: channels whose low 8 bits (what the card takes) put the
+// first not above the last, a rate of 1 to 10 000 000 samples a second.
 void checkAcquisitionRecord(const ADPara &para);
 
 // The sampling rate the card runs at: 10 MHz divided by the period divider

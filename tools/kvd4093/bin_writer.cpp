@@ -34,14 +34,17 @@ std::string sidecarText(const AcquisitionInfo &info, const AcquisitionOutcome &o
            "  \"start_time\": \"" + info.startTime + "\",\n"
            "  \"samples\": " + std::to_string(samples) + ",\n"
            "  \"scans\": " + std::to_string(outcome.scans) + ",\n"
-           "  \"complete\": " + (outcome.scans == info.plannedScans ? "true" : "false") + ",\n"
+           "  \"complete\": " + (info.continuous || outcome.scans == info.plannedScans ? "true" : "false") + ",\n"
            "  \"ad_para\": {" + record + "}\n"
            "}\n";
 }
 
 } // namespace
 
-BinWriter::BinWriter(std::string path) : file_(path), sidecar_(sidecarPath(path)) {}
+BinWriter::BinWriter(std::string path) : file_(path) {
+    if (path != kStandardOutput)
+        sidecar_.emplace(sidecarPath(path));
+}
 
 void BinWriter::begin(const AcquisitionInfo &info) { info_ = info; }
 
@@ -49,12 +52,15 @@ void BinWriter::begin(const AcquisitionInfo &info) { info_ = info; }
 // first, whatever this machine's byte order.
 void BinWriter::write(const uint16_t *samples, uint64_t, size_t scans) {
     file_.write(samples, scans * info_.channelCount() * sizeof(uint16_t));
+    file_.flush(); // a reader of the file or the pipe sees every block as it comes
 }
 
 void BinWriter::finish(const AcquisitionOutcome &outcome) {
     file_.close();
-    sidecar_.write(sidecarText(info_, outcome));
-    sidecar_.close();
+    if (!sidecar_)
+        return;
+    sidecar_->write(sidecarText(info_, outcome));
+    sidecar_->close();
 }
 
 } // namespace kvd::tool

@@ -3,8 +3,10 @@
 // beside FILE a small JSON sidecar FILE.json recording what the bytes are:
 // rate, channels, card, start time (UTC, ISO 8601), sample and scan counts,
 // whether the acquisition ran to its end, and the whole ADPara record.
+// On standard output ("-") there is no sidecar.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "output_file.h"
@@ -23,7 +25,7 @@ public:
 
 private:
     OutputFile file_;
-    OutputFile sidecar_;
+    std::optional<OutputFile> sidecar_; // none when the samples go to standard output
     AcquisitionInfo info_;
 };
 

@@ -1,26 +1,8 @@
 #include "csv_writer.h"
 
-#include <charconv>
+#include "csv_text.h"
 
 namespace kvd::tool {
-namespace {
-
-// Seven decimals: the card's 100 ns time base.
-constexpr int kTimeDecimals = 7;
-
-template <typename Number> void append(std::string &text, Number value) {
-    char digits[32];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    text.append(digits, result.ptr);
-}
-
-void appendTime(std::string &text, double seconds) {
-    char digits[48];
-    const auto result = std::to_chars(digits, digits + sizeof digits, seconds, std::chars_format::fixed, kTimeDecimals);
-    text.append(digits, result.ptr);
-}
-
-} // namespace
 
 CsvWriter::CsvWriter(std::string path) : file_(std::move(path)) {}
 
@@ -36,19 +18,10 @@ void CsvWriter::begin(const AcquisitionInfo &info) {
 }
 
 void CsvWriter::write(const uint16_t *samples, uint64_t firstScan, size_t scans) {
-    text_.clear();
-    for (size_t scan = 0; scan < scans; ++scan) {
-        const uint64_t number = firstScan + scan;
-        append(text_, number);
-        text_ += ',';
-        appendTime(text_, double(number) / scanRate_);
-        for (uint32_t channel = 0; channel < channels_; ++channel) {
-            text_ += ',';
-            append(text_, sampleValue(samples[scan * channels_ + channel]));
-        }
-        text_ += '\n';
-    }
-    file_.write(text_);
+    text_.resize(scans * csv::maxLineChars(channels_));
+    const char *end = csv::putScans(text_.data(), samples, firstScan, scans, channels_, scanRate_);
+    file_.write(text_.data(), size_t(end - text_.data()));
+    file_.flush(); // a reader of the file or the pipe sees every block as it comes
 }
 
 void CsvWriter::finish(const AcquisitionOutcome &) { file_.close(); }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "output_file.h"
 #include "sample_sink.h"
@@ -23,7 +24,7 @@ private:
     OutputFile file_;
     uint32_t channels_ = 1;
     double scanRate_ = 1;
-    std::string text_; // one block of lines, reused
+    std::vector<char> text_; // one block of lines, reused
 };
 
 } // namespace kvd::tool

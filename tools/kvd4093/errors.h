@@ -13,8 +13,9 @@ namespace kvd::tool {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-// An acquisition stopped by Ctrl-C, the shell's convention (128 + SIGINT).
-constexpr int kExitInterrupted = 130;
+// An acquisition stopped by a signal exits with 128 + its number, the
+// shell's convention: 130 for Ctrl-C (SIGINT), 143 for SIGTERM.
+constexpr int kExitSignalBase = 128;
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;

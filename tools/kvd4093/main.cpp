@@ -1,7 +1,8 @@
 // kvd4093: the command line of the KVD4093 library. Exit status: 0 done,
-// 1 a library call or a file failed, 2 a bad command line, 130 an
-// acquisition stopped by Ctrl-C.
+// 1 a library call or a file failed, 2 a bad command line, 128 + the
+// signal's number for an acquisition stopped by a signal (130: Ctrl-C).
 #include <algorithm>
+#include <optional>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -9,7 +10,10 @@
 #include "card.h"
 #include "commands.h"
 #include "errors.h"
+#include "suggestion.h"
+#include "system.h"
 #include "text_conversion.h"
+#include "version.h"
 
 namespace kvd::tool {
 
@@ -30,7 +34,8 @@ const std::vector<Command> &commands() {
 namespace {
 
 std::string overview() {
-    std::string text = "Usage: kvd4093 COMMAND [options]   (kvd4093 COMMAND --help for its options)\n\n";
+    std::string text = "Usage: kvd4093 COMMAND [options]   (kvd4093 COMMAND --help for its options)\n"
+                       "       kvd4093 --version | --help\n\n";
     for (const Command &command : commands()) {
         char line[128];
         std::snprintf(line, sizeof line, "  %-10s %s\n", command.name, command.summary);
@@ -40,13 +45,23 @@ std::string overview() {
                   "Every command takes --card N (logical number) or --id P (physical ID), and\n"
                   "--virtual[=IDS] for virtual cards (KVD4093_VIRTUAL_CARDS; KVD4093_VIRTUAL_PACING=off\n"
                   "delivers samples at once). Exit status: 0 done, 1 a call or file failed, 2 a bad\n"
-                  "command line, 130 an acquisition stopped by Ctrl-C.\n";
+                  "command line, 128 + the signal's number for an acquisition stopped by Ctrl-C\n"
+                  "(130), SIGTERM (143) or SIGHUP (129).\n";
 }
 
 const Command *findCommand(const std::string &name) {
     const auto &all = commands();
     const auto found = std::find_if(all.begin(), all.end(), [&](const Command &c) { return name == c.name; });
     return found == all.end() ? nullptr : &*found;
+}
+
+std::string unknownCommand(const std::string &word) {
+    std::vector<std::string> names;
+    for (const Command &command : commands())
+        names.push_back(command.name);
+    const std::optional<std::string> closest = closestWord(word, names);
+    return "unknown command \"" + word + "\"" + (closest ? " (did you mean " + *closest + "?)" : std::string()) +
+           "; kvd4093 --help lists the commands";
 }
 
 bool asksForHelp(const std::vector<std::string> &words) {
@@ -71,9 +86,14 @@ int run(std::vector<std::string> words) {
             std::printf("%s", overview().c_str());
             return kExitOk;
         }
+        if (words.front() == "--version" || words.front() == "version") {
+            std::printf("%s", toolAndLibraryVersion().c_str());
+            return kExitOk;
+        }
         const auto stray = std::find_if(words.begin(), words.end(), [](const std::string &w) { return w[0] != '-'; });
-        throw UsageError((stray == words.end() ? std::string("no command given") : "unknown command \"" + *stray + "\"") +
-                         "; kvd4093 --help lists the commands");
+        if (stray == words.end())
+            throw UsageError("no command given; kvd4093 --help lists the commands");
+        throw UsageError(unknownCommand(*stray));
     }
     const Command &command = *findCommand(*word);
     words.erase(word);
@@ -91,6 +111,7 @@ int run(std::vector<std::string> words) {
 int main(int argc, char **argv) {
     using namespace kvd::tool;
     useTerminalLocale();
+    reportBrokenPipesAsErrors();
     try {
         return run(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const UsageError &error) {

@@ -138,10 +138,10 @@ double parseDuration(std::string_view text, std::string_view what) {
 ChannelRange parseChannelRange(std::string_view text) {
     const size_t dash = text.find('-', 1);
     ChannelRange range;
-    range.first = static_cast<int32_t>(parseNumberIn(text.substr(0, dash), "--channels", 0, 255));
+    range.first = static_cast<int32_t>(parseNumberIn(text.substr(0, dash), "--channels", 0, INT32_MAX));
     range.last = dash == std::string_view::npos
                      ? range.first
-                     : static_cast<int32_t>(parseNumberIn(text.substr(dash + 1), "--channels", 0, 255));
+                     : static_cast<int32_t>(parseNumberIn(text.substr(dash + 1), "--channels", 0, INT32_MAX));
     if (range.last < range.first)
         throw UsageError("--channels: " + quoted(text) + " ends before it starts");
     return range;

@@ -48,7 +48,8 @@ struct ChannelRange {
     int32_t first = 0;
     int32_t last = 0;
 };
-// "0-3" or a single channel "5"; channels 0 to 255, first not above last.
+// "0-3" or a single channel "5"; first not above last. The card takes the
+// low 8 bits of each (narrowing.h).
 ChannelRange parseChannelRange(std::string_view text);
 
 } // namespace kvd::tool

@@ -1,5 +1,5 @@
-// A file written front to back through a large buffer; every failure becomes
-// a ToolError naming the file.
+// A file written front to back through a large buffer, or standard output
+// for the path "-"; every failure becomes a ToolError naming the file.
 #pragma once
 
 #include <cstdio>
@@ -8,10 +8,16 @@
 
 namespace kvd::tool {
 
+// The path that stands for standard output.
+constexpr std::string_view kStandardOutput = "-";
+
 class OutputFile {
 public:
-    // Creates or truncates the file at once, so a bad path fails before the acquisition starts.
+    // Creates or truncates the file at once, so a bad path fails before the
+    // card is touched.
     explicit OutputFile(std::string path);
+    // A file this object created and never closed (the run failed before
+    // the acquisition) is removed: a failed run leaves no empty file behind.
     ~OutputFile();
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
@@ -25,9 +31,12 @@ public:
 
 private:
     [[noreturn]] void fail(const char *what);
+    std::string shownName() const;
 
     std::string path_;
     std::FILE *file_ = nullptr;
+    bool created_ = false; // the file did not exist before
+    bool closed_ = false;
 };
 
 // True when the name ends in the extension, compared without case: ".csv".

@@ -1,20 +1,26 @@
 // A one-line progress bar on standard error, redrawn at most ten times a
-// second; silent when standard error is not a terminal.
+// second and never wider than the terminal (a wrapped line would start a
+// new one at each redraw); silent when standard error is not a terminal.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace kvd::tool {
 
 class ProgressBar {
 public:
-    // Shows progress towards `total` when `shown`, writing to `out`.
-    ProgressBar(uint64_t total, bool shown, std::FILE *out = stderr);
+    // Shows progress towards `total` (0: no end, only the count) when
+    // `shown`, writing to `out`, a terminal `columns` wide.
+    ProgressBar(uint64_t total, bool shown, int columns, std::FILE *out = stderr);
     void update(uint64_t done);
     // Clears the line; later output starts on a clean line.
     void finish();
+
+    // The line for `done` scans after `seconds`, at most `columns` - 1 characters.
+    static std::string line(uint64_t done, uint64_t total, double seconds, int columns);
 
 private:
     void draw(uint64_t done);
@@ -22,10 +28,11 @@ private:
     using Clock = std::chrono::steady_clock;
     uint64_t total_;
     bool shown_;
+    int columns_;
     std::FILE *out_;
     Clock::time_point start_;
     Clock::time_point lastDrawn_;
-    bool drawn_ = false;
+    size_t drawnLength_ = 0;
 };
 
 } // namespace kvd::tool

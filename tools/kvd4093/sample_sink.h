@@ -15,19 +15,26 @@ struct AcquisitionInfo {
     int32_t logicalNumber = 0;
     int32_t physicalId = 0;
     double sampleRate = 0;     // samples a second of all channels together, as the card runs
-    uint64_t plannedScans = 0; // scans asked for
+    uint64_t plannedScans = 0; // scans asked for; 0 when continuous
+    bool continuous = false;   // runs until a stop signal
     std::string startTime;     // UTC, ISO 8601
 
-    uint32_t channelCount() const { return uint32_t(para.LastChannel - para.FirstChannel + 1); }
-    int32_t channel(uint32_t index) const { return para.FirstChannel + int32_t(index); }
+    // The card takes the low 8 bits of each channel number, so the record's
+    // channels 0-300 scan channels 0 to 44.
+    int32_t firstChannel() const { return para.FirstChannel & 0xFF; }
+    int32_t lastChannel() const { return para.LastChannel & 0xFF; }
+    uint32_t channelCount() const { return uint32_t(lastChannel() - firstChannel() + 1); }
+    int32_t channel(uint32_t index) const { return firstChannel() + int32_t(index); }
     double scanRate() const { return sampleRate / channelCount(); }
 };
 
 // What the acquisition delivered in the end.
 struct AcquisitionOutcome {
     uint64_t scans = 0;       // whole scans delivered to the sinks
-    bool interrupted = false; // stopped by Ctrl-C before all planned scans came
+    int stopSignal = 0;       // the signal that ended the acquisition (system.h), or 0
     double seconds = 0;       // wall-clock time from the start to the stop
+
+    bool stoppedBySignal() const { return stopSignal != 0; }
 };
 
 class SampleSink {

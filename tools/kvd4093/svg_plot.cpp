@@ -124,7 +124,7 @@ std::string SvgPlot::picture(const AcquisitionOutcome &outcome) const {
     const std::string title = "KVD4093 card " + std::to_string(info_.logicalNumber) + " (physical ID " +
                               std::to_string(info_.physicalId) + "), " + format("%.0f", info_.sampleRate) +
                               " samples/s, " + std::to_string(outcome.scans) + " scans from " + info_.startTime +
-                              (outcome.interrupted ? " (stopped early)" : "");
+                              (outcome.stoppedBySignal() ? " (stopped early)" : "");
     svg += format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"14\">", kLeft, 28) + escaped(title) + "</text>\n";
     svg += codeAxis() + timeAxis(seconds);
     svg += format("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"black\"/>\n",

@@ -7,20 +7,31 @@
 
 #if defined(_WIN32)
 #include <io.h>
+#include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
 namespace kvd::tool {
 namespace {
 
-volatile std::sig_atomic_t interruptSeen = 0;
+constexpr int kDefaultColumns = 80;
 
-extern "C" void onInterrupt(int) {
-    interruptSeen = 1;
+volatile std::sig_atomic_t stopSignalSeen = 0;
+
+extern "C" void onStopSignal(int signal) {
+    if (stopSignalSeen == 0)
+        stopSignalSeen = signal;
 #if defined(_WIN32)
-    std::signal(SIGINT, SIG_DFL);
+    std::signal(signal, SIG_DFL);
 #endif
+}
+
+int columnsFromEnvironment() {
+    const char *columns = std::getenv("COLUMNS");
+    const int value = columns ? std::atoi(columns) : 0;
+    return value > 0 ? value : kDefaultColumns;
 }
 
 } // namespace
@@ -33,6 +44,20 @@ bool isTerminal(std::FILE *stream) {
 #endif
 }
 
+int terminalColumns(std::FILE *stream) {
+#if defined(_WIN32)
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    const HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    if (GetConsoleScreenBufferInfo(console, &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+#else
+    struct winsize size = {};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+#endif
+    return columnsFromEnvironment();
+}
+
 void setEnvironment(const char *name, const char *value) {
 #if defined(_WIN32)
     _putenv_s(name, value);
@@ -41,19 +66,43 @@ void setEnvironment(const char *name, const char *value) {
 #endif
 }
 
-void watchInterrupt() {
-#if defined(_WIN32)
-    std::signal(SIGINT, onInterrupt);
-#else
-    struct sigaction action = {};
-    action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESETHAND; // the second Ctrl-C is not caught
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+void reportBrokenPipesAsErrors() {
+#if !defined(_WIN32)
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
 }
 
-bool interrupted() { return interruptSeen != 0; }
+void watchStopSignals() {
+#if defined(_WIN32)
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+#else
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action = {};
+        action.sa_handler = onStopSignal;
+        // A second Ctrl-C is not caught: a person's way out of a stop that
+        // never completes. SIGTERM and SIGHUP may come twice from one sender
+        // (timeout signals the process and then its group): the stop under
+        // way goes on.
+        action.sa_flags = signal == SIGINT ? SA_RESETHAND : 0;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
+    }
+#endif
+}
+
+int stopSignal() { return stopSignalSeen; }
+
+std::string signalName(int signal) {
+    switch (signal) {
+    case SIGINT: return "Ctrl-C";
+    case SIGTERM: return "SIGTERM";
+#if !defined(_WIN32)
+    case SIGHUP: return "SIGHUP";
+#endif
+    default: return "signal " + std::to_string(signal);
+    }
+}
 
 std::string utcTimestamp() {
     const auto now = std::chrono::system_clock::now();

@@ -9,14 +9,25 @@ namespace kvd::tool {
 // True when the stream goes to a terminal (progress bars only make sense there).
 bool isTerminal(std::FILE *stream);
 
+// The width of the terminal the stream goes to, from the terminal itself,
+// else from COLUMNS, else 80.
+int terminalColumns(std::FILE *stream);
+
 // Sets a variable in this process's environment, replacing any value.
 void setEnvironment(const char *name, const char *value);
 
-// Ctrl-C: after watchInterrupt() the first SIGINT only sets a flag that
-// interrupted() reports; a second one ends the process as usual, for a
-// read that never returns.
-void watchInterrupt();
-bool interrupted();
+// A write to a pipe whose reader has gone fails with EPIPE, reported as a
+// write error, instead of ending the process with SIGPIPE.
+void reportBrokenPipesAsErrors();
+
+// Ctrl-C, SIGTERM and SIGHUP: after watchStopSignals() the first of them
+// only records its number, which stopSignal() reports; a second Ctrl-C ends
+// the process as usual, for a stop that never completes.
+void watchStopSignals();
+// The signal that asked for a stop, or 0.
+int stopSignal();
+// "Ctrl-C", "SIGTERM", "SIGHUP".
+std::string signalName(int signal);
 
 // The current time in UTC as ISO 8601 with milliseconds: 2026-12-08T05:51:14.123Z.
 std::string utcTimestamp();
