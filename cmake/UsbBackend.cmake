@@ -5,7 +5,7 @@
 set(KVD4093_USB_IDS "" CACHE STRING "The cards' USB vendor:product pairs (hex), e.g. 1209:0001,1209:0002")
 find_package(PkgConfig QUIET)
 if(PkgConfig_FOUND)
-  pkg_check_modules(LIBUSB QUIET IMPORTED_TARGET libusb-1.0)
+  pkg_check_modules(LIBUSB QUIET IMPORTED_TARGET GLOBAL libusb-1.0)
 endif()
 if(LIBUSB_FOUND)
   set(KVD4093_HAVE_LIBUSB ON CACHE INTERNAL "libusb-1.0 card backend")

@@ -43,55 +43,49 @@ std::string UsbTestbed::rootDirectory() const {
     return path;
 }
 
+// The card as umockdev's device description gives it: sysfs attributes, the
+// binary descriptors and the device file, all in place before the "add" event
+// goes out, so that libusb never reads a card half made.
+std::string UsbTestbed::description(const std::string &name, uint32_t address, uint16_t vendor, uint16_t product) {
+    std::string hex;
+    for (uint8_t byte : cardDescriptors(vendor, product))
+        hex += formatted("%02X", byte);
+    std::string text = "P: /devices/" + name + "\n";
+    text += formatted("N: bus/usb/%03u/%03u=", kBus, address) + hex + "\n";
+    text += formatted("E: DEVNAME=/dev/bus/usb/%03u/%03u\n", kBus, address);
+    text += "E: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n";
+    text += formatted("E: PRODUCT=%x/%x/100\n", vendor, product);
+    text += formatted("E: BUSNUM=%03u\nE: DEVNUM=%03u\n", kBus, address);
+    text += formatted("E: MAJOR=189\nE: MINOR=%u\n", address);
+    text += formatted("A: busnum=%u\\n\nA: devnum=%u\\n\n", kBus, address);
+    text += "A: devpath=" + name.substr(name.find('-') + 1) + "\\n\n";
+    text += formatted("A: idVendor=%04x\\n\nA: idProduct=%04x\\n\n", vendor, product);
+    text += "A: speed=480\\n\nA: bConfigurationValue=1\\n\nA: bNumConfigurations=1\\n\n";
+    text += "H: descriptors=" + hex + "\n";
+    return text;
+}
+
 void UsbTestbed::plug(uint32_t port, uint16_t vendor, uint16_t product, std::unique_ptr<CardLink> card) {
     unplug(port);
     const uint32_t address = takeAddress();
     const std::string name = formatted("%u-%u", kBus, port);
-    const std::string busText = formatted("%03u", kBus), addressText = formatted("%03u", address);
     const std::string deviceFile = formatted("/dev/bus/usb/%03u/%03u", kBus, address);
-    const std::string vendorText = formatted("%04x\n", vendor), productText = formatted("%04x\n", product);
-    const std::string productProperty = formatted("%x/%x/100", vendor, product);
-    const std::string portText = formatted("%u\n", port), addressNumber = formatted("%u\n", address);
-    const std::string minorText = formatted("%u", address);
-    gchar *sysfs = umockdev_testbed_add_device(
-        testbed_, "usb", name.c_str(), nullptr,
-        // attributes
-        "busnum", "1\n", "devnum", addressNumber.c_str(), "devpath", portText.c_str(), "speed", "480\n",
-        "idVendor", vendorText.c_str(), "idProduct", productText.c_str(), "bConfigurationValue", "1\n",
-        "bNumConfigurations", "1\n", nullptr,
-        // properties
-        "DEVNAME", deviceFile.c_str(), "DEVTYPE", "usb_device", "BUSNUM", busText.c_str(), "DEVNUM",
-        addressText.c_str(), "PRODUCT", productProperty.c_str(), "MAJOR", "189", "MINOR", minorText.c_str(),
-        nullptr);
-    if (sysfs == nullptr)
-        throw std::runtime_error("umockdev could not add the card " + name);
-    std::vector<uint8_t> descriptors = cardDescriptors(vendor, product);
-    umockdev_testbed_set_attribute_binary(testbed_, sysfs, "descriptors", descriptors.data(), int(descriptors.size()));
 
-    makeDeviceFile(deviceFile, descriptors);
-
-    Plugged plugged{sysfs, deviceFile, std::make_unique<UrbEngine>(std::move(card)), nullptr};
-    g_free(sysfs);
+    // The device file answers before the card appears: a program that sees
+    // the card at once must find its requests served.
+    Plugged plugged{"/sys/devices/" + name, deviceFile, std::make_unique<UrbEngine>(std::move(card)), nullptr};
     plugged.handler = newUsbCardHandler(plugged.engine.get());
     GError *error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(testbed_, deviceFile.c_str(), plugged.handler, &error)) {
+    if (!umockdev_testbed_attach_ioctl(testbed_, deviceFile.c_str(), plugged.handler, &error) ||
+        !umockdev_testbed_add_from_string(testbed_, description(name, address, vendor, product).c_str(), &error)) {
         const std::string why = error ? error->message : "unknown error";
         g_clear_error(&error);
+        umockdev_testbed_detach_ioctl(testbed_, deviceFile.c_str(), nullptr);
         g_object_unref(plugged.handler);
-        throw std::runtime_error("umockdev could not serve " + deviceFile + ": " + why);
+        throw std::runtime_error("umockdev could not plug in " + name + ": " + why);
     }
+    ::chmod((rootDirectory() + deviceFile).c_str(), 0666); // anyone may use it, until denyAccess
     cards_[port] = std::move(plugged);
-}
-
-// The device file in the bed's /dev; reading it gives the descriptors, as usbfs does.
-void UsbTestbed::makeDeviceFile(const std::string &deviceFile, const std::vector<uint8_t> &descriptors) {
-    const std::string path = rootDirectory() + deviceFile;
-    gchar *folder = g_path_get_dirname(path.c_str());
-    g_mkdir_with_parents(folder, 0755);
-    g_free(folder);
-    g_file_set_contents(path.c_str(), reinterpret_cast<const gchar *>(descriptors.data()), gssize(descriptors.size()),
-                        nullptr);
-    ::chmod(path.c_str(), 0666);
 }
 
 // Addresses go round 2 to 127 as on a real bus; a card pulled out long ago
@@ -116,6 +110,11 @@ void UsbTestbed::unplug(uint32_t port) {
         return;
     Plugged &card = found->second;
     card.engine->unplug();
+    // umockdev sends no "remove" event of its own before 0.18.4; it must go
+    // out while the device's attributes still exist. Only a process under
+    // the preload library (which sees the bed's /sys) can send events.
+    if (umockdev_in_mock_environment())
+        umockdev_testbed_uevent(testbed_, card.sysfsPath.c_str(), "remove");
     umockdev_testbed_remove_device(testbed_, card.sysfsPath.c_str());
     unplugged_.push_back(std::move(card));
     cards_.erase(found);

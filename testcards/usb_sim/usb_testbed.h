@@ -46,7 +46,7 @@ private:
 
     void forget(Plugged &card);
     uint32_t takeAddress();
-    void makeDeviceFile(const std::string &deviceFile, const std::vector<uint8_t> &descriptors);
+    static std::string description(const std::string &name, uint32_t address, uint16_t vendor, uint16_t product);
 
     UMockdevTestbed *testbed_;
     std::map<uint32_t, Plugged> cards_;
