@@ -1,5 +1,6 @@
 #include "urb_engine.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "card_descriptors.h"
@@ -52,7 +53,7 @@ UrbEngine::Worker &UrbEngine::workerFor(uint8_t endpoint) {
     return *worker;
 }
 
-int UrbEngine::submit(uint64_t id, uint8_t endpoint, std::vector<uint8_t> data, uint32_t length) {
+int UrbEngine::submit(UrbName id, uint8_t endpoint, std::vector<uint8_t> data, uint32_t length) {
     std::lock_guard lock(mutex_);
     if (unplugged_)
         return ENODEV;
@@ -66,7 +67,7 @@ int UrbEngine::submit(uint64_t id, uint8_t endpoint, std::vector<uint8_t> data, 
     return 0;
 }
 
-int UrbEngine::discard(uint64_t id) {
+int UrbEngine::discard(UrbName id) {
     std::lock_guard lock(mutex_);
     if (pending_.erase(id) == 0)
         return EINVAL;
@@ -74,15 +75,23 @@ int UrbEngine::discard(uint64_t id) {
     return 0;
 }
 
-std::optional<FinishedUrb> UrbEngine::reap(int *error) {
+std::optional<FinishedUrb> UrbEngine::reap(uint64_t owner, int *error) {
     std::lock_guard lock(mutex_);
-    if (finished_.empty()) {
+    const auto found =
+        std::find_if(finished_.begin(), finished_.end(), [&](const FinishedUrb &urb) { return urb.id.owner == owner; });
+    if (found == finished_.end()) {
         *error = unplugged_ ? ENODEV : EAGAIN;
         return std::nullopt;
     }
-    FinishedUrb urb = std::move(finished_.front());
-    finished_.pop_front();
+    FinishedUrb urb = std::move(*found);
+    finished_.erase(found);
     return urb;
+}
+
+void UrbEngine::forget(uint64_t owner) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(pending_, [&](const auto &entry) { return entry.first.owner == owner; });
+    std::erase_if(finished_, [&](const FinishedUrb &urb) { return urb.id.owner == owner; });
 }
 
 void UrbEngine::unplug() {

@@ -19,8 +19,16 @@
 namespace kvd::usbsim {
 
 // One URB the card has finished, as the reaper hands it back.
+// URBs are named by the device file that submitted them (its owner, one per
+// open of the file) and their address in the submitting program.
+struct UrbName {
+    uint64_t owner = 0;
+    uint64_t address = 0;
+    auto operator<=>(const UrbName &) const = default;
+};
+
 struct FinishedUrb {
-    uint64_t id = 0;
+    UrbName id;
     int32_t status = 0;         // 0, or a negative errno (-ENOENT discarded, -EPIPE failed, -ESHUTDOWN gone)
     std::vector<uint8_t> data;  // the bytes an IN transfer read
     uint32_t actualLength = 0;
@@ -40,12 +48,14 @@ public:
     int present() const;
 
     // Queues a bulk URB: OUT carries `data`, IN asks for `length` bytes.
-    int submit(uint64_t id, uint8_t endpoint, std::vector<uint8_t> data, uint32_t length);
-    // Takes back a URB not yet reaped; EINVAL when it has finished or is unknown.
-    int discard(uint64_t id);
-    // The oldest finished URB; nullopt with *error EAGAIN when none is ready,
-    // ENODEV once the card is unplugged and every URB is reaped.
-    std::optional<FinishedUrb> reap(int *error);
+    int submit(UrbName id, uint8_t endpoint, std::vector<uint8_t> data, uint32_t length);
+    // Takes back a URB not yet finished; EINVAL when it has finished or is unknown.
+    int discard(UrbName id);
+    // The owner's oldest finished URB; nullopt with *error EAGAIN when none is
+    // ready, ENODEV once the card is unplugged and every URB is reaped.
+    std::optional<FinishedUrb> reap(uint64_t owner, int *error);
+    // The owner closed its device file: its URBs are dropped.
+    void forget(uint64_t owner);
 
     // The card is pulled out: URBs not finished end with -ESHUTDOWN, every
     // later request fails with ENODEV.
@@ -53,7 +63,7 @@ public:
 
 private:
     struct Job {
-        uint64_t id;
+        UrbName id;
         uint64_t ticket; // tells this submission from a later one at the same address
         uint8_t endpoint;
         std::vector<uint8_t> data;
@@ -74,7 +84,7 @@ private:
     std::unique_ptr<CardLink> card_;
     mutable std::mutex mutex_;
     std::map<uint8_t, std::unique_ptr<Worker>> workers_;
-    std::map<uint64_t, uint64_t> pending_; // submitted, not finished: id -> ticket
+    std::map<UrbName, uint64_t> pending_; // submitted, not finished: name -> ticket
     uint64_t tickets_ = 0;
     std::deque<FinishedUrb> finished_;
     bool unplugged_ = false;

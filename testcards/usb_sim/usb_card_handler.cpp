@@ -22,8 +22,16 @@ struct ClientUrb {
 
 struct HandlerState {
     UrbEngine *engine = nullptr;
-    std::map<uint64_t, ClientUrb> urbs;
+    std::map<UrbName, ClientUrb> urbs;
 };
+
+// Each open of the device file is a client of its own.
+uint64_t ownerOf(UMockdevIoctlClient *client) { return reinterpret_cast<uintptr_t>(client); }
+
+void dropUrb(ClientUrb &urb) {
+    g_object_unref(urb.buffer);
+    g_object_unref(urb.urb);
+}
 
 constexpr uint32_t kCapabilities =
     USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
@@ -65,7 +73,7 @@ UMockdevIoctlData *argument(UMockdevIoctlClient *client, size_t size) {
 
 void finish(UMockdevIoctlClient *client, int error) { umockdev_ioctl_client_complete(client, error ? -1 : 0, error); }
 
-int submit(HandlerState &state, UMockdevIoctlData *data) {
+int submit(HandlerState &state, uint64_t owner, UMockdevIoctlData *data) {
     auto *urb = reinterpret_cast<usbdevfs_urb *>(data->data);
     if (urb->type != USBDEVFS_URB_TYPE_BULK || urb->buffer_length < 0)
         return EINVAL;
@@ -77,20 +85,21 @@ int submit(HandlerState &state, UMockdevIoctlData *data) {
     std::vector<uint8_t> out;
     if (!in)
         out.assign(buffer->data, buffer->data + urb->buffer_length);
-    const int error = state.engine->submit(data->client_addr, urb->endpoint, std::move(out),
+    const UrbName name{owner, data->client_addr};
+    const int error = state.engine->submit(name, urb->endpoint, std::move(out),
                                            in ? uint32_t(urb->buffer_length) : 0);
     if (error) {
         g_object_unref(buffer);
         return error;
     }
-    state.urbs[data->client_addr] = ClientUrb{UMOCKDEV_IOCTL_DATA(g_object_ref(data)), buffer};
+    state.urbs[name] = ClientUrb{UMOCKDEV_IOCTL_DATA(g_object_ref(data)), buffer};
     return 0;
 }
 
 // Hands the oldest finished URB back through the client's pointer at `slot`.
-int reap(HandlerState &state, UMockdevIoctlData *slot) {
+int reap(HandlerState &state, uint64_t owner, UMockdevIoctlData *slot) {
     int error = 0;
-    std::optional<FinishedUrb> finished = state.engine->reap(&error);
+    std::optional<FinishedUrb> finished = state.engine->reap(owner, &error);
     if (!finished)
         return error;
     const auto found = state.urbs.find(finished->id);
@@ -104,13 +113,13 @@ int reap(HandlerState &state, UMockdevIoctlData *slot) {
     if (!finished->data.empty())
         std::memcpy(client.buffer->data, finished->data.data(), finished->data.size());
     umockdev_ioctl_data_set_ptr(slot, 0, client.urb);
-    g_object_unref(client.buffer);
-    g_object_unref(client.urb);
+    dropUrb(client);
     return 0;
 }
 
 int answer(HandlerState &state, UMockdevIoctlClient *client, UMockdevIoctlData *data) {
     UrbEngine &engine = *state.engine;
+    const uint64_t owner = ownerOf(client);
     switch (umockdev_ioctl_client_get_request(client)) {
     case USBDEVFS_GET_CAPABILITIES:
         *reinterpret_cast<uint32_t *>(data->data) = kCapabilities;
@@ -126,11 +135,12 @@ int answer(HandlerState &state, UMockdevIoctlClient *client, UMockdevIoctlData *
         return engine.setInterface(setting->interface, setting->altsetting);
     }
     case USBDEVFS_RESET: return engine.reset();
-    case USBDEVFS_SUBMITURB: return submit(state, data);
+    case USBDEVFS_SUBMITURB: return submit(state, owner, data);
     case USBDEVFS_DISCARDURB:
-        return engine.discard(*reinterpret_cast<const unsigned long *>(umockdev_ioctl_client_get_arg(client)->data));
+        return engine.discard(
+            UrbName{owner, *reinterpret_cast<const unsigned long *>(umockdev_ioctl_client_get_arg(client)->data)});
     case USBDEVFS_REAPURB:
-    case USBDEVFS_REAPURBNDELAY: return reap(state, data);
+    case USBDEVFS_REAPURBNDELAY: return reap(state, owner, data);
     default: return ENOTTY;
     }
 }
@@ -148,6 +158,21 @@ gboolean handleIoctl(UMockdevIoctlBase *base, UMockdevIoctlClient *client) {
     return TRUE;
 }
 
+// The program closed the device file: what it submitted is of no use any more.
+void clientVanished(UMockdevIoctlBase *base, UMockdevIoctlClient *client) {
+    HandlerState &state = stateOf(base);
+    const uint64_t owner = ownerOf(client);
+    state.engine->forget(owner);
+    for (auto urb = state.urbs.begin(); urb != state.urbs.end();) {
+        if (urb->first.owner != owner) {
+            ++urb;
+            continue;
+        }
+        dropUrb(urb->second);
+        urb = state.urbs.erase(urb);
+    }
+}
+
 } // namespace
 
 UMockdevIoctlBase *newUsbCardHandler(UrbEngine *engine) {
@@ -162,16 +187,15 @@ extern "C" {
 
 static void kvd_usb_card_handler_finalize(GObject *object) {
     auto *handler = reinterpret_cast<KvdUsbCardHandler *>(object);
-    for (auto &[id, urb] : handler->state->urbs) {
-        g_object_unref(urb.buffer);
-        g_object_unref(urb.urb);
-    }
+    for (auto &[name, urb] : handler->state->urbs)
+        kvd::usbsim::dropUrb(urb);
     delete handler->state;
     G_OBJECT_CLASS(kvd_usb_card_handler_parent_class)->finalize(object);
 }
 
 static void kvd_usb_card_handler_class_init(KvdUsbCardHandlerClass *klass) {
     UMOCKDEV_IOCTL_BASE_CLASS(klass)->handle_ioctl = &kvd::usbsim::handleIoctl;
+    UMOCKDEV_IOCTL_BASE_CLASS(klass)->client_vanished = &kvd::usbsim::clientVanished;
     G_OBJECT_CLASS(klass)->finalize = &kvd_usb_card_handler_finalize;
 }
 
