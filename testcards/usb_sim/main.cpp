@@ -121,8 +121,10 @@ int main(int argc, char **argv) {
     for (uint8_t n : options.denied)
         bed.denyAccess(uint32_t(n) + 1);
     const bool asNobody = !options.denied.empty() && geteuid() == 0;
-    if (asNobody) // root passes every permission; nobody must reach the bed to meet the denial
-        ::chmod(bed.rootDirectory().c_str(), 0755);
+    // Root passes every permission, so the command runs as nobody, who must
+    // still reach the bed and make its event sockets there (as in /tmp).
+    if (asNobody)
+        ::chmod(bed.rootDirectory().c_str(), 01777);
     prepareEnvironment();
     const int status = run(options.command, asNobody);
     vcard::uninstall();

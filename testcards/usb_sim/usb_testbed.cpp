@@ -84,7 +84,10 @@ void UsbTestbed::plug(uint32_t port, uint16_t vendor, uint16_t product, std::uni
         g_object_unref(plugged.handler);
         throw std::runtime_error("umockdev could not plug in " + name + ": " + why);
     }
-    ::chmod((rootDirectory() + deviceFile).c_str(), 0666); // anyone may use it, until denyAccess
+    // Anyone may use the card (until denyAccess): its device file, and the
+    // socket through which the preload library reaches its handler.
+    ::chmod((rootDirectory() + deviceFile).c_str(), 0666);
+    ::chmod((rootDirectory() + "/ioctl" + deviceFile).c_str(), 0666);
     cards_[port] = std::move(plugged);
 }
 

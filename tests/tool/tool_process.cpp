@@ -26,4 +26,15 @@ ChildResult runTool(const std::string &folder, const std::vector<std::string> &a
     return ToolProcess(folder, arguments, changes).wait();
 }
 
+#if defined(KVD4093_USB_SIM_PATH)
+ChildResult runToolOnEmulatedUsb(const std::string &folder, const std::vector<std::string> &simulatorOptions,
+                                 const std::vector<std::string> &arguments, const Environment &changes) {
+    std::vector<std::string> command = simulatorOptions;
+    command.push_back("--");
+    command.push_back(KVD4093_TOOL_PATH);
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return ChildProcess(KVD4093_USB_SIM_PATH, command, folder, toolEnvironment(folder, changes)).wait();
+}
+#endif
+
 } // namespace kvd::testing
