@@ -14,18 +14,14 @@ namespace {
 
 libusb_context *g_context = nullptr;
 
-struct Place {
-    uint8_t bus = 0;
-    std::vector<uint8_t> ports;
-    auto operator<=>(const Place &) const = default;
-};
-
-Place placeOf(libusb_device *device) {
-    std::array<uint8_t, 8> ports{};
+// Where a device is plugged in, as one number that sorts by bus, then port
+// path: the bus in the top byte, then one byte per hub tier (at most seven).
+uint64_t placeOf(libusb_device *device) {
+    std::array<uint8_t, 7> ports{};
     const int depth = libusb_get_port_numbers(device, ports.data(), static_cast<int>(ports.size()));
-    Place place{libusb_get_bus_number(device), {}};
-    if (depth > 0)
-        place.ports.assign(ports.begin(), ports.begin() + depth);
+    uint64_t place = libusb_get_bus_number(device);
+    for (size_t i = 0; i < ports.size(); ++i)
+        place = place << 8 | (static_cast<int>(i) < depth ? ports[i] : 0);
     return place;
 }
 
@@ -81,7 +77,7 @@ MatchingDevices::MatchingDevices() {
         status_ = errnoOf(static_cast<int>(count));
         return;
     }
-    std::vector<std::pair<Place, libusb_device *>> found;
+    std::vector<std::pair<uint64_t, libusb_device *>> found;
     for (ssize_t i = 0; i < count; ++i)
         if (matches(list[i], ids))
             found.emplace_back(placeOf(list[i]), libusb_ref_device(list[i]));
