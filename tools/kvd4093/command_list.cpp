@@ -14,6 +14,8 @@ std::string listHelp() {
     "Lists the cards that open among logical numbers 0 to 31: logical number (the\n"
     "order of plugging in), physical ID (set on the card) and firmware version.\n"
     "Each number without a card leaves an entry in the library's error log.\n"
+    "On USB it names the cards the user may not open (permission denied) and,\n"
+    "when no card is found, the pairs it looked for (KVD4093_USB_IDS); it then exits 1.\n"
     "\n"
     "  --virtual[=IDS]        list virtual cards with these physical IDs instead,\n"
     "                         e.g. --virtual=7,9,5 (a bare --virtual: one card, ID 0)\n";
