@@ -36,3 +36,8 @@ else()
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/kvd4093.pc.in ${PROJECT_BINARY_DIR}/kvd4093.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/kvd4093.pc DESTINATION ${KVD4093_PKGCONFIG_DIR})
+
+# Linux: the udev rule for the cards on USB.
+if(NOT WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/UdevRule.cmake)
+endif()

@@ -14,6 +14,7 @@
 #include "device/transport.h"
 #include "core/library_app.h"
 #include "platform/platform.h"
+#include "support/usb_road.h"
 
 namespace kvd::testing {
 
@@ -111,6 +112,14 @@ void VirtualCardTest::TearDown() {
     for (KVD4093_HANDLE handle : opened_)
         device::discardDevice(handle);
     vcard::uninstall();
+    if (usb_road::active())
+        usb_road::detach();
+}
+
+void VirtualCardTest::install(const std::vector<uint8_t> &physicalIds) {
+    vcard::install(physicalIds);
+    if (usb_road::active())
+        usb_road::attach();
 }
 
 KVD4093_HANDLE VirtualCardTest::openRecord(int32_t logicalNumber) {

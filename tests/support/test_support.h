@@ -78,7 +78,8 @@ std::vector<LogEntry> entriesSince(size_t since);
 // tear-down releases what it opened and removes the cards.
 class VirtualCardTest : public ::testing::Test {
 protected:
-    void install(const std::vector<uint8_t> &physicalIds) { vcard::install(physicalIds); }
+    // On the USB road (usb_road.h) the cards stand behind emulated USB devices.
+    void install(const std::vector<uint8_t> &physicalIds);
     void TearDown() override;
 
     // A device record opened at a logical number the way the open call makes it,

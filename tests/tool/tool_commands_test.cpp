@@ -52,8 +52,17 @@ TEST_F(ToolCommandTest, BareVirtualOptionIsOneCardWithIdZero) {
     EXPECT_EQ(result.out, "logical  physical ID  version\n      0            0  1.0.1\n");
 }
 
-TEST_F(ToolCommandTest, ListWithoutCardsSaysSo) {
+TEST_F(ToolCommandTest, ListWithoutCardsSaysSoAndHowToNameTheCardsPair) {
     const ChildResult result = run({"list"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_EQ(result.out, "No KVD4093 card found.\n"
+                          "No USB vendor:product pair is set for the card. Set KVD4093_USB_IDS to the\n"
+                          "card's pair as lsusb shows it (hex, e.g. KVD4093_USB_IDS=1209:0001), or use\n"
+                          "virtual cards with --virtual or KVD4093_VIRTUAL_CARDS.\n");
+}
+
+TEST_F(ToolCommandTest, ListWithAnEmptyListOfVirtualCardsSaysSoAndExitsZero) {
+    const ChildResult result = run({"list"}, {{"KVD4093_VIRTUAL_CARDS", ""}});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "No KVD4093 card found.\n");
 }

@@ -46,4 +46,15 @@ uint64_t acquiredScans(const std::string &out) {
     return std::stoull(match[1]);
 }
 
+#if defined(KVD4093_USB_SIM_PATH)
+ChildResult runToolOnEmulatedUsb(const std::string &folder, const std::vector<std::string> &simulatorOptions,
+                                 const std::vector<std::string> &arguments, const Environment &changes) {
+    std::vector<std::string> command = simulatorOptions;
+    command.push_back("--");
+    command.push_back(KVD4093_TOOL_PATH);
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return ChildProcess(KVD4093_USB_SIM_PATH, command, folder, toolEnvironment(folder, changes)).wait();
+}
+#endif
+
 } // namespace kvd::testing

@@ -33,4 +33,9 @@ uint64_t acquiredScans(const std::string &out);
 ChildResult runTool(const std::string &folder, const std::vector<std::string> &arguments,
                     const Environment &changes = {});
 
+// Starts the tool under kvd4093-usb-sim with the given options of its own
+// (--ids, --deny) and waits for both; only in builds with the emulated card.
+ChildResult runToolOnEmulatedUsb(const std::string &folder, const std::vector<std::string> &simulatorOptions,
+                                 const std::vector<std::string> &arguments, const Environment &changes = {});
+
 } // namespace kvd::testing

@@ -1,0 +1,125 @@
+// The cost the library adds to a request on the USB road: each request made
+// through the export against the same request made straight on the USB
+// backend, both against an emulated card (libusb over umockdev). The low-file
+// request is answered by the backend itself, so its pair shows the library's
+// own cost without the emulated card's socket round trips; the bulk write
+// and the status read go all the way to the card.
+//
+// Runs itself again under umockdev's preload library when started without it.
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include "KVD4093.h"
+#include "card_descriptors.h"
+#include "card_link.h"
+#include "platform/driver_protocol.h"
+#include "platform/posix/usb_card_backend.h"
+#include "platform/posix/usb_devices.h"
+#include "platform/posix/usb_ids.h"
+#include "platform/virtual/virtual_card.h"
+#include "usb_testbed.h"
+
+namespace {
+
+using namespace kvd;
+
+struct EmulatedUsbCard {
+    EmulatedUsbCard() {
+        vcard::install({7});
+        vcard::card(0).setRecording(false);
+        bed.plug(1, usbsim::kVendorId, usbsim::kProductId, usbsim::virtualCardLink(0));
+        setenv(platform::usb::kIdsVariable,
+               platform::usb::formatUsbIds({{usbsim::kVendorId, usbsim::kProductId}}).c_str(), 1);
+        platform::overrideCardBackend(&platform::usb::usbCardBackend());
+        while (platform::usb::MatchingDevices().devices().empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        handle = KVD4093_CreateDevice(0);
+        uint32_t status = 0;
+        file = platform::usb::usbCardBackend().open(0, &status);
+    }
+    int32_t straight(uint32_t code, uint32_t pipe, void *data, uint32_t size) {
+        uint8_t pipeWord[4] = {static_cast<uint8_t>(pipe), 0, 0, 0};
+        uint32_t returned = 0;
+        return platform::usb::usbCardBackend().request(file, code, pipeWord, protocol::isBulk(code) ? 4 : 0, data,
+                                                       size, &returned);
+    }
+    usbsim::UsbTestbed bed;
+    KVD4093_HANDLE handle = nullptr;
+    platform::BackendFile *file = nullptr;
+};
+
+EmulatedUsbCard &card() {
+    static EmulatedUsbCard emulated;
+    return emulated;
+}
+
+void BM_LowFileThroughLibrary(benchmark::State &state) {
+    KVD4093_HANDLE handle = card().handle;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(KVD4093_CreateLowFile(handle));
+}
+
+void BM_LowFileStraightOnBackend(benchmark::State &state) {
+    EmulatedUsbCard &usb = card();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(usb.straight(protocol::kCreateLowFile, 0, nullptr, 0));
+}
+
+void BM_BulkWriteThroughLibrary(benchmark::State &state) {
+    KVD4093_HANDLE handle = card().handle;
+    uint8_t packet[512] = {0x03, 0xff, 0xff};
+    uint32_t written = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(BulkWrite(handle, 1, packet, 512, &written));
+}
+
+void BM_BulkWriteStraightOnBackend(benchmark::State &state) {
+    EmulatedUsbCard &usb = card();
+    uint8_t packet[512] = {0x03, 0xff, 0xff};
+    for (auto _ : state)
+        benchmark::DoNotOptimize(usb.straight(protocol::kBulkWrite, 1, packet, 512));
+}
+
+void BM_StatusReadThroughLibrary(benchmark::State &state) {
+    KVD4093_HANDLE handle = card().handle;
+    uint8_t status[512];
+    uint32_t read = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(BulkRead(handle, 3, status, 512, &read));
+}
+
+void BM_StatusReadStraightOnBackend(benchmark::State &state) {
+    EmulatedUsbCard &usb = card();
+    uint8_t status[512];
+    for (auto _ : state)
+        benchmark::DoNotOptimize(usb.straight(protocol::kBulkRead, 3, status, 512));
+}
+
+BENCHMARK(BM_LowFileThroughLibrary);
+BENCHMARK(BM_LowFileStraightOnBackend);
+BENCHMARK(BM_BulkWriteThroughLibrary);
+BENCHMARK(BM_BulkWriteStraightOnBackend);
+BENCHMARK(BM_StatusReadThroughLibrary);
+BENCHMARK(BM_StatusReadStraightOnBackend);
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const char *preload = std::getenv("LD_PRELOAD");
+    if (preload == nullptr || std::strstr(preload, "libumockdev-preload") == nullptr) {
+        setenv("LD_PRELOAD", usbsim::kPreloadLibrary, 1);
+        execv("/proc/self/exe", argv);
+        return 127;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
