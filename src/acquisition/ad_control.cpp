@@ -1,8 +1,9 @@
 #include "acquisition/ad_control.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <thread>
+#include <mutex>
 
 #include "acquisition/ad_para_encoding.h"
 #include "device/device_object.h"
@@ -46,19 +47,29 @@ int32_t fail(int32_t code, const char *message) {
     return 0;
 }
 
-// Polls until no read is outstanding, at most kStopWaitMs by the tick count.
-// A read usually ends within microseconds of the restart, so the first polls
-// only yield; after that the poll sleeps, a fraction of a millisecond at a
-// time, so that a read that takes long costs no processor meanwhile.
-void waitForPendingRead(const DeviceObject &device) {
-    constexpr int kYieldingPolls = 64;
-    constexpr auto kPollSleep = std::chrono::microseconds(100);
+// Waits until no read is outstanding, at most kStopWaitMs by the tick count.
+// The reader signals the end of its read while a stop waits, so the stop
+// goes on at once and costs no processor meanwhile; the waits are short
+// slices, so the tick count bounds the whole wait whatever happens.
+void waitForPendingRead(DeviceObject &device) {
+    constexpr uint32_t kSliceMs = 10;
     const uint32_t start = platform::tickCount();
-    for (int poll = 0; platform::tickCount() - start < kStopWaitMs && device.bADReadBusy.load() != 0; ++poll) {
-        if (poll < kYieldingPolls)
-            std::this_thread::yield();
-        else
-            std::this_thread::sleep_for(kPollSleep);
+    device.stopsWaiting.fetch_add(1);
+    {
+        std::unique_lock lock(device.readEndMutex);
+        for (uint32_t waited = 0; device.bADReadBusy.load() != 0 && waited < kStopWaitMs;
+             waited = platform::tickCount() - start)
+            device.readEnded.wait_for(lock, std::chrono::milliseconds(std::min(kStopWaitMs - waited, kSliceMs)));
+    }
+    device.stopsWaiting.fetch_sub(1);
+}
+
+// Clears the busy flag after a read and wakes a stop that waits for it.
+void endRead(DeviceObject &device) {
+    device.bADReadBusy.store(0);
+    if (device.stopsWaiting.load() != 0) {
+        std::lock_guard lock(device.readEndMutex);
+        device.readEnded.notify_all();
     }
 }
 
@@ -98,7 +109,7 @@ int32_t readDeviceAD(KVD4093_HANDLE handle, uint16_t *samples, uint32_t sampleCo
         device->bADReadBusy.store(1);
         result = device::driverRequest(*device, protocol::kBulkRead, pipeWord, sizeof pipeWord, samples,
                                        static_cast<uint32_t>(byteCount), &bytesReturned);
-        device->bADReadBusy.store(0);
+        endRead(*device);
     }
     if (samplesRead != nullptr)
         *samplesRead = bytesReturned / 2;

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "KVD4093.h"
 #include "platform/platform.h"
@@ -29,6 +31,11 @@ struct DeviceObject {
     int32_t bADInitialized = 0;
     // Written by a reading thread, polled by a stopping thread.
     std::atomic<int32_t> bADReadBusy{0};
+    // A stop waits for the read in flight on this condition rather than
+    // spinning; the reader signals it only while a stop waits.
+    std::atomic<int32_t> stopsWaiting{0};
+    std::mutex readEndMutex;
+    std::condition_variable readEnded;
 
     // The leases held now: the calls using the record, and the release.
     std::atomic<int32_t> leases{0};
