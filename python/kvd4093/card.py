@@ -210,6 +210,7 @@ class Card:
     def _blocks(self, settings, shape):
         with self._running(settings) as reader:
             while True:
+                self._open_handle()  # the card may have been closed between blocks
                 block = numpy.empty(shape, dtype=numpy.uint16)
                 reader.fill(block)
                 yield block
