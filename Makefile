@@ -49,6 +49,26 @@ test-win32:
 	cmake --build --preset win32
 	ctest --preset win32
 
+# The Python package (python/) tested against the library just built. The
+# interpreter must see Debian's python3-numpy and python3-pytest: that is
+# /usr/bin/python3, whatever python3 comes first on PATH. No test collected
+# (pytest's status 5) fails like any other status.
+test: test-python
+.PHONY: test-python bench-python
+PYTHON_FOR_PACKAGE ?= /usr/bin/python3
+test-python:
+	cmake --preset linux
+	cmake --build --preset linux --target kvd4093
+	@$(PYTHON_FOR_PACKAGE) -c 'import numpy, pytest' || { \
+	  echo "*** $(PYTHON_FOR_PACKAGE) lacks numpy or pytest (python3-numpy python3-pytest; .ci/run installs them)"; exit 1; }
+	cd python && KVD4093_LIBRARY=$(CURDIR)/build/linux/src/libkvd4093.so.1 $(PYTHON_FOR_PACKAGE) -m pytest -p no:cacheprovider
+
+# Card.acquire against the same reads made from C, on an unpaced virtual card.
+bench-python:
+	cmake --preset bench
+	cmake --build --preset bench --target kvd4093
+	$(PYTHON_FOR_PACKAGE) python/bench/bench_acquire.py --library build/bench/src/libkvd4093.so.1
+
 bench:
 	cmake --preset bench
 	cmake --build --preset bench
