@@ -8,6 +8,7 @@ KVD4093_LIBRARY names the library under test (`make test-python` sets it);
 unset, the build of the `linux` preset is used.
 """
 
+import atexit
 import math
 import os
 from pathlib import Path
@@ -33,7 +34,10 @@ def virtual_cards(tmp_path_factory):
     os.environ["KVD4093_TRACE"] = str(folder / "trace.txt")
     os.environ["XDG_CONFIG_HOME"] = str(folder / "config")
     os.environ["HOME"] = str(folder)
-    os.chdir(folder)  # the library writes KVD4093Err.log here when the process ends
+    # The library writes KVD4093Err.log into the current folder when the
+    # process ends, after pytest has gone back to where it started.
+    atexit.register(os.chdir, folder)
+    os.chdir(folder)
     return folder
 
 
