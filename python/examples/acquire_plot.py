@@ -7,6 +7,7 @@ scans to acquire_plot.csv (one scan a line: scan, time in seconds, channels).
 """
 
 import argparse
+import importlib.util
 import sys
 
 import numpy
@@ -62,14 +63,12 @@ def main():
         data = card.acquire(options.scans, channels=(first, last), rate=options.rate)
     scan_rate = options.rate / data.shape[1]
     times = numpy.arange(len(data)) / scan_rate
-    try:
-        import matplotlib  # noqa: F401 - only to know whether it is there
-    except ImportError:
-        path = options.output + ".csv"
-        write_csv(path, times, data, first)
-    else:
+    if importlib.util.find_spec("matplotlib") is not None:
         path = options.output + ".png"
         plot(path, times, data, first)
+    else:
+        path = options.output + ".csv"
+        write_csv(path, times, data, first)
     print("%d scans of channels %d-%d from card %s: %s" % (len(data), first, last, card.physical_id, path))
     return 0
 

@@ -8,7 +8,7 @@ import numpy
 from . import _library
 from .acquisition import ScanReader
 from .errors import failure
-from .settings import ADSettings, check_int32, from_record, to_record, with_changes
+from .settings import check_int32, from_record, to_record, with_changes
 
 LOGICAL_NUMBERS = 32  # the library opens cards at logical numbers 0 to 31
 LINES = 16  # digital inputs and outputs
@@ -88,6 +88,14 @@ def open(number=None, physical_id=None):  # noqa: A001 - the package's own open(
         if handle is None:  # the card did not take its open packet
             raise failure(library, function, logged_as="KVD4093_WriteDeviceDA")
     return Card(library, handle)
+
+
+def _count(name, value, lowest):
+    if isinstance(value, bool) or not hasattr(value, "__index__"):
+        raise TypeError("%s must be an integer, not %r" % (name, value))
+    if value.__index__() < lowest:
+        raise ValueError("%s must be %d or more, not %d" % (name, lowest, value))
+    return value.__index__()
 
 
 def _checked_range(name, value, lowest, highest):
@@ -186,7 +194,7 @@ class Card:
         The acquisition starts from the card's saved settings and is stopped
         before this returns, also when it raises (KeyboardInterrupt too).
         """
-        scans = _checked_range("scans", scans, 0, 2**63)
+        scans = _count("scans", scans, 0)
         settings = self._acquisition_settings(channels, rate, fields)
         data = numpy.empty((scans, _channel_count(settings)), dtype=numpy.uint16)
         if scans:
@@ -202,7 +210,7 @@ class Card:
         `for` loop over it, or calling its close(), stops the acquisition.
         A new array is handed out every time, so blocks may be kept.
         """
-        block_scans = _checked_range("block_scans", block_scans, 1, 2**31)
+        block_scans = _count("block_scans", block_scans, 1)
         settings = self._acquisition_settings(channels, rate, fields)
         shape = (block_scans, _channel_count(settings))
         return self._blocks(settings, shape)
@@ -232,38 +240,8 @@ class Card:
         _checked_range("rate", settings.frequency, 1, FASTEST_RATE)
         return settings
 
-    class _Running:
-        """Starts an acquisition on entry and stops it on exit, however the
-        block is left."""
-
-        def __init__(self, card, settings):
-            self._card = card
-            self._settings = settings
-
-        def __enter__(self):
-            card = self._card
-            handle = card._open_handle()
-            if card._acquiring:
-                raise RuntimeError("an acquisition already runs on this card")
-            record = to_record(self._settings)
-            card._acquiring = True
-            try:
-                if not card._library.KVD4093_InitDeviceAD(handle, ctypes.byref(record)):
-                    raise failure(card._library, "KVD4093_InitDeviceAD")
-            except BaseException:
-                # A failed set-up may have started the card before its first read.
-                card._stop(quiet=True)
-                raise
-            return ScanReader(card._library, handle, _channel_count(self._settings), self._settings.frequency)
-
-        def __exit__(self, kind, value, traceback):
-            # Leaving a stream (GeneratorExit) is an ordinary end; a failure
-            # already on its way is not hidden by one of the stop.
-            ordinary = kind is None or kind is GeneratorExit
-            self._card._stop(quiet=not ordinary)
-
     def _running(self, settings):
-        return Card._Running(self, settings)
+        return _Running(self, settings)
 
     def _stop(self, quiet):
         if not self._acquiring:
@@ -321,8 +299,39 @@ class Card:
         self._trigger_level = value
 
 
+class _Running:
+    """Starts an acquisition on entry and stops it on exit, however the
+    block is left."""
+
+    def __init__(self, card, settings):
+        self._card = card
+        self._settings = settings
+
+    def __enter__(self):
+        card = self._card
+        handle = card._open_handle()
+        if card._acquiring:
+            raise RuntimeError("an acquisition already runs on this card")
+        record = to_record(self._settings)
+        card._acquiring = True
+        try:
+            if not card._library.KVD4093_InitDeviceAD(handle, ctypes.byref(record)):
+                raise failure(card._library, "KVD4093_InitDeviceAD")
+        except BaseException:
+            # A failed set-up may have started the card before its first read.
+            card._stop(quiet=True)
+            raise
+        return ScanReader(card._library, handle, _channel_count(self._settings), self._settings.frequency)
+
+    def __exit__(self, kind, value, traceback):
+        # Leaving a stream (GeneratorExit) is an ordinary end; a failure
+        # already on its way is not hidden by one of the stop.
+        ordinary = kind is None or kind is GeneratorExit
+        self._card._stop(quiet=not ordinary)
+
+
 def _channel_count(settings):
     return settings.last_channel - settings.first_channel + 1
 
 
-__all__ = ["ADSettings", "Card", "CardInfo", "cards", "open"]
+__all__ = ["Card", "CardInfo", "cards", "open"]

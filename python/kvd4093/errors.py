@@ -20,10 +20,13 @@ class Error(Exception):
     """
 
     def __init__(self, function, code, message):
-        super().__init__("%s failed: %s (code %d)" % (function, message, code))
+        super().__init__(function, code, message)  # kept whole by pickling
         self.function = function
         self.code = code
         self.message = message
+
+    def __str__(self):
+        return "%s failed: %s (code %d)" % (self.function, self.message, self.code)
 
 
 def newest_message(library, name):

@@ -188,3 +188,24 @@ def test_bad_acquisition_arguments_are_refused_before_the_card_starts(card, trac
     with pytest.raises(error):
         card.stream(10, **arguments)
     assert trace.ad_commands() == []
+
+
+def test_a_failed_set_up_still_stops_the_card(card, trace, monkeypatch):
+    # The set-up can fail after its start packet went out (at its first read).
+    library = card._library
+    real = library.KVD4093_InitDeviceAD
+    monkeypatch.setattr(library, "KVD4093_InitDeviceAD", lambda *arguments: real(*arguments) and 0)
+    with pytest.raises(kvd4093.Error) as raised:
+        card.acquire(10, channels=(0, 1))
+    assert raised.value.function == "KVD4093_InitDeviceAD"
+    assert [command[:4] for command in trace.ad_commands()][3:] == ["0301", "0120", "0100", "0200", "0301", STOP]
+    monkeypatch.undo()
+    assert card.acquire(2, channels=(0, 1)).shape == (2, 2)
+
+
+@pytest.mark.parametrize("scans, error", [(-1, ValueError), (2.0, TypeError), (None, TypeError)])
+def test_bad_scan_counts_are_refused(card, scans, error):
+    with pytest.raises(error):
+        card.acquire(scans, channels=(0, 1))
+    with pytest.raises(error):
+        card.stream(scans if scans != -1 else 0, channels=(0, 1))

@@ -2,6 +2,7 @@
 messages, settings, digital and analog I/O."""
 
 import dataclasses
+import pickle
 
 import pytest
 
@@ -165,3 +166,9 @@ def test_where_the_library_is_found(tmp_path, environment, beside, expected):
 def test_an_unloadable_library_says_which_variable_to_set(tmp_path):
     with pytest.raises(OSError, match="KVD4093_LIBRARY"):
         _library.Library(str(tmp_path / "missing.so"))
+
+
+def test_an_error_survives_pickling():
+    error = pickle.loads(pickle.dumps(kvd4093.Error("KVD4093_CreateDeviceEx", 1, "物理ID号=99的设备不存在")))
+    assert (error.function, error.code, error.message) == ("KVD4093_CreateDeviceEx", 1, "物理ID号=99的设备不存在")
+    assert str(error) == "KVD4093_CreateDeviceEx failed: 物理ID号=99的设备不存在 (code 1)"
