@@ -33,11 +33,11 @@ def options():
 
 def compile_reads(library, folder):
     program = folder / "reads"
-    library_folder = str(Path(library).resolve().parent)
+    library_folder = str(Path(library).parent)
     subprocess.run(
         [os.environ.get("CC", "cc"), "-O2", "-std=c11", "-D_DEFAULT_SOURCE",
          "-I", str(REPOSITORY / "include"), str(HERE / "reads.c"), "-o", str(program),
-         str(Path(library).resolve()), "-Wl,-rpath," + library_folder],
+         library, "-Wl,-rpath," + library_folder],
         check=True,
     )  # fmt: skip
     return program
@@ -59,6 +59,7 @@ def python_rate(kvd4093, scans, channels, rate):
 
 def main():
     arguments = options()
+    arguments.library = os.path.abspath(arguments.library)  # before the change of folder
     folder = Path(tempfile.mkdtemp(prefix="kvd4093-bench-"))
     # Read by the library when it loads and first lists cards: set before both.
     os.environ.update(
