@@ -8,7 +8,7 @@ import numpy
 from . import _library
 from .acquisition import ScanReader
 from .errors import failure
-from .settings import check_int32, from_record, to_record, with_changes
+from .settings import check_int32, check_integer, from_record, to_record, with_changes
 
 LOGICAL_NUMBERS = 32  # the library opens cards at logical numbers 0 to 31
 LINES = 16  # digital inputs and outputs
@@ -91,11 +91,10 @@ def open(number=None, physical_id=None):  # noqa: A001 - the package's own open(
 
 
 def _count(name, value, lowest):
-    if isinstance(value, bool) or not hasattr(value, "__index__"):
-        raise TypeError("%s must be an integer, not %r" % (name, value))
-    if value.__index__() < lowest:
+    value = check_integer(name, value)
+    if value < lowest:
         raise ValueError("%s must be %d or more, not %d" % (name, lowest, value))
-    return value.__index__()
+    return value
 
 
 def _checked_range(name, value, lowest, highest):

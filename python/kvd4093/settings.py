@@ -41,12 +41,18 @@ FIELD_NAMES = tuple(field.name for field in dataclasses.fields(ADSettings))
 _RECORD_NAMES = tuple(name for name, _ in ADPara._fields_)
 
 
+def check_integer(name, value):
+    """value as a Python int; TypeError for anything but an integer (a bool
+    included)."""
+    if isinstance(value, bool) or not hasattr(value, "__index__"):
+        raise TypeError("%s must be an integer, not %r" % (name, value))
+    return value.__index__()
+
+
 def check_int32(name, value):
     """value as a Python int, or TypeError / ValueError: ctypes would cut a
     number outside 32 bits without a word."""
-    if isinstance(value, bool) or not hasattr(value, "__index__"):
-        raise TypeError("%s must be an integer, not %r" % (name, value))
-    value = value.__index__()
+    value = check_integer(name, value)
     if not _INT32[0] <= value <= _INT32[1]:
         raise ValueError("%s = %d does not fit in 32 bits" % (name, value))
     return value
