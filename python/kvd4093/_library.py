@@ -109,8 +109,11 @@ class Library:
 
     def __init__(self, path):
         loader = ctypes.WinDLL if _STDCALL else ctypes.CDLL
+        # Windows: a bare name is searched the classic way (PATH included);
+        # ctypes' default since Python 3.8 leaves PATH out.
+        options = {"winmode": 0} if _WINDOWS and os.path.basename(path) == path else {}
         try:
-            self.dll = loader(path)
+            self.dll = loader(path, **options)
         except OSError as error:
             raise OSError(
                 "cannot load the KVD4093 library %r (set %s to its path): %s" % (path, LIBRARY_VARIABLE, error)
