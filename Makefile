@@ -5,7 +5,7 @@
 # The configurations `make test` runs, each as its target test-NAME, in this
 # order; tools/test-summary ends the run with a line for each and a last
 # line "N passed, N failed". To add one, add its name here and its target below.
-TEST_CONFIGURATIONS = docs linux linux-sanitize linux-thread windows
+TEST_CONFIGURATIONS = docs linux linux-sanitize linux-thread python windows
 
 all:
 	cmake --preset linux
@@ -90,6 +90,26 @@ test-docs:
 	  echo "*** SKIPPING the documentation build: doxygen is not installed (.ci/run installs it)"; \
 	  python3 docs/check_docs.py; \
 	fi
+
+
+# The Python package (python/) tested against the library just built. The
+# interpreter must see Debian's python3-numpy and python3-pytest: that is
+# /usr/bin/python3, whatever python3 comes first on PATH. No test collected
+# (pytest's status 5) fails like any other status.
+.PHONY: test-python bench-python
+PYTHON_FOR_PACKAGE ?= /usr/bin/python3
+test-python:
+	cmake --preset linux
+	cmake --build --preset linux --target kvd4093
+	@$(PYTHON_FOR_PACKAGE) -c 'import numpy, pytest' || { \
+	  echo "*** $(PYTHON_FOR_PACKAGE) lacks numpy or pytest (python3-numpy python3-pytest; .ci/run installs them)"; exit 1; }
+	cd python && KVD4093_LIBRARY=$(CURDIR)/build/linux/src/libkvd4093.so.1 $(PYTHON_FOR_PACKAGE) -m pytest -p no:cacheprovider
+
+# Card.acquire against the same reads made from C, on an unpaced virtual card.
+bench-python:
+	cmake --preset bench
+	cmake --build --preset bench --target kvd4093
+	$(PYTHON_FOR_PACKAGE) python/bench/bench_acquire.py --library build/bench/src/libkvd4093.so.1
 
 # Every benchmark program, then one table of the figures against their goals.
 bench:

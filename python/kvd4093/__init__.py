@@ -1,0 +1,24 @@
+"""The KVD4093 USB data-acquisition card from Python.
+
+    import kvd4093
+    for info in kvd4093.cards():                 # CardInfo(number, physical_id, version)
+        print(info)
+    with kvd4093.open(physical_id=7) as card:    # or open(number=0)
+        data = card.acquire(4000, channels=(0, 3), rate=10_000)   # uint16, shape (4000, 4)
+        for block in card.stream(2500, channels=(0, 1), rate=20_000):
+            ...                                   # leaving the loop stops the acquisition
+
+The package calls the card's C library (libkvd4093.so.1, KVD4093.dll) through
+ctypes. It loads the library named by the environment variable
+KVD4093_LIBRARY, else one installed beside the package, else the one the
+system loader finds. Every failing call raises kvd4093.Error with the
+library's message.
+"""
+
+from .card import Card, CardInfo, cards, open  # noqa: A004 - open() is the package's
+from .errors import Error
+from .settings import ADSettings
+
+__version__ = "1.0.0"
+
+__all__ = ["ADSettings", "Card", "CardInfo", "Error", "cards", "open"]
