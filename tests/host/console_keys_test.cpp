@@ -49,6 +49,17 @@ std::string receiveLine(int fd) {
     return line;
 }
 
+// A pseudo-terminal: the end this process types into, and the far end a
+// child reads as its standard input.
+void openTerminal(int *terminal, int *far) {
+    *terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(*terminal, 0);
+    ASSERT_EQ(grantpt(*terminal), 0);
+    ASSERT_EQ(unlockpt(*terminal), 0);
+    *far = open(ptsname(*terminal), O_RDWR | O_NOCTTY);
+    ASSERT_GE(*far, 0);
+}
+
 // The terminal's own echo is off while a key call holds it in key mode.
 bool waitForKeyMode(int terminal) {
     for (int i = 0; i < 5000; ++i) {
@@ -103,12 +114,8 @@ void say(int fd, const char *line) {
 }
 
 TEST(ConsoleKeysTest, KbhitTellsWithoutTakingAndGetchTakesWithoutEcho) {
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
-    ASSERT_EQ(grantpt(terminal), 0);
-    ASSERT_EQ(unlockpt(terminal), 0);
-    const int far = open(ptsname(terminal), O_RDWR | O_NOCTTY);
-    ASSERT_GE(far, 0);
+    int terminal = -1, far = -1;
+    ASSERT_NO_FATAL_FAILURE(openTerminal(&terminal, &far));
     int report[2], go[2];
     ASSERT_EQ(pipe(report), 0);
     ASSERT_EQ(pipe(go), 0);
@@ -160,12 +167,8 @@ TEST(ConsoleKeysTest, KbhitTellsWithoutTakingAndGetchTakesWithoutEcho) {
 }
 
 TEST(ConsoleKeysTest, CtrlCIsAKeyAndASignalDuringACallLeavesTheTerminalRestored) {
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
-    ASSERT_EQ(grantpt(terminal), 0);
-    ASSERT_EQ(unlockpt(terminal), 0);
-    const int far = open(ptsname(terminal), O_RDWR | O_NOCTTY);
-    ASSERT_GE(far, 0);
+    int terminal = -1, far = -1;
+    ASSERT_NO_FATAL_FAILURE(openTerminal(&terminal, &far));
     termios before{};
     ASSERT_EQ(tcgetattr(far, &before), 0);
     int report[2];
