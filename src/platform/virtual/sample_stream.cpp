@@ -1,30 +1,73 @@
 #include "platform/virtual/sample_stream.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-
 namespace kvd::vcard {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
+// sin(x) and cos(x) for x in [0, pi/4] by their Taylor series, to the last
+// bit or so of a double: the kernel has no maths library to lend.
+double sineSeries(double x) {
+    const double x2 = x * x;
+    double term = x, sum = x;
+    for (int n = 2; n <= 18; n += 2) {
+        term *= -x2 / double(n * (n + 1));
+        sum += term;
+    }
+    return sum;
+}
+double cosineSeries(double x) {
+    const double x2 = x * x;
+    double term = 1, sum = 1;
+    for (int n = 1; n <= 17; n += 2) {
+        term *= -x2 / double(n * (n + 1));
+        sum += term;
+    }
+    return sum;
+}
+
+// sin(2 pi n / period) for a period that is a power of two, reduced by
+// octants so that the series only ever sees arguments up to pi/4.
+double sineOfTurn(uint64_t n, uint64_t period) {
+    const uint64_t eighth = period / 8; // the periods used are multiples of 8
+    n %= period;
+    const uint64_t octant = n / eighth;
+    const uint64_t rest = n % eighth;
+    const auto angle = [period](uint64_t part) { return 2 * kPi * double(part) / double(period); };
+    switch (octant) {
+    case 0: return sineSeries(angle(rest));
+    case 1: return cosineSeries(angle(eighth - rest));
+    case 2: return cosineSeries(angle(rest));
+    case 3: return sineSeries(angle(eighth - rest));
+    case 4: return -sineSeries(angle(rest));
+    case 5: return -cosineSeries(angle(eighth - rest));
+    case 6: return -cosineSeries(angle(rest));
+    default: return -sineSeries(angle(eighth - rest));
+    }
+}
+
 double waveform(uint32_t channel, uint64_t scan) {
     const uint32_t group = channel / 4;
     const double amplitude = 0.9 / (1 + group);
     const uint64_t period = SampleStream::kScansPerPeriod >> (group % 4);
-    const double phase = double(scan % period) / double(period);
+    const uint64_t step = scan % period;
+    const double phase = double(step) / double(period);
     switch (channel % 4) {
-    case 0: return amplitude * std::sin(2 * kPi * phase);
+    case 0: return amplitude * sineOfTurn(step, period);
     case 1: return phase < 0.5 ? amplitude : -amplitude;
     case 2: return amplitude * (2 * phase - 1);
-    default: return amplitude * std::sin(8 * kPi * phase);
+    default: return amplitude * sineOfTurn(4 * step, period);
     }
 }
 
+int32_t clampCode(int64_t value) { return value < 0 ? 0 : value > 65535 ? 65535 : int32_t(value); }
+
+// Rounds half away from zero, as lround does; the codes are never negative
+// before clamping by more than a rounding step.
 uint16_t code(double value) {
-    const long scaled = std::lround(32768.0 + value * 32767.0);
-    return static_cast<uint16_t>(std::clamp(scaled, 0L, 65535L));
+    const double scaled = 32768.0 + value * 32767.0;
+    const int64_t rounded = scaled >= 0 ? int64_t(scaled + 0.5) : -int64_t(-scaled + 0.5);
+    return static_cast<uint16_t>(clampCode(rounded));
 }
 
 uint32_t xorshift32(uint32_t &state) {
@@ -48,34 +91,38 @@ void SampleStream::setSignals(Signals signals, Noise noise) {
 }
 
 void SampleStream::start(uint8_t firstChannel, uint8_t lastChannel) {
-    const uint32_t last = std::max(firstChannel, lastChannel);
-    uint32_t random = noise_.seed != 0 ? noise_.seed : 1;
-    const int32_t span = 2 * noise_.amplitude + 1;
-    period_.clear();
-    period_.reserve(size_t(kScansPerPeriod) * (last - firstChannel + 1) * 2);
-    for (uint32_t scan = 0; scan < kScansPerPeriod; ++scan) {
-        for (uint32_t channel = firstChannel; channel <= last; ++channel) {
-            int32_t value = sampleAt(signals_, channel, scan);
-            if (noise_.amplitude != 0)
-                value = std::clamp(value + int32_t(xorshift32(random) % uint32_t(span)) - noise_.amplitude, 0, 65535);
-            period_.push_back(static_cast<uint8_t>(value));
-            period_.push_back(static_cast<uint8_t>(value >> 8));
-        }
+    firstChannel_ = firstChannel;
+    channels_ = (lastChannel > firstChannel ? lastChannel : firstChannel) - firstChannel + 1u;
+    delivered_ = 0;
+    inPeriod_ = 0;
+    random_ = noise_.seed != 0 ? noise_.seed : 1;
+    started_ = true;
+}
+
+uint16_t SampleStream::nextSample() {
+    const uint32_t scan = inPeriod_ / channels_;
+    int32_t value = sampleAt(signals_, firstChannel_ + inPeriod_ % channels_, scan);
+    if (noise_.amplitude != 0) {
+        const uint32_t span = 2u * noise_.amplitude + 1;
+        value = clampCode(int64_t(value) + int64_t(xorshift32(random_) % span) - noise_.amplitude);
     }
-    position_ = 0;
+    ++delivered_;
+    if (++inPeriod_ == kScansPerPeriod * channels_) {
+        inPeriod_ = 0;
+        random_ = noise_.seed != 0 ? noise_.seed : 1;
+    }
+    return static_cast<uint16_t>(value);
 }
 
 void SampleStream::read(uint8_t *out, uint32_t size) {
-    if (period_.empty())
+    if (!started_)
         start(0, 0);
-    uint64_t offset = position_ % period_.size();
-    for (uint32_t done = 0; done < size;) {
-        const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(size - done, period_.size() - offset));
-        std::memcpy(out + done, period_.data() + offset, chunk);
-        done += chunk;
-        offset = 0;
+    for (uint32_t done = 0; done < size; done += 2) {
+        const uint16_t sample = nextSample();
+        out[done] = static_cast<uint8_t>(sample);
+        if (done + 1 < size)
+            out[done + 1] = static_cast<uint8_t>(sample >> 8);
     }
-    position_ += size + (size & 1);
 }
 
 } // namespace kvd::vcard

@@ -5,10 +5,11 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <atomic>
 #include <memory>
 #include <new>
 
-#include "platform/platform.h"
+#include "platform/win32/card_backend.h"
 
 namespace kvd::platform {
 namespace {
@@ -22,8 +23,13 @@ constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
 static_assert(kReadWrite == 0xC0000000);
 constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 static_assert(kShareReadWrite == 3);
-// The driver file is opened for overlapped I/O, yet every request is made
-// without an OVERLAPPED record: the OS then waits for each one to complete.
+// The driver file is opened for overlapped I/O, so that requests on it run
+// side by side: the stop's writes on pipe 0 reach the driver while a read on
+// pipe 2 waits there. Each request therefore carries an OVERLAPPED record and
+// an event of its own and waits for that. Without a record the OS would wait
+// on the file object, which every completion on the file signals: a write
+// finishing would end a waiting read early, with no result, while the driver
+// still owns the read's buffer and status block.
 constexpr DWORD kNormalOverlapped = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED;
 static_assert(kNormalOverlapped == 0x40000080);
 
@@ -43,8 +49,18 @@ static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28);
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5);
 #endif
 
-BackendFile *fromWindows(HANDLE file) { return reinterpret_cast<BackendFile *>(file); }
-HANDLE toWindows(BackendFile *file) { return reinterpret_cast<HANDLE>(file); }
+} // namespace
+
+// An open driver file and the requests running on it, so that a close can
+// end them and wait until none runs.
+struct BackendFile {
+    explicit BackendFile(HANDLE opened) : handle(opened) {}
+    const HANDLE handle;
+    std::atomic<int32_t> running{0};
+    std::atomic<bool> closing{false};
+};
+
+namespace {
 
 // The device path of member n of the set, or nullptr with *status set.
 std::unique_ptr<BYTE[]> interfaceDetail(HDEVINFO set, const GUID &classId, DWORD n, uint32_t *status) {
@@ -103,26 +119,69 @@ BackendFile *openCard(int32_t logicalNumber, uint32_t *status) {
         file = openDevicePath(path, status);
     }
     SetupDiDestroyDeviceInfoList(set);
-    return file == INVALID_HANDLE_VALUE ? nullptr : fromWindows(file);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    auto *opened = new (std::nothrow) BackendFile(file);
+    if (opened == nullptr) {
+        CloseHandle(file);
+        *status = kNotEnoughMemory;
+    }
+    return opened;
+}
+
+// One request with its own OVERLAPPED record and event, waited for until the
+// driver has completed it: the caller sees one synchronous call.
+BOOL requestAndWait(HANDLE file, uint32_t code, void *input, uint32_t inputSize, void *output, uint32_t outputSize,
+                    DWORD *returned) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr)
+        return FALSE;
+    BOOL result = DeviceIoControl(file, code, input, inputSize, output, outputSize, returned, &overlapped);
+    if (!result && GetLastError() == ERROR_IO_PENDING)
+        result = GetOverlappedResult(file, &overlapped, returned, TRUE);
+    CloseHandle(overlapped.hEvent);
+    return result;
 }
 
 int32_t requestCard(BackendFile *file, uint32_t code, void *input, uint32_t inputSize, void *output,
                     uint32_t outputSize, uint32_t *bytesReturned) {
     if ((input == nullptr && inputSize != 0) || (output == nullptr && outputSize != 0) || bytesReturned == nullptr)
         return 0;
-    // Synchronous: no OVERLAPPED record, so the call returns when the driver
-    // has completed the request, with the byte count in `returned`.
+    // Counted before the close flag is tested: a close either sees this
+    // request running or this request sees the close.
+    file->running.fetch_add(1);
     DWORD returned = 0;
-    const BOOL result = DeviceIoControl(toWindows(file), code, input, inputSize, output, outputSize, &returned, nullptr);
+    BOOL result = FALSE;
+    if (!file->closing.load())
+        result = requestAndWait(file->handle, code, input, inputSize, output, outputSize, &returned);
     *bytesReturned = returned;
+    file->running.fetch_sub(1);
     return result;
 }
 
-bool closeCard(BackendFile *file) { return CloseHandle(toWindows(file)) != 0; }
+// Ends the requests running on the file (a read waiting for samples fails
+// with "cancelled"), waits until none runs, then closes. A request that
+// reached the driver just after a cancel is cancelled on the next pass.
+bool closeCard(BackendFile *file) {
+    file->closing.store(true);
+    while (file->running.load() > 0) {
+        CancelIoEx(file->handle, nullptr);
+        Sleep(1);
+    }
+    if (!CloseHandle(file->handle)) {
+        file->closing.store(false);
+        return false;
+    }
+    delete file;
+    return true;
+}
 
 const CardBackend kWindowsBackend{"windows", &openCard, &requestCard, &closeCard};
 
 } // namespace
+
+BackendFile *adoptDriverFile(void *handle) { return new (std::nothrow) BackendFile(static_cast<HANDLE>(handle)); }
 
 const CardBackend &osCardBackend() { return kWindowsBackend; }
 
