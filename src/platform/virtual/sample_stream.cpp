@@ -5,36 +5,48 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// sin(x) and cos(x) for x in [0, pi/4] by their Taylor series, to the last
-// bit or so of a double: the kernel has no maths library to lend.
-double sineSeries(double x) {
-    const double x2 = x * x;
-    double term = x, sum = x;
-    for (int n = 2; n <= 18; n += 2) {
-        term *= -x2 / double(n * (n + 1));
-        sum += term;
-    }
-    return sum;
-}
-double cosineSeries(double x) {
-    const double x2 = x * x;
-    double term = 1, sum = 1;
-    for (int n = 1; n <= 17; n += 2) {
-        term *= -x2 / double(n * (n + 1));
-        sum += term;
-    }
-    return sum;
-}
+// sin(x) and cos(x) for x in [0, pi/4] by their Taylor series to x^17 and
+// x^16 (the first term left out is below 1e-17), evaluated by Horner's rule:
+// the kernel has no maths library to lend, and the compiler can evaluate
+// these at build time.
+constexpr double kInverseFactorial[] = {1.0,
+                                        1.0,
+                                        1.0 / 2,
+                                        1.0 / 6,
+                                        1.0 / 24,
+                                        1.0 / 120,
+                                        1.0 / 720,
+                                        1.0 / 5040,
+                                        1.0 / 40320,
+                                        1.0 / 362880,
+                                        1.0 / 3628800,
+                                        1.0 / 39916800,
+                                        1.0 / 479001600,
+                                        1.0 / 6227020800,
+                                        1.0 / 87178291200,
+                                        1.0 / 1307674368000,
+                                        1.0 / 20922789888000,
+                                        1.0 / 355687428096000};
 
-// sin(2 pi n / period) for a period that is a power of two, reduced by
-// octants so that the series only ever sees arguments up to pi/4.
-double sineOfTurn(uint64_t n, uint64_t period) {
-    const uint64_t eighth = period / 8; // the periods used are multiples of 8
-    n %= period;
-    const uint64_t octant = n / eighth;
-    const uint64_t rest = n % eighth;
-    const auto angle = [period](uint64_t part) { return 2 * kPi * double(part) / double(period); };
-    switch (octant) {
+// The sum of (-1)^k x2^k / (first + 2k)! for k = 0 to 8.
+constexpr double alternatingSeries(double x2, int first) {
+    double sum = 0;
+    for (int k = 8; k >= 0; --k)
+        sum = (k % 2 ? -kInverseFactorial[first + 2 * k] : kInverseFactorial[first + 2 * k]) + x2 * sum;
+    return sum;
+}
+constexpr double sineSeries(double x) { return x * alternatingSeries(x * x, 1); }
+constexpr double cosineSeries(double x) { return alternatingSeries(x * x, 0); }
+
+constexpr uint32_t kPeriod = SampleStream::kScansPerPeriod;
+
+// sin(2 pi n / kPeriod), reduced by octants so that the series only ever
+// sees arguments up to pi/4.
+constexpr double sineOfTurn(uint32_t n) {
+    constexpr uint32_t eighth = kPeriod / 8;
+    const uint32_t rest = n % eighth;
+    const auto angle = [](uint32_t part) { return 2 * kPi * double(part) / double(kPeriod); };
+    switch (n / eighth) {
     case 0: return sineSeries(angle(rest));
     case 1: return cosineSeries(angle(eighth - rest));
     case 2: return cosineSeries(angle(rest));
@@ -46,17 +58,30 @@ double sineOfTurn(uint64_t n, uint64_t period) {
     }
 }
 
+// One period of the sine, computed when the library or driver is built.
+struct SineTable {
+    double value[kPeriod];
+};
+constexpr SineTable makeSineTable() {
+    SineTable table{};
+    for (uint32_t n = 0; n < kPeriod; ++n)
+        table.value[n] = sineOfTurn(n);
+    return table;
+}
+constexpr SineTable kSine = makeSineTable();
+
 double waveform(uint32_t channel, uint64_t scan) {
     const uint32_t group = channel / 4;
     const double amplitude = 0.9 / (1 + group);
-    const uint64_t period = SampleStream::kScansPerPeriod >> (group % 4);
+    const uint32_t shift = group % 4; // the period is kPeriod >> shift scans
+    const uint64_t period = kPeriod >> shift;
     const uint64_t step = scan % period;
     const double phase = double(step) / double(period);
     switch (channel % 4) {
-    case 0: return amplitude * sineOfTurn(step, period);
+    case 0: return amplitude * kSine.value[step << shift];
     case 1: return phase < 0.5 ? amplitude : -amplitude;
     case 2: return amplitude * (2 * phase - 1);
-    default: return amplitude * sineOfTurn(4 * step, period);
+    default: return amplitude * kSine.value[(4 * step << shift) % kPeriod];
     }
 }
 
