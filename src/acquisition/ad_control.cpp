@@ -1,6 +1,8 @@
 #include "acquisition/ad_control.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "acquisition/ad_para_encoding.h"
 #include "device/device_object.h"
@@ -12,6 +14,7 @@
 namespace kvd::acquisition {
 namespace {
 
+using device::DeviceLease;
 using device::DeviceObject;
 using Packet = uint8_t[protocol::kPacketSize];
 
@@ -43,17 +46,26 @@ int32_t fail(int32_t code, const char *message) {
     return 0;
 }
 
-// Spins on the tick count until no read is outstanding, at most kStopWaitMs.
+// Polls until no read is outstanding, at most kStopWaitMs by the tick count.
+// A read usually ends within microseconds of the restart, so the first polls
+// only yield; after that the poll sleeps, a fraction of a millisecond at a
+// time, so that a read that takes long costs no processor meanwhile.
 void waitForPendingRead(const DeviceObject &device) {
+    constexpr int kYieldingPolls = 64;
+    constexpr auto kPollSleep = std::chrono::microseconds(100);
     const uint32_t start = platform::tickCount();
-    while (platform::tickCount() - start < kStopWaitMs && device.bADReadBusy.load() != 0) {
+    for (int poll = 0; platform::tickCount() - start < kStopWaitMs && device.bADReadBusy.load() != 0; ++poll) {
+        if (poll < kYieldingPolls)
+            std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(kPollSleep);
     }
 }
 
 } // namespace
 
 int32_t initDeviceAD(KVD4093_HANDLE handle, const ADPara *para) {
-    DeviceObject *device = device::liveDevice(handle);
+    const DeviceLease device = device::liveDevice(handle);
     if (device == nullptr || para == nullptr)
         return 0;
     std::memcpy(&device->adParaCopy, para, sizeof(ADPara));
@@ -74,7 +86,7 @@ int32_t initDeviceAD(KVD4093_HANDLE handle, const ADPara *para) {
 }
 
 int32_t readDeviceAD(KVD4093_HANDLE handle, uint16_t *samples, uint32_t sampleCount, uint32_t *samplesRead) {
-    DeviceObject *device = device::liveDevice(handle);
+    const DeviceLease device = device::liveDevice(handle);
     if (device == nullptr)
         return 0;
     int32_t result = 0;
@@ -96,7 +108,7 @@ int32_t readDeviceAD(KVD4093_HANDLE handle, uint16_t *samples, uint32_t sampleCo
 }
 
 int32_t releaseDeviceAD(KVD4093_HANDLE handle) {
-    DeviceObject *device = device::liveDevice(handle);
+    const DeviceLease device = device::liveDevice(handle);
     if (device == nullptr)
         return 0;
     const ADPara &para = device->adParaCopy;

@@ -26,7 +26,7 @@ int32_t failOutput(const char *functionName) {
 } // namespace
 
 int32_t writeDeviceDA(KVD4093_HANDLE handle, int32_t setupCode, int32_t value, int32_t channel) {
-    device::DeviceObject *device = device::liveDevice(handle);
+    const device::DeviceLease device = device::liveDevice(handle);
     if (device == nullptr)
         return 0;
     const auto address = static_cast<uint8_t>(channel & 7);

@@ -110,4 +110,10 @@ size_t ErrorLog::size() const {
     return strings_.size();
 }
 
+void ErrorLog::clear() {
+    std::vector<std::string> released;
+    std::lock_guard lock(mutex_);
+    released.swap(strings_); // gives the memory back, not only the entries
+}
+
 } // namespace kvd

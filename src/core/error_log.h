@@ -44,6 +44,8 @@ public:
     // A copy of the strings, four per entry, oldest first.
     std::vector<std::string> strings() const;
     size_t size() const;
+    // Empties the log and frees what it held.
+    void clear();
 
     // Formats the timestamp of an entry: the UTC date, the UTC hour plus 8
     // (not reduced modulo 24), blank-padded day. out must hold 32 bytes.

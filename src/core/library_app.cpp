@@ -10,20 +10,20 @@
 namespace kvd {
 namespace {
 
-// The object lives in plain static storage and the lifecycle makes and
-// destroys it, not static initialisation and destruction: at exit() the
-// runtime destroys a shared object's static objects before it runs the
-// object's destructor functions, so a static LibraryApp would be gone when
-// the exit hook needs its log. Everything here is constant-initialised or
-// made on first use, and has no destructor, so it is valid before any static
+// The object lives in plain static storage and is made on first use, not by
+// static initialisation, and it is never destroyed: at exit() the runtime
+// destroys a shared object's static objects before it runs the object's
+// destructor functions, so a static LibraryApp would be gone when the exit
+// hook needs its log. Everything here is constant-initialised or made on
+// first use, and has no destructor, so it is valid before any static
 // constructor of the library has run and after every static destructor.
 //
-// A call after unload (from another library's exit code, say) finds no
-// object and makes a fresh, empty one in the same storage: it works, and
-// what it logs is never written to a file, as nothing of the library runs
-// after unload. That is chosen over keeping one object for ever because an
-// object never destroyed would leak its log each time a program dlcloses
-// the library.
+// At unload the log is emptied instead of the object destroyed: on POSIX
+// other threads go on running through exit() and may still be inside an
+// export, so nothing they can reach may be destroyed or built again under
+// them. Emptying the log frees its memory, so a program that loads and
+// unloads the library again and again leaks nothing; what is logged after
+// the unload is never written to a file.
 alignas(LibraryApp) constinit unsigned char g_storage[sizeof(LibraryApp)] = {};
 constinit std::atomic<LibraryApp *> g_app{nullptr};
 
@@ -60,10 +60,6 @@ LibraryApp &theApp() {
     return *app;
 }
 
-void destroyTheApp() {
-    std::lock_guard lock(lifetimeMutex());
-    if (LibraryApp *app = g_app.exchange(nullptr))
-        app->~LibraryApp();
-}
+void retireTheApp() { theApp().errorLog().clear(); }
 
 } // namespace kvd

@@ -28,13 +28,14 @@ private:
     ErrorLog errorLog_;
 };
 
-// The one LibraryApp of the process, made with an empty log on first use.
-// The load makes it before any export can run; programs that link the
-// library's code statically make it at their first call.
+// The one LibraryApp of the process, made with an empty log on first use
+// and never destroyed. The load makes it before any export can run; programs
+// that link the library's code statically make it at their first call.
 LibraryApp &theApp();
 
-// Destroys the LibraryApp at unload, after its exit hook has run. A call of
-// theApp() after that makes a new, empty one (see library_app.cpp).
-void destroyTheApp();
+// Ends the LibraryApp's life at unload, after its exit hook has run: its log
+// is emptied and its memory freed, while the object itself stays valid for
+// threads that still call the library (see library_app.cpp).
+void retireTheApp();
 
 } // namespace kvd

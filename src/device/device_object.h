@@ -1,8 +1,10 @@
-// The record behind every hDevice, and the validity test every device
-// operation applies before anything else.
+// The record behind every hDevice, the validity test every device operation
+// applies before anything else, and the leases that keep a record alive for
+// the calls using it.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "KVD4093.h"
@@ -21,23 +23,63 @@ struct DriverFile {
 };
 
 struct DeviceObject {
-    uint32_t magic = kDeviceMagic;
+    std::atomic<uint32_t> magic{kDeviceMagic}; // cleared by the release
     DriverFile hDriverFile;
     ADPara adParaCopy{};
     int32_t bADInitialized = 0;
     // Written by a reading thread, polled by a stopping thread.
     std::atomic<int32_t> bADReadBusy{0};
+
+    // The leases held now: the calls using the record, and the release.
+    std::atomic<int32_t> leases{0};
+    // Set while the release closes the driver file: no new request starts.
+    std::atomic<bool> closing{false};
+    // Set once the driver file is closed: the last lease frees the record.
+    std::atomic<bool> retired{false};
+
+    // A released record's storage waits in the quarantine before the heap
+    // may hand its address out again.
+    static void operator delete(void *record, std::size_t size) noexcept;
 };
-static_assert(std::atomic<int32_t>::is_always_lock_free);
+static_assert(std::atomic<int32_t>::is_always_lock_free && std::atomic<uint32_t>::is_always_lock_free);
+
+// A call's hold on a record: the record stays allocated while a lease on it
+// exists, even when another thread releases its handle meanwhile.
+class DeviceLease {
+public:
+    DeviceLease() = default;
+    DeviceLease(std::nullptr_t) {}
+    DeviceLease(DeviceLease &&other) noexcept : device_(other.device_) { other.device_ = nullptr; }
+    DeviceLease &operator=(DeviceLease &&other) noexcept;
+    DeviceLease(const DeviceLease &) = delete;
+    DeviceLease &operator=(const DeviceLease &) = delete;
+    ~DeviceLease() { drop(); }
+
+    DeviceObject *operator->() const { return device_; }
+    DeviceObject &operator*() const { return *device_; }
+    DeviceObject *get() const { return device_; }
+    explicit operator bool() const { return device_ != nullptr; }
+    bool operator==(std::nullptr_t) const { return device_ == nullptr; }
+
+private:
+    friend DeviceLease leaseOf(DeviceObject *device);
+    void drop() noexcept;
+    DeviceObject *device_ = nullptr;
+};
 
 // Creates a live record around an open driver file and registers it.
-DeviceObject *createDeviceObject(const DriverFile &driver);
-// Unregisters and frees a record (its driver file must be closed already).
-void destroyDeviceObject(DeviceObject *device);
+KVD4093_HANDLE createDeviceObject(const DriverFile &driver);
 
-// The validity test: the record behind a handle the library handed out and
-// has not taken back, whose first word is the magic word; else nullptr.
-// Never dereferences a handle it did not hand out.
-DeviceObject *liveDevice(KVD4093_HANDLE handle);
+// The validity test: a lease on the record behind a handle the library
+// handed out and has not taken back, whose first word is the magic word;
+// else null. Never dereferences a handle it did not hand out.
+DeviceLease liveDevice(KVD4093_HANDLE handle);
+
+// Takes a handle out of the live set, so that every later call refuses it:
+// a lease on the record (to close its driver file), or null when it was not
+// live. Exactly one of several threads retiring the same handle gets it.
+DeviceLease retireDevice(KVD4093_HANDLE handle);
+// Puts back a record whose driver file would not close: the handle is live again.
+void restoreDevice(DeviceObject &device);
 
 } // namespace kvd::device

@@ -22,14 +22,6 @@ void logError(int32_t code, const char *functionName, const char *message) {
     theApp().logError(code, functionName, message);
 }
 
-// Closes and frees a record whose handle never reaches a caller.
-void discard(KVD4093_HANDLE handle) {
-    if (DeviceObject *device = liveDevice(handle)) {
-        closeDriver(device->hDriverFile);
-        destroyDeviceObject(device);
-    }
-}
-
 bool sendOpenPacket(DeviceObject &device) {
     // A DA word with data 0x001F, channel 0 and bit 20 set.
     uint8_t packet[protocol::kPacketSize] = {protocol::kCmdDaWord, 0x1F, 0x00, 0x10};
@@ -56,7 +48,7 @@ KVD4093_HANDLE selectCard(KVD4093_HANDLE handle) {
     if (setInterface(handle, kInterfaceSetting) == 1)
         return handle;
     logError(2, "KVD4093_CreateDeviceEx", text::kUsbDeviceInvalid);
-    discard(handle);
+    discardDevice(handle);
     return KVD4093_INVALID_HANDLE;
 }
 
@@ -69,13 +61,13 @@ KVD4093_HANDLE createDevice(int32_t logicalNumber) {
         logError(1, "KVD4093_CreateDevice", text::kNoDeviceDriver);
         return KVD4093_INVALID_HANDLE;
     }
-    DeviceObject *device = createDeviceObject(driver);
-    if (!sendOpenPacket(*device)) {
+    KVD4093_HANDLE handle = createDeviceObject(driver);
+    if (!sendOpenPacket(*liveDevice(handle))) {
         logError(1, "KVD4093_WriteDeviceDA", text::kDeviceHandleInvalid);
-        discard(device);
+        discardDevice(handle);
         return nullptr;
     }
-    return device;
+    return handle;
 }
 
 KVD4093_HANDLE createDeviceEx(int32_t wanted) {
@@ -84,11 +76,15 @@ KVD4093_HANDLE createDeviceEx(int32_t wanted) {
         if (handle == KVD4093_INVALID_HANDLE)
             continue;
         const int32_t found = readPhysicalId(handle);
+        if (found < 0) { // the status could not be read: no card to match
+            releaseDevice(handle);
+            continue;
+        }
         if (wanted >= kFirstSpecialId) {
             if (found == kIdSelectedBySpecialId && wanted == kFirstSpecialId)
                 return selectCard(handle);
             if (found == kIdSelectedBySpecialId)
-                discard(handle);
+                discardDevice(handle);
             else
                 releaseDevice(handle);
             break;
@@ -103,20 +99,25 @@ KVD4093_HANDLE createDeviceEx(int32_t wanted) {
     return KVD4093_INVALID_HANDLE;
 }
 
+// The handle leaves the live set before the driver file closes, so no new
+// call starts on it; closing ends a read still waiting in the driver, and the
+// record itself goes when the last call holding it returns.
 int32_t releaseDevice(KVD4093_HANDLE handle) {
-    DeviceObject *device = liveDevice(handle);
+    const DeviceLease device = retireDevice(handle);
     if (device == nullptr)
         return 0;
-    if (!closeDriver(device->hDriverFile)) {
+    if (!closeDriver(*device)) {
+        restoreDevice(*device);
         logError(1, "KVD4093_ReleaseDevice", text::kDeviceHandleInvalid);
         return 0;
     }
-    destroyDeviceObject(device);
+    device->magic.store(0);
+    device->retired.store(true);
     return 1;
 }
 
 int32_t deviceCount(KVD4093_HANDLE handle) {
-    DeviceObject *device = liveDevice(handle);
+    const DeviceLease device = liveDevice(handle);
     if (device == nullptr)
         return 0;
     int32_t count = 0;
@@ -128,7 +129,7 @@ int32_t deviceCount(KVD4093_HANDLE handle) {
 }
 
 int32_t deviceCurrentId(KVD4093_HANDLE handle, int32_t *logicalNumber, int32_t *physicalId) {
-    DeviceObject *device = liveDevice(handle);
+    const DeviceLease device = liveDevice(handle);
     if (device == nullptr)
         return 0;
     int32_t current = 0;

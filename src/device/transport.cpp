@@ -1,5 +1,8 @@
 #include "device/transport.h"
 
+#include <chrono>
+#include <thread>
+
 #include "device/trace.h"
 #include "core/messages.h"
 #include "platform/driver_protocol.h"
@@ -41,11 +44,38 @@ bool openDriver(int32_t logicalNumber, uint32_t *status, DriverFile *driver) {
     return true;
 }
 
-bool closeDriver(DriverFile &driver) { return driver.backend->close(driver.file); }
+// No request starts once closing is set; the calls already under way are
+// ended by cancelling what waits in the driver, again and again, because a
+// call may enter the driver just after a cancel.
+bool closeDriver(DeviceObject &device, int32_t ownLeases) {
+    const DriverFile &driver = device.hDriverFile;
+    device.closing.store(true);
+    for (int round = 0; device.leases.load() > ownLeases; ++round) {
+        driver.backend->cancel(driver.file);
+        if (round < 16)
+            std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    if (driver.backend->close(driver.file))
+        return true;
+    device.closing.store(false);
+    return false;
+}
+
+void discardDevice(KVD4093_HANDLE handle) {
+    if (const DeviceLease device = retireDevice(handle); device && closeDriver(*device))
+        device->retired.store(true);
+}
 
 int32_t driverRequest(DeviceObject &device, uint32_t code, void *input, uint32_t inputSize, void *output,
                       uint32_t outputSize, uint32_t *bytesReturned) {
     const DriverFile &driver = device.hDriverFile;
+    if (device.closing.load(std::memory_order_relaxed)) [[unlikely]] {
+        if (bytesReturned != nullptr)
+            *bytesReturned = 0;
+        return 0;
+    }
     const int32_t result =
         driver.backend->request(driver.file, code, input, inputSize, output, outputSize, bytesReturned);
     if (trace::enabled()) [[unlikely]]
@@ -69,17 +99,17 @@ int32_t bulkWrite(DeviceObject &device, uint32_t pipe, const void *buffer, uint3
 }
 
 int32_t bulkRead(KVD4093_HANDLE handle, uint32_t pipe, void *buffer, uint32_t size, uint32_t *bytesReturned) {
-    DeviceObject *device = liveDevice(handle);
+    const DeviceLease device = liveDevice(handle);
     return device ? bulkRead(*device, pipe, buffer, size, bytesReturned) : 0;
 }
 
 int32_t bulkWrite(KVD4093_HANDLE handle, uint32_t pipe, const void *buffer, uint32_t size, uint32_t *bytesReturned) {
-    DeviceObject *device = liveDevice(handle);
+    const DeviceLease device = liveDevice(handle);
     return device ? bulkWrite(*device, pipe, buffer, size, bytesReturned) : 0;
 }
 
 int32_t setInterface(KVD4093_HANDLE handle, uint32_t value) {
-    DeviceObject *device = liveDevice(handle);
+    const DeviceLease device = liveDevice(handle);
     if (device == nullptr)
         return 0;
     uint8_t setting[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
@@ -88,7 +118,7 @@ int32_t setInterface(KVD4093_HANDLE handle, uint32_t value) {
 }
 
 int32_t usbReset(KVD4093_HANDLE handle) {
-    DeviceObject *device = liveDevice(handle);
+    const DeviceLease device = liveDevice(handle);
     if (device == nullptr)
         return 0;
     uint32_t returned = 0;
@@ -100,7 +130,7 @@ int32_t usbReset(KVD4093_HANDLE handle) {
 
 namespace {
 int32_t lowFileRequest(KVD4093_HANDLE handle, uint32_t code) {
-    DeviceObject *device = liveDevice(handle);
+    const DeviceLease device = liveDevice(handle);
     if (device == nullptr)
         return 0;
     uint32_t returned = 0;

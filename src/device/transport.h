@@ -13,8 +13,13 @@ namespace kvd::device {
 // On success fills *driver and sets *status to 0; else returns false with
 // the backend's status code.
 bool openDriver(int32_t logicalNumber, uint32_t *status, DriverFile *driver);
-// Closes a driver file; false when the backend refuses (the file stays open).
-bool closeDriver(DriverFile &driver);
+// Closes the record's driver file once no call but the closer's own
+// (ownLeases of them) uses the record, ending a read that waits in the
+// driver; false when the backend refuses (the file stays open and usable).
+bool closeDriver(DeviceObject &device, int32_t ownLeases = 1);
+// Takes a handle out of the live set, closes its driver file and lets the
+// record go, without an error-log entry: for records no caller has seen.
+void discardDevice(KVD4093_HANDLE handle);
 
 // Makes one driver request on the record's driver file and traces it.
 // Returns the request's own truth value unchanged.

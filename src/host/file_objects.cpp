@@ -2,11 +2,11 @@
 
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 
 #include "device/device_object.h"
 #include "core/messages.h"
 #include "core/library_app.h"
+#include "platform/live_set.h"
 #include "platform/platform.h"
 
 namespace kvd::host {
@@ -24,43 +24,21 @@ struct FileObject {
     platform::File *file = nullptr; // null once released
 };
 
-struct LiveFiles {
-    std::mutex mutex;
-    std::unordered_map<const void *, std::shared_ptr<FileObject>> objects;
-};
-
-LiveFiles &liveFiles() {
+platform::LiveSet<FileObject> &liveFiles() {
     // Never destroyed: exports may run during static destruction of a host.
-    static auto *files = new LiveFiles;
+    static auto *files = new platform::LiveSet<FileObject>;
     return *files;
 }
 
 KVD4093_HANDLE addFileObject(platform::File *file) {
-    auto object = std::make_shared<FileObject>();
+    auto object = platform::makeQuarantined<FileObject>();
     object->file = file;
-    LiveFiles &live = liveFiles();
-    std::lock_guard lock(live.mutex);
-    live.objects.emplace(object.get(), object);
-    return object.get();
+    return liveFiles().add(std::move(object));
 }
 
-std::shared_ptr<FileObject> findFileObject(KVD4093_HANDLE handle) {
-    LiveFiles &live = liveFiles();
-    std::lock_guard lock(live.mutex);
-    const auto found = live.objects.find(handle);
-    return found == live.objects.end() ? nullptr : found->second;
-}
+std::shared_ptr<FileObject> findFileObject(KVD4093_HANDLE handle) { return liveFiles().find(handle); }
 
-std::shared_ptr<FileObject> removeFileObject(KVD4093_HANDLE handle) {
-    LiveFiles &live = liveFiles();
-    std::lock_guard lock(live.mutex);
-    const auto found = live.objects.find(handle);
-    if (found == live.objects.end())
-        return nullptr;
-    std::shared_ptr<FileObject> object = std::move(found->second);
-    live.objects.erase(found);
-    return object;
-}
+std::shared_ptr<FileObject> removeFileObject(KVD4093_HANDLE handle) { return liveFiles().remove(handle); }
 
 // Runs use(file) on the open file behind a live handle. A dead handle gives
 // 0, after an entry under functionName when there is one.

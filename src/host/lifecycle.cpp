@@ -12,7 +12,7 @@ bool processAttach() {
     if (app.initInstance())
         return true;
     app.exitInstance(); // a failed start still leaves its log file
-    destroyTheApp();
+    retireTheApp();
     return false;
 }
 
@@ -23,7 +23,7 @@ void threadDetach() {
 
 void processDetach() {
     theApp().exitInstance();
-    destroyTheApp();
+    retireTheApp();
     // The trace file of KVD4093_TRACE goes with the library: a process that
     // unloads it keeps no open handle (on Windows the file could not be
     // deleted while one is open).

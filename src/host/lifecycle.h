@@ -13,7 +13,7 @@ bool processAttach();
 void threadDetach();
 
 // Process detach: runs the exit hook (the error log goes to "KVD4093Err.log"
-// in the current directory), then destroys LibraryApp.
+// in the current directory), then empties the log.
 void processDetach();
 
 } // namespace kvd::host

@@ -220,13 +220,15 @@ struct CardBackend {
     int32_t (*request)(BackendFile *file, uint32_t code, void *input, uint32_t inputSize, void *output,
                        uint32_t outputSize, uint32_t *bytesReturned);
 
-    // Closes the driver file. May be called while other threads are inside
-    // request() on the same file: it makes those requests end promptly with
-    // failure (a read waiting for data returns 0 and never touches its buffer
-    // after that), and returns only when no request on the file is running
-    // any more. On success frees the file, which is never used again, and
-    // returns true; on failure returns false and the file stays open and
-    // usable (a request that was waiting may have been ended).
+    // Ends the requests waiting on the driver file at this moment: a read
+    // waiting for data returns 0 at once and never touches its buffer after
+    // that. Requests made later are not affected. Safe while other threads
+    // are inside request() on the file; does not free it.
+    void (*cancel)(BackendFile *file);
+
+    // Closes the driver file; called only when no request on it runs. On
+    // success frees it, and it is never used again; on failure returns false
+    // and the file stays open and usable.
     bool (*close)(BackendFile *file);
 };
 

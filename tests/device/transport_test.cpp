@@ -41,10 +41,8 @@ TEST_F(TransportTest, DeadHandlesMakeNoRequestNoLogEntryNoBox) {
     forged.hDriverFile = {&vcard::backend(), nullptr, 0};
     // A record that was handed out and then taken back.
     KVD4093_HANDLE released = openRecord(0);
-    device::DeviceObject *record = device::liveDevice(released);
-    ASSERT_NE(record, nullptr);
-    ASSERT_TRUE(device::closeDriver(record->hDriverFile));
-    device::destroyDeviceObject(record);
+    ASSERT_NE(device::liveDevice(released), nullptr);
+    device::discardDevice(released);
     uint32_t notMagic[32] = {0x12345678};
 
     const std::vector<std::pair<const char *, KVD4093_HANDLE>> deadHandles = {

@@ -140,7 +140,29 @@ static void threadSteps(void) {
     api.createDevice(31);
 }
 
+/* Keeps failing calls going until the process ends under it. */
+static void busySteps(void) {
+    for (;;)
+        api.createDevice(31);
+}
+
 #ifdef _WIN32
+
+static DWORD WINAPI busyWindowsThread(void *unused) {
+    (void)unused;
+    busySteps();
+    return 0;
+}
+
+static int startBusyThreads(void) {
+    for (int i = 0; i < 8; ++i) {
+        HANDLE thread = CreateThread(NULL, 0, busyWindowsThread, NULL, 0, NULL);
+        if (thread == NULL)
+            return 0;
+        CloseHandle(thread);
+    }
+    return 1;
+}
 
 static DWORD WINAPI windowsThread(void *unused) {
     (void)unused;
@@ -170,6 +192,21 @@ static int useTestCurrentUser(void) {
 }
 
 #else
+
+static void *busyPosixThread(void *unused) {
+    (void)unused;
+    busySteps();
+    return NULL;
+}
+
+static int startBusyThreads(void) {
+    for (int i = 0; i < 8; ++i) {
+        pthread_t thread;
+        if (pthread_create(&thread, NULL, busyPosixThread, NULL) != 0 || pthread_detach(thread) != 0)
+            return 0;
+    }
+    return 1;
+}
 
 static void *posixThread(void *unused) {
     (void)unused;
@@ -211,6 +248,8 @@ static int step(const char *name) {
         return runThread();
     if (strcmp(name, "check") == 0)
         return check();
+    if (strcmp(name, "busy") == 0)
+        return startBusyThreads();
     if (strcmp(name, "release") == 0)
         return printf("released %d\n", (int)api.releaseDevice(card)) > 0;
     if (strcmp(name, "save") == 0)

@@ -91,6 +91,21 @@ TEST_F(LifecycleTest, NormalExitWithoutUnloadWritesTheLog) {
     }
 }
 
+#ifndef _WIN32
+// main returns while eight threads keep calling exports that fail and log:
+// the exit writes the log while they run on (on POSIX they run through
+// exit(); Windows ends them first), and nothing they use goes away.
+TEST_F(LifecycleTest, ExitWhileOtherThreadsCallTheLibrary) {
+    for (int run = 0; run < 20; ++run) {
+        for (const char *program : {kDlopenChild, kLinkedChild}) {
+            const ChildResult child = this->run(program, {"load", "busy"});
+            ASSERT_EQ(child.exitCode, 0) << program << " run " << run << ": " << child.err;
+            ASSERT_TRUE(logExists()) << program << " run " << run;
+        }
+    }
+}
+#endif
+
 TEST_F(LifecycleTest, AThreadThatCallsExportsAndEndsLeavesTheLogAndOpenCardsAsTheyWere) {
     // The library stays loaded until exit: its device records and virtual
     // cards live in objects it never frees, which a dlclose would strand

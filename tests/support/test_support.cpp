@@ -108,12 +108,8 @@ void VirtualCardTest::TearDown() {
         vcard::card(n).failClose(false);
         vcard::card(n).releaseReads();
     }
-    for (KVD4093_HANDLE handle : opened_) {
-        if (device::DeviceObject *device = device::liveDevice(handle)) {
-            device::closeDriver(device->hDriverFile);
-            device::destroyDeviceObject(device);
-        }
-    }
+    for (KVD4093_HANDLE handle : opened_)
+        device::discardDevice(handle);
     vcard::uninstall();
 }
 

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/posix/handle_table.h"
+#include "platform/quarantine.h"
 
 namespace kvd::platform {
 namespace {
@@ -40,7 +41,7 @@ private:
 
 Handle *createAutoResetEvent() {
     try {
-        return handle_table::add(std::make_shared<EventObject>());
+        return handle_table::add(makeQuarantined<EventObject>());
     } catch (const std::bad_alloc &) {
         return nullptr;
     }

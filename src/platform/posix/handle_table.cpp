@@ -1,19 +1,13 @@
 #include "platform/posix/handle_table.h"
 
-#include <mutex>
-#include <unordered_map>
+#include "platform/live_set.h"
 
 namespace kvd::platform {
 namespace {
 
-struct Table {
-    std::mutex mutex;
-    std::unordered_map<const Handle *, std::shared_ptr<Handle>> objects;
-};
-
-Table &table() {
+LiveSet<Handle> &table() {
     // Never destroyed: handles may be used during the static destruction of a host.
-    static auto *handles = new Table;
+    static auto *handles = new LiveSet<Handle>;
     return *handles;
 }
 
@@ -21,31 +15,11 @@ Table &table() {
 
 namespace handle_table {
 
-Handle *add(std::shared_ptr<Handle> object) {
-    Handle *handle = object.get();
-    Table &live = table();
-    std::lock_guard lock(live.mutex);
-    live.objects.emplace(handle, std::move(object));
-    return handle;
-}
+Handle *add(std::shared_ptr<Handle> object) { return static_cast<Handle *>(table().add(std::move(object))); }
 
-std::shared_ptr<Handle> find(const Handle *handle) {
-    Table &live = table();
-    std::lock_guard lock(live.mutex);
-    const auto found = live.objects.find(handle);
-    return found == live.objects.end() ? nullptr : found->second;
-}
+std::shared_ptr<Handle> find(const Handle *handle) { return table().find(handle); }
 
-std::shared_ptr<Handle> remove(const Handle *handle) {
-    Table &live = table();
-    std::lock_guard lock(live.mutex);
-    const auto found = live.objects.find(handle);
-    if (found == live.objects.end())
-        return nullptr;
-    std::shared_ptr<Handle> object = std::move(found->second);
-    live.objects.erase(found);
-    return object;
-}
+std::shared_ptr<Handle> remove(const Handle *handle) { return table().remove(handle); }
 
 } // namespace handle_table
 

@@ -12,9 +12,10 @@ BackendFile *openNoCard(int32_t, uint32_t *status) {
     return nullptr;
 }
 int32_t requestNoCard(BackendFile *, uint32_t, void *, uint32_t, void *, uint32_t, uint32_t *) { return 0; }
+void cancelNoCard(BackendFile *) {}
 bool closeNoCard(BackendFile *) { return false; }
 
-const CardBackend kNoCardBackend{"none", &openNoCard, &requestNoCard, &closeNoCard};
+const CardBackend kNoCardBackend{"none", &openNoCard, &requestNoCard, &cancelNoCard, &closeNoCard};
 
 } // namespace
 

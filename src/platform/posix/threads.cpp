@@ -17,6 +17,7 @@
 #include <pthread.h>
 
 #include "platform/posix/handle_table.h"
+#include "platform/quarantine.h"
 
 namespace kvd::platform {
 namespace {
@@ -117,7 +118,7 @@ Handle *createSuspendedThread(KVD4093_THREAD_ROUTINE routine, void *parameter) {
     if (routine == nullptr)
         return nullptr; // nothing it could ever run
     try {
-        auto thread = std::make_shared<ThreadObject>(routine, parameter);
+        auto thread = makeQuarantined<ThreadObject>(routine, parameter);
         if (!thread->start())
             return nullptr;
         try {

@@ -111,6 +111,7 @@ bool parseNoise(std::string_view text, Noise *noise) {
 
 Behaviour readEnvironmentBehaviour() {
     Behaviour behaviour;
+    behaviour.recording = false;
     behaviour.signals = Signals::Waveforms;
     const char *pacing = platform::environmentVariable(kPacingVariable);
     behaviour.paced = !(pacing != nullptr && std::string_view(pacing) == "off");

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/driver_protocol.h"
 #include "platform/virtual/virtual_card.h"
 #include "platform/virtual/virtual_card_impl.h"
 
@@ -49,6 +50,7 @@ std::shared_ptr<VirtualCard> cardAt(int32_t logicalNumber) {
 // It is handed out as the opaque platform::BackendFile.
 struct VirtualFile {
     std::shared_ptr<VirtualCard> card;
+    OpenFile state;
 };
 
 platform::BackendFile *toBackend(VirtualFile *file) { return reinterpret_cast<platform::BackendFile *>(file); }
@@ -64,7 +66,7 @@ platform::BackendFile *openCard(int32_t logicalNumber, uint32_t *status) {
     card->fileOpened();
     if (status != nullptr)
         *status = 0;
-    return toBackend(new VirtualFile{std::move(card)});
+    return toBackend(new VirtualFile{std::move(card), {}});
 }
 
 int32_t requestCard(platform::BackendFile *file, uint32_t code, void *input, uint32_t inputSize, void *output,
@@ -75,7 +77,15 @@ int32_t requestCard(platform::BackendFile *file, uint32_t code, void *input, uin
         return 0;
     }
     const DriverRequest request{code, input, inputSize, output, outputSize, bytesReturned};
-    return fromBackend(file)->card->request(request, cardCount());
+    // The count takes the registry's lock: only the request that answers it asks.
+    const int32_t count = code == protocol::kGetDeviceCount ? cardCount() : 0;
+    VirtualFile *open = fromBackend(file);
+    return open->card->request(request, open->state, count);
+}
+
+void cancelCard(platform::BackendFile *file) {
+    if (file != nullptr)
+        fromBackend(file)->card->cancel(fromBackend(file)->state);
 }
 
 bool closeCard(platform::BackendFile *file) {
@@ -85,7 +95,7 @@ bool closeCard(platform::BackendFile *file) {
     return true;
 }
 
-const platform::CardBackend kVirtualBackend{"virtual", &openCard, &requestCard, &closeCard};
+const platform::CardBackend kVirtualBackend{"virtual", &openCard, &requestCard, &cancelCard, &closeCard};
 
 } // namespace
 

@@ -24,8 +24,9 @@ VirtualCard::VirtualCard(int32_t logicalNumber, uint8_t physicalId, const Behavi
 
 // The request is listed on arrival so that the list keeps the order in which
 // requests reached the card, and completed in place when it returns.
-int32_t VirtualCard::request(const DriverRequest &request, int32_t deviceCount) {
+int32_t VirtualCard::request(const DriverRequest &request, const OpenFile &file, int32_t deviceCount) {
     Lock lock(mutex_);
+    const Caller caller{file, file.cancels};
     const bool listed = recording_;
     const uint64_t listing = requestsCleared_;
     const size_t entry = requests_.size();
@@ -35,7 +36,7 @@ int32_t VirtualCard::request(const DriverRequest &request, int32_t deviceCount) 
 
     std::optional<uint32_t> moved;
     if (!verdict.fail && !detached_ && wellFormed(request))
-        moved = perform(lock, request, verdict.maxBytes, deviceCount);
+        moved = perform(lock, request, caller, verdict.maxBytes, deviceCount);
     const uint32_t returned = moved.value_or(0);
     const int32_t result = moved ? verdict.result : 0;
 
@@ -48,8 +49,8 @@ int32_t VirtualCard::request(const DriverRequest &request, int32_t deviceCount) 
     return result;
 }
 
-std::optional<uint32_t> VirtualCard::perform(Lock &lock, const DriverRequest &request, uint32_t maxBytes,
-                                             int32_t deviceCount) {
+std::optional<uint32_t> VirtualCard::perform(Lock &lock, const DriverRequest &request, const Caller &caller,
+                                             uint32_t maxBytes, int32_t deviceCount) {
     const int32_t pipe = pipeOf(request);
     auto *output = static_cast<uint8_t *>(request.output);
     const uint32_t size = std::min(request.outputSize, maxBytes);
@@ -65,7 +66,7 @@ std::optional<uint32_t> VirtualCard::perform(Lock &lock, const DriverRequest &re
             firmware_.readStatus(output, statusSize);
             return statusSize;
         }
-        return readSamples(lock, output, size);
+        return readSamples(lock, caller, output, size);
     default: return 0u; // interface selection, reset, low files: nothing to move
     }
 }
@@ -78,12 +79,16 @@ void VirtualCard::takePacket(int32_t pipe, const uint8_t *data, uint32_t size) {
     changed_.notify_all(); // a start may be awaited
 }
 
-std::optional<uint32_t> VirtualCard::readSamples(Lock &lock, uint8_t *out, uint32_t size) {
-    waitWhileHeld(lock);
-    if (!waitForStart(lock))
+std::optional<uint32_t> VirtualCard::readSamples(Lock &lock, const Caller &caller, uint8_t *out, uint32_t size) {
+    waitWhileHeld(lock, caller);
+    if (!waitForStart(lock, caller))
         return std::nullopt;
-    if (paced_)
-        size = waitForSamples(lock, size);
+    if (paced_) {
+        const std::optional<uint32_t> available = waitForSamples(lock, caller, size);
+        if (!available)
+            return std::nullopt;
+        size = *available;
+    }
     firmware_.readSamples(out, size);
     return size;
 }
@@ -91,12 +96,14 @@ std::optional<uint32_t> VirtualCard::readSamples(Lock &lock, uint8_t *out, uint3
 // Blocks until the card has converted the samples a read asks for. A stop
 // (or the card going away) ends the wait: the read then takes what was
 // converted. A restart begins a new count at its own rate, so the stop's fast
-// restart lets a waiting read finish.
-uint32_t VirtualCard::waitForSamples(Lock &lock, uint32_t size) {
+// restart lets a waiting read finish. A cancelled read gets nothing.
+std::optional<uint32_t> VirtualCard::waitForSamples(Lock &lock, const Caller &caller, uint32_t size) {
     const uint64_t wanted = (uint64_t(size) + 1) / 2;
     for (;;) {
         const uint64_t delivered = firmware_.samplesDelivered();
         const uint64_t converted = firmware_.samplesConverted(Firmware::Clock::now());
+        if (cancelled(caller))
+            return std::nullopt;
         if (converted >= delivered + wanted)
             return size;
         if (!firmware_.running() || detached_) {
@@ -111,24 +118,31 @@ uint32_t VirtualCard::waitForSamples(Lock &lock, uint32_t size) {
 }
 
 // A read held now waits for the next release, whatever holds follow it.
-void VirtualCard::waitWhileHeld(Lock &lock) {
+void VirtualCard::waitWhileHeld(Lock &lock, const Caller &caller) {
     if (!holding_)
         return;
     const uint64_t release = releases_;
     ++heldReads_;
     changed_.notify_all();
-    changed_.wait(lock, [&] { return releases_ != release || detached_; });
+    changed_.wait(lock, [&] { return releases_ != release || ended(caller); });
     --heldReads_;
 }
 
-bool VirtualCard::waitForStart(Lock &lock) {
-    changed_.wait_for(lock, startWait_, [&] { return firmware_.running() || detached_; });
-    return firmware_.running() && !detached_;
+bool VirtualCard::waitForStart(Lock &lock, const Caller &caller) {
+    if (!firmware_.running())
+        changed_.wait_for(lock, startWait_, [&] { return firmware_.running() || ended(caller); });
+    return firmware_.running() && !ended(caller);
 }
 
 void VirtualCard::fileOpened() {
     Lock lock(mutex_);
     ++openFiles_;
+}
+
+void VirtualCard::cancel(OpenFile &file) {
+    Lock lock(mutex_);
+    ++file.cancels;
+    changed_.notify_all();
 }
 
 bool VirtualCard::closeFile() {
@@ -211,6 +225,7 @@ void VirtualCard::setStatusByte(uint32_t index, uint8_t value) {
 void VirtualCard::setBehaviour(const Behaviour &behaviour) {
     Lock lock(mutex_);
     paced_ = behaviour.paced;
+    recording_ = behaviour.recording;
     firmware_.setSignals(behaviour.signals, behaviour.noise);
 }
 

@@ -54,6 +54,9 @@ struct Behaviour {
     bool paced = false;
     Signals signals = Signals::Counting;
     Noise noise;
+    // Lists every request (Card::requests). Cards of the environment do not,
+    // so that a long run neither grows nor allocates per request.
+    bool recording = true;
 };
 
 // One virtual card. Cards live from install() until the next install() or

@@ -14,14 +14,22 @@
 
 namespace kvd::vcard {
 
+// One open driver file of a card; the card's lock guards it.
+struct OpenFile {
+    uint64_t cancels = 0; // a request waiting ends when this changes
+};
+
 class VirtualCard final : public Card {
 public:
     VirtualCard(int32_t logicalNumber, uint8_t physicalId, const Behaviour &behaviour);
 
-    // Answers one driver request as the card's driver would and returns the
-    // request's truth value; deviceCount is the number of cards installed now.
-    int32_t request(const DriverRequest &request, int32_t deviceCount);
+    // Answers one driver request made on an open file as the card's driver
+    // would and returns the request's truth value; deviceCount is the number
+    // of cards installed now (read by the identity requests only).
+    int32_t request(const DriverRequest &request, const OpenFile &file, int32_t deviceCount);
     void fileOpened();
+    // Ends the requests waiting on the file now, with failure.
+    void cancel(OpenFile &file);
     // Closes one driver file; false (and the file stays open) under failClose.
     bool closeFile();
     // The card is gone: from now on its requests fail and blocked reads return.
@@ -54,12 +62,23 @@ private:
     using Lock = std::unique_lock<std::mutex>;
 
     // Does what a well-formed request asks; the bytes it moved, or nothing when it fails.
-    std::optional<uint32_t> perform(Lock &lock, const DriverRequest &request, uint32_t maxBytes, int32_t deviceCount);
+    // A request in progress: the file it came on, and the cancels counted
+    // when it arrived.
+    struct Caller {
+        const OpenFile &file;
+        uint64_t cancels;
+    };
+    bool cancelled(const Caller &caller) const { return caller.file.cancels != caller.cancels; }
+    // The caller's wait is over: the card is gone or the request was cancelled.
+    bool ended(const Caller &caller) const { return detached_ || cancelled(caller); }
+
+    std::optional<uint32_t> perform(Lock &lock, const DriverRequest &request, const Caller &caller,
+                                    uint32_t maxBytes, int32_t deviceCount);
     void takePacket(int32_t pipe, const uint8_t *data, uint32_t size);
-    std::optional<uint32_t> readSamples(Lock &lock, uint8_t *out, uint32_t size);
-    void waitWhileHeld(Lock &lock);
-    bool waitForStart(Lock &lock);
-    uint32_t waitForSamples(Lock &lock, uint32_t size);
+    std::optional<uint32_t> readSamples(Lock &lock, const Caller &caller, uint8_t *out, uint32_t size);
+    void waitWhileHeld(Lock &lock, const Caller &caller);
+    bool waitForStart(Lock &lock, const Caller &caller);
+    std::optional<uint32_t> waitForSamples(Lock &lock, const Caller &caller, uint32_t size);
 
     const int32_t logicalNumber_;
     const uint8_t physicalId_;

@@ -5,11 +5,10 @@
 #include <windows.h>
 #include <setupapi.h>
 
-#include <atomic>
 #include <memory>
 #include <new>
 
-#include "platform/win32/card_backend.h"
+#include "platform/platform.h"
 
 namespace kvd::platform {
 namespace {
@@ -49,18 +48,8 @@ static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28);
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5);
 #endif
 
-} // namespace
-
-// An open driver file and the requests running on it, so that a close can
-// end them and wait until none runs.
-struct BackendFile {
-    explicit BackendFile(HANDLE opened) : handle(opened) {}
-    const HANDLE handle;
-    std::atomic<int32_t> running{0};
-    std::atomic<bool> closing{false};
-};
-
-namespace {
+BackendFile *fromWindows(HANDLE file) { return reinterpret_cast<BackendFile *>(file); }
+HANDLE toWindows(BackendFile *file) { return reinterpret_cast<HANDLE>(file); }
 
 // The device path of member n of the set, or nullptr with *status set.
 std::unique_ptr<BYTE[]> interfaceDetail(HDEVINFO set, const GUID &classId, DWORD n, uint32_t *status) {
@@ -119,18 +108,12 @@ BackendFile *openCard(int32_t logicalNumber, uint32_t *status) {
         file = openDevicePath(path, status);
     }
     SetupDiDestroyDeviceInfoList(set);
-    if (file == INVALID_HANDLE_VALUE)
-        return nullptr;
-    auto *opened = new (std::nothrow) BackendFile(file);
-    if (opened == nullptr) {
-        CloseHandle(file);
-        *status = kNotEnoughMemory;
-    }
-    return opened;
+    return file == INVALID_HANDLE_VALUE ? nullptr : fromWindows(file);
 }
 
 // One request with its own OVERLAPPED record and event, waited for until the
-// driver has completed it: the caller sees one synchronous call.
+// driver has completed it (or, cancelled, ended it): the caller sees one
+// synchronous call, and the driver never touches its buffers afterwards.
 BOOL requestAndWait(HANDLE file, uint32_t code, void *input, uint32_t inputSize, void *output, uint32_t outputSize,
                     DWORD *returned) {
     OVERLAPPED overlapped{};
@@ -148,40 +131,21 @@ int32_t requestCard(BackendFile *file, uint32_t code, void *input, uint32_t inpu
                     uint32_t outputSize, uint32_t *bytesReturned) {
     if ((input == nullptr && inputSize != 0) || (output == nullptr && outputSize != 0) || bytesReturned == nullptr)
         return 0;
-    // Counted before the close flag is tested: a close either sees this
-    // request running or this request sees the close.
-    file->running.fetch_add(1);
     DWORD returned = 0;
-    BOOL result = FALSE;
-    if (!file->closing.load())
-        result = requestAndWait(file->handle, code, input, inputSize, output, outputSize, &returned);
+    const BOOL result = requestAndWait(toWindows(file), code, input, inputSize, output, outputSize, &returned);
     *bytesReturned = returned;
-    file->running.fetch_sub(1);
     return result;
 }
 
-// Ends the requests running on the file (a read waiting for samples fails
-// with "cancelled"), waits until none runs, then closes. A request that
-// reached the driver just after a cancel is cancelled on the next pass.
-bool closeCard(BackendFile *file) {
-    file->closing.store(true);
-    while (file->running.load() > 0) {
-        CancelIoEx(file->handle, nullptr);
-        Sleep(1);
-    }
-    if (!CloseHandle(file->handle)) {
-        file->closing.store(false);
-        return false;
-    }
-    delete file;
-    return true;
-}
+// Every request on the file, from any thread, that the driver holds now ends
+// "cancelled"; its caller's wait returns.
+void cancelCard(BackendFile *file) { CancelIoEx(toWindows(file), nullptr); }
 
-const CardBackend kWindowsBackend{"windows", &openCard, &requestCard, &closeCard};
+bool closeCard(BackendFile *file) { return CloseHandle(toWindows(file)) != 0; }
+
+const CardBackend kWindowsBackend{"windows", &openCard, &requestCard, &cancelCard, &closeCard};
 
 } // namespace
-
-BackendFile *adoptDriverFile(void *handle) { return new (std::nothrow) BackendFile(static_cast<HANDLE>(handle)); }
 
 const CardBackend &osCardBackend() { return kWindowsBackend; }
 

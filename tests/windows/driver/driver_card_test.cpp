@@ -240,9 +240,9 @@ TEST_F(DriverCardTest, DigitalOutputsLoopBackAndDaValuesShowInTheStatus) {
     EXPECT_EQ(status[vcard::kStatusDaValues + 4] | status[vcard::kStatusDaValues + 5] << 8, 2748);
 }
 
-// Closing a driver file ends a read waiting in the driver with failure, and
-// returns only once that request has ended.
-TEST_F(DriverCardTest, CloseEndsAReadWaitingInTheDriver) {
+// Cancelling the requests of a driver file ends a read waiting in the
+// driver with failure; the file stays usable and closes afterwards.
+TEST_F(DriverCardTest, CancelEndsAReadWaitingInTheDriver) {
     const platform::CardBackend &backend = platform::osCardBackend();
     uint32_t status = 0;
     platform::BackendFile *file = backend.open(2, &status);
@@ -257,7 +257,6 @@ TEST_F(DriverCardTest, CloseEndsAReadWaitingInTheDriver) {
     // One channel at 1 kHz (divider 10000), started.
     ASSERT_NE(write(protocol::kPipeAdCommand, {0x02, 0, 0, 0, 0, 0x10, 0x27, 0, 0}), 0);
     ASSERT_NE(write(protocol::kPipeAdCommand, {0x03, 1}), 0);
-    std::atomic<bool> ended{false};
     auto read = std::async(std::launch::async, [&] {
         std::vector<uint8_t> buffer(20000);
         uint8_t pipeWord[4];
@@ -265,22 +264,34 @@ TEST_F(DriverCardTest, CloseEndsAReadWaitingInTheDriver) {
         uint32_t returned = 77;
         const int32_t result = backend.request(file, protocol::kBulkRead, pipeWord, 4, buffer.data(),
                                                uint32_t(buffer.size()), &returned);
-        ended = true;
         return std::make_pair(result, returned);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_FALSE(ended) << "10 s of samples: the read waits in the driver";
-    const auto start = Clock::now();
-    ASSERT_TRUE(backend.close(file));
-    EXPECT_TRUE(ended) << "close returned after the read ended";
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    ASSERT_EQ(read.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "10 s of samples: it waits";
+    backend.cancel(file);
+    ASSERT_EQ(read.wait_for(std::chrono::seconds(2)), std::future_status::ready) << "the cancel ended the read";
     const auto [result, returned] = read.get();
     EXPECT_EQ(result, 0);
     EXPECT_EQ(returned, 0u);
+    EXPECT_NE(write(protocol::kPipeAdCommand, {0x03, 0}), 0) << "the file still works: the card stops";
+    EXPECT_TRUE(backend.close(file));
+}
 
-    KVD4093_HANDLE handle = open(2);
+// Releasing the device while another thread waits in a read ends that read
+// with failure instead of leaving it to wait for samples.
+TEST_F(DriverCardTest, ReleaseDeviceEndsAReadWaitingInAnotherThread) {
+    KVD4093_HANDLE handle = KVD4093_CreateDevice(2);
     ASSERT_NE(handle, KVD4093_INVALID_HANDLE);
-    EXPECT_EQ(KVD4093_ReleaseDeviceAD(handle), 1) << "leaves the card stopped";
+    std::vector<uint16_t> samples(10000); // 10 s at 1 kHz
+    auto read = pendingRead(handle, samples, 1000);
+    ASSERT_EQ(read.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    EXPECT_EQ(KVD4093_ReleaseDevice(handle), 1);
+    ASSERT_EQ(read.wait_for(std::chrono::seconds(2)), std::future_status::ready) << "the release ended the read";
+    EXPECT_EQ(read.get().first, 0);
+
+    KVD4093_HANDLE again = open(2);
+    ASSERT_NE(again, KVD4093_INVALID_HANDLE);
+    EXPECT_EQ(KVD4093_ReleaseDeviceAD(again), 1) << "leaves the card stopped";
 }
 
 // The typical acquisition's trace on the driver and on a virtual card, line
