@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <vector>
 
 namespace kvd::vcard {
@@ -39,6 +41,104 @@ TEST(VirtualCardFirmware, ShortPacketReadsAsZeroFilled) {
     take(firmware, {});
     take(firmware, {0x7F, 0x01}); // unknown code: ignored
     EXPECT_EQ(firmware.firstChannel(), 4);
+}
+
+} // namespace
+} // namespace kvd::vcard
+
+namespace kvd::vcard {
+namespace {
+
+// A clock the test moves by hand, in nanoseconds.
+Nanoseconds g_now = 0;
+Nanoseconds handClock() { return g_now; }
+
+TEST(VirtualCardFirmware, ConvertsOneSamplePerDividerOfTheClockItWasGiven) {
+    Firmware firmware(3, &handClock);
+    g_now = 1'000;
+    // One channel, divider 400: a sample every 40 us.
+    take(firmware, {0x02, 0x00, 0x00, 0x00, 0x00, 0x90, 0x01, 0x00, 0x00});
+    take(firmware, {0x03, 0x01});
+    EXPECT_EQ(firmware.samplesConverted(g_now), 0u);
+    EXPECT_EQ(firmware.samplesConverted(Nanoseconds(1'000 + 5 * 40'000 - 1)), 4u);
+    EXPECT_EQ(firmware.samplesConverted(Nanoseconds(1'000 + 5 * 40'000)), 5u);
+    EXPECT_EQ(firmware.convertedAt(5), Nanoseconds(1'000 + 5 * 40'000));
+    EXPECT_EQ(firmware.convertedAt(~uint64_t(0) / 2), ~Nanoseconds(0)) << "saturates";
+
+    g_now = 1'000 + 7 * 40'000;
+    take(firmware, {0x03, 0x00});
+    EXPECT_EQ(firmware.samplesConverted(Nanoseconds(1'000'000'000)), 7u) << "a stop ends the count";
+    EXPECT_EQ(firmware.now(), g_now);
+}
+
+TEST(VirtualCardFirmware, DividerZeroRunsAtOneSamplePerTick) {
+    Firmware firmware(3, &handClock);
+    g_now = 0;
+    take(firmware, {0x03, 0x01});
+    EXPECT_EQ(firmware.samplesConverted(Nanoseconds(1'000)), 10u);
+}
+
+// The stream's own sine (the kernel lends no maths library) gives the codes
+// the C library's sine gives, for every channel kind and every scan.
+TEST(VirtualCardSignals, WaveformsMatchTheLibrarySine) {
+    for (uint32_t channel = 0; channel < 16; ++channel) {
+        const uint32_t group = channel / 4;
+        const uint64_t period = SampleStream::kScansPerPeriod >> (group % 4);
+        for (uint64_t scan = 0; scan < SampleStream::kScansPerPeriod; ++scan) {
+            const double phase = double(scan % period) / double(period);
+            const double turns = channel % 4 == 3 ? 4 * phase : channel % 4 == 0 ? phase : -1;
+            if (turns < 0)
+                continue;
+            const double value = 0.9 / (1 + group) * std::sin(2 * 3.14159265358979323846 * turns);
+            const auto expected = static_cast<uint16_t>(std::lround(32768.0 + value * 32767.0));
+            ASSERT_EQ(SampleStream::sampleAt(Signals::Waveforms, channel, scan), expected)
+                << "channel " << channel << " scan " << scan;
+        }
+    }
+}
+
+std::vector<uint16_t> samplesOf(SampleStream &stream, uint32_t count) {
+    std::vector<uint8_t> bytes(2 * count);
+    stream.read(bytes.data(), uint32_t(bytes.size()));
+    std::vector<uint16_t> samples(count);
+    for (uint32_t i = 0; i < count; ++i)
+        samples[i] = uint16_t(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    return samples;
+}
+
+TEST(VirtualCardSignals, NoiseStartsAgainWithEveryPeriod) {
+    SampleStream stream;
+    stream.setSignals(Signals::Counting, {100, 7});
+    stream.start(2, 3);
+    const std::vector<uint16_t> first = samplesOf(stream, 2 * SampleStream::kScansPerPeriod);
+    const std::vector<uint16_t> second = samplesOf(stream, 2 * SampleStream::kScansPerPeriod);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(stream.samplesDelivered(), 4u * SampleStream::kScansPerPeriod);
+    int noisy = 0;
+    for (uint32_t i = 0; i < first.size(); ++i) {
+        const int clean = SampleStream::sampleAt(Signals::Counting, 2 + i % 2, i / 2);
+        EXPECT_LE(std::abs(first[i] - clean), 100) << i;
+        noisy += first[i] != clean;
+    }
+    EXPECT_GT(noisy, 8000);
+}
+
+TEST(VirtualCardSignals, OddReadsDeliverTheLowByteAndMoveOnPastTheSample) {
+    SampleStream stream;
+    stream.start(1, 1);
+    uint8_t bytes[3] = {0, 0, 0xEE};
+    stream.read(bytes, 3);
+    EXPECT_EQ(bytes[0], 0x00); // 0x1000: channel 1, scan 0
+    EXPECT_EQ(bytes[1], 0x10);
+    EXPECT_EQ(bytes[2], 0x01); // scan 1, low byte only
+    EXPECT_EQ(stream.samplesDelivered(), 2u);
+    EXPECT_EQ(samplesOf(stream, 1), std::vector<uint16_t>{0x1002});
+}
+
+TEST(VirtualCardSignals, AReadBeforeAnyStartStreamsChannelZero) {
+    SampleStream stream;
+    stream.setSignals(Signals::Counting, {});
+    EXPECT_EQ(samplesOf(stream, 3), (std::vector<uint16_t>{0, 1, 2}));
 }
 
 } // namespace

@@ -1,9 +1,6 @@
 #include "platform/virtual/firmware.h"
 
-#include <algorithm>
 #include <cstring>
-
-#include "platform/virtual/virtual_card.h"
 
 namespace kvd::vcard {
 namespace {
@@ -12,24 +9,31 @@ namespace {
 constexpr uint32_t kDaSetupFlag = 1u << 19;
 constexpr uint32_t kDaControlBits = 0xFu << 20; // set only in the open packet
 
+// The period divider counts 100 ns ticks.
+constexpr uint64_t kNanosecondsPerTick = 100;
+
 } // namespace
 
-Firmware::Firmware(uint8_t physicalId) : physicalId_(physicalId) { daValues_.fill(-1); }
+Firmware::Firmware(uint8_t physicalId, ClockReader clock) : clock_(clock), physicalId_(physicalId) {
+    for (int32_t &value : daValues_)
+        value = -1;
+}
 
-Firmware::Packet Firmware::packetFrom(const uint8_t *data, uint32_t size) {
-    Packet packet{};
-    std::memcpy(packet.data(), data, std::min<uint32_t>(size, protocol::kPacketSize));
-    return packet;
+void Firmware::packetFrom(Packet &packet, const uint8_t *data, uint32_t size) {
+    std::memset(packet.bytes, 0, sizeof packet.bytes);
+    std::memcpy(packet.bytes, data, size < protocol::kPacketSize ? size : protocol::kPacketSize);
 }
 
 void Firmware::takeAdCommand(const uint8_t *data, uint32_t size) {
     if (size == 0)
         return;
-    const Packet packet = packetFrom(data, size);
-    switch (packet[0]) {
-    case protocol::kCmdAdRange: rangeWord_ = static_cast<uint16_t>(packet[1] | packet[2] << 8); break;
-    case protocol::kCmdAdConfig: std::copy_n(&packet[1], config_.size(), config_.begin()); break;
-    case protocol::kCmdAdRun: startOrStop(packet[1] != 0); break;
+    Packet packet;
+    packetFrom(packet, data, size);
+    const uint8_t *bytes = packet.bytes;
+    switch (bytes[0]) {
+    case protocol::kCmdAdRange: rangeWord_ = static_cast<uint16_t>(bytes[1] | bytes[2] << 8); break;
+    case protocol::kCmdAdConfig: std::memcpy(config_, &bytes[1], sizeof config_); break;
+    case protocol::kCmdAdRun: startOrStop(bytes[1] != 0); break;
     default: break;
     }
 }
@@ -37,11 +41,13 @@ void Firmware::takeAdCommand(const uint8_t *data, uint32_t size) {
 void Firmware::takeCommand(const uint8_t *data, uint32_t size) {
     if (size == 0)
         return;
-    const Packet packet = packetFrom(data, size);
-    switch (packet[0]) {
+    Packet packet;
+    packetFrom(packet, data, size);
+    const uint8_t *bytes = packet.bytes;
+    switch (bytes[0]) {
     case protocol::kCmdDaWord: takeDaWord(packet); break;
-    case protocol::kCmdSetDo: doLines_ = static_cast<uint16_t>(packet[1] | packet[2] << 8); break;
-    case protocol::kCmdTrigLevel: triggerLevel_ = packet[1]; break;
+    case protocol::kCmdSetDo: doLines_ = static_cast<uint16_t>(bytes[1] | bytes[2] << 8); break;
+    case protocol::kCmdTrigLevel: triggerLevel_ = bytes[1]; break;
     default: break;
     }
 }
@@ -50,7 +56,7 @@ void Firmware::takeCommand(const uint8_t *data, uint32_t size) {
 // converter's setup, which nothing observes; the open packet carries control
 // bits no DA word has and leaves the DA values alone.
 void Firmware::takeDaWord(const Packet &packet) {
-    const uint32_t word = packet[1] | packet[2] << 8 | packet[3] << 16;
+    const uint32_t word = packet.bytes[1] | packet.bytes[2] << 8 | packet.bytes[3] << 16;
     if ((word & kDaControlBits) != 0 || (word & kDaSetupFlag) != 0)
         return;
     const uint32_t channel = (word >> 16) & 7;
@@ -62,38 +68,43 @@ void Firmware::startOrStop(bool start) {
     running_ = start;
     if (start) {
         samples_.start(firstChannel(), lastChannel());
-        started_ = Clock::now();
+        started_ = clock_();
     } else {
-        stopped_ = Clock::now();
+        stopped_ = clock_();
     }
 }
 
-namespace {
-// Samples per second at a period divider of 100 ns ticks; 0 runs at the fastest.
-double sampleRate(uint32_t divider) { return 10000000.0 / double(divider != 0 ? divider : 1); }
-} // namespace
-
-uint64_t Firmware::samplesConverted(Clock::time_point now) const {
-    const Clock::time_point end = running_ ? now : std::max(stopped_, started_);
-    const double seconds = std::chrono::duration<double>(end - started_).count();
-    return seconds <= 0 ? 0 : static_cast<uint64_t>(seconds * sampleRate(divider()));
+// A divider of 0 runs at the fastest, one tick a sample.
+uint64_t Firmware::samplePeriod() const {
+    const uint32_t ticks = divider();
+    return (ticks != 0 ? ticks : 1) * kNanosecondsPerTick;
 }
 
-Firmware::Clock::time_point Firmware::whenConverted(uint64_t count) const {
-    const auto seconds = std::chrono::duration<double>(double(count) / sampleRate(divider()));
-    return started_ + std::chrono::duration_cast<Clock::duration>(seconds);
+uint64_t Firmware::samplesConverted(Nanoseconds now) const {
+    const Nanoseconds end = running_ ? now : (stopped_ > started_ ? stopped_ : started_);
+    return end > started_ ? (end - started_) / samplePeriod() : 0;
+}
+
+Nanoseconds Firmware::convertedAt(uint64_t count) const {
+    const uint64_t period = samplePeriod();
+    const Nanoseconds last = ~Nanoseconds(0);
+    if (count > (last - started_) / period)
+        return last;
+    return started_ + count * period;
 }
 
 int32_t Firmware::daValue(uint32_t channel) const { return channel < kDaChannels ? daValues_[channel] : -1; }
 
 void Firmware::overrideStatusByte(uint32_t index, uint8_t value) {
-    if (index < statusOverrides_.size())
+    if (index < protocol::kPacketSize) {
         statusOverrides_[index] = value;
+        statusOverridden_[index] = true;
+    }
 }
 
 uint8_t Firmware::statusByte(uint32_t index) const {
-    if (statusOverrides_[index])
-        return *statusOverrides_[index];
+    if (statusOverridden_[index])
+        return statusOverrides_[index];
     switch (index) {
     case protocol::kStatusDiLow: return static_cast<uint8_t>(doLines_);
     case protocol::kStatusDiHigh: return static_cast<uint8_t>(doLines_ >> 8);
@@ -111,7 +122,7 @@ uint8_t Firmware::statusByte(uint32_t index) const {
 }
 
 void Firmware::readStatus(uint8_t *out, uint32_t size) const {
-    const uint32_t count = std::min<uint32_t>(size, protocol::kPacketSize);
+    const uint32_t count = size < protocol::kPacketSize ? size : protocol::kPacketSize;
     for (uint32_t i = 0; i < count; ++i)
         out[i] = statusByte(i);
 }

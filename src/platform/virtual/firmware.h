@@ -1,23 +1,43 @@
-// The virtual card's firmware: what the card does with the command packets it
+// The card model's firmware: what the card does with the command packets it
 // receives on pipes 0 and 1, and what it sends back on pipes 2 and 3.
 // Not thread-safe: the card that owns it serialises every call.
+//
+// Plain, allocation-free code without exceptions: the virtual cards use it
+// inside the library, and the software card driver uses the same code inside
+// a kernel driver. Time comes from a clock reader handed in at construction
+// (the steady clock by default in an ordinary program).
 #pragma once
 
-#include <array>
-#include <chrono>
 #include <cstdint>
-#include <optional>
 
 #include "platform/driver_protocol.h"
 #include "platform/virtual/sample_stream.h"
 
+#if __STDC_HOSTED__
+#include <chrono>
+#endif
+
 namespace kvd::vcard {
+
+// The version the card model reports in status bytes 18 to 20
+// (0x01, 0x00, 0x01, least significant first).
+constexpr uint32_t kVersion = 0x010001;
+
+// Status bytes the library does not read carry, on a modelled card, the last
+// DA value of each channel: channel c in bytes kStatusDaValues + 2c and the
+// next, least significant first, 0xFFFF for a channel never written. Tools
+// read them through BulkRead on pipe 3.
+constexpr uint32_t kStatusDaValues = 21;
+
+// Nanoseconds on a monotonic clock, from a fixed point of the reader's choice.
+using Nanoseconds = uint64_t;
+using ClockReader = Nanoseconds (*)();
 
 class Firmware {
 public:
     static constexpr uint32_t kDaChannels = 8;
 
-    explicit Firmware(uint8_t physicalId);
+    Firmware(uint8_t physicalId, ClockReader clock);
 
     // Takes a packet written to pipe 0 (AD commands) or pipe 1 (commands).
     // Bytes beyond `size` read as zero; unknown command codes are ignored.
@@ -30,13 +50,28 @@ public:
     void readSamples(uint8_t *out, uint32_t size);
     void setSignals(Signals signals, Noise noise) { samples_.setSignals(signals, noise); }
 
-    using Clock = std::chrono::steady_clock;
     // Samples the card has converted by `now` since the last start (up to the
     // stop when it is stopped), at the rate the period divider gives.
-    uint64_t samplesConverted(Clock::time_point now) const;
+    uint64_t samplesConverted(Nanoseconds now) const;
     uint64_t samplesDelivered() const { return samples_.samplesDelivered(); }
-    // When the converted samples reach `count`, at the current rate.
-    Clock::time_point whenConverted(uint64_t count) const;
+    // When the converted samples reach `count`, at the current rate
+    // (saturating at the end of the clock's range).
+    Nanoseconds convertedAt(uint64_t count) const;
+    Nanoseconds now() const { return clock_(); }
+
+#if __STDC_HOSTED__
+    // The same on the steady clock of an ordinary program, for a firmware
+    // that reads that clock (the constructor without a clock reader).
+    using Clock = std::chrono::steady_clock;
+    static Nanoseconds steadyNow() { return Nanoseconds(std::chrono::nanoseconds(Clock::now().time_since_epoch()).count()); }
+    explicit Firmware(uint8_t physicalId) : Firmware(physicalId, &steadyNow) {}
+    uint64_t samplesConverted(Clock::time_point now) const {
+        return samplesConverted(Nanoseconds(std::chrono::nanoseconds(now.time_since_epoch()).count()));
+    }
+    Clock::time_point whenConverted(uint64_t count) const {
+        return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(convertedAt(count))));
+    }
+#endif
 
     void overrideStatusByte(uint32_t index, uint8_t value);
 
@@ -50,24 +85,30 @@ public:
     uint32_t divider() const { return protocol::readLe32(&config_[4]); }
 
 private:
-    using Packet = std::array<uint8_t, protocol::kPacketSize>;
-    static Packet packetFrom(const uint8_t *data, uint32_t size);
+    struct Packet {
+        uint8_t bytes[protocol::kPacketSize];
+    };
+    static void packetFrom(Packet &packet, const uint8_t *data, uint32_t size);
 
     void takeDaWord(const Packet &packet);
     void startOrStop(bool start);
     uint8_t statusByte(uint32_t index) const;
+    // The time between two samples, in nanoseconds.
+    uint64_t samplePeriod() const;
 
+    ClockReader clock_;
     uint8_t physicalId_;
     uint16_t rangeWord_ = 0;
-    std::array<uint8_t, 17> config_{}; // configuration bytes 1 to 17
+    uint8_t config_[17] = {}; // configuration bytes 1 to 17
     bool running_ = false;
-    Clock::time_point started_{};
-    Clock::time_point stopped_{};
+    Nanoseconds started_ = 0;
+    Nanoseconds stopped_ = 0;
     SampleStream samples_;
-    std::array<int32_t, kDaChannels> daValues_;
+    int32_t daValues_[kDaChannels];
     uint16_t doLines_ = 0;
     uint8_t triggerLevel_ = 0;
-    std::array<std::optional<uint8_t>, protocol::kPacketSize> statusOverrides_{};
+    uint8_t statusOverrides_[protocol::kPacketSize] = {};
+    bool statusOverridden_[protocol::kPacketSize] = {};
 };
 
 } // namespace kvd::vcard

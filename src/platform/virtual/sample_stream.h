@@ -1,7 +1,8 @@
-// The samples a virtual card delivers on pipe 2 while it acquires: scans of
-// the configured channels FirstChannel to LastChannel, in order. One period of
-// the stream (4096 scans) is computed when the acquisition starts and then
-// copied out, so reads cost what a memcpy costs.
+// The samples a card model delivers on pipe 2 while it acquires: scans of
+// the configured channels FirstChannel to LastChannel, in order. Each sample
+// is computed when it is read, from its place in the stream alone, so the
+// stream needs no storage and compiles into a kernel driver as well as into
+// the library (no allocation, no exceptions, no C library maths).
 //
 // Two signal sets:
 //  - Waveforms (what a person sees): channel c carries, by c mod 4, a sine, a
@@ -9,13 +10,13 @@
 //    scans (the fast sine: T_c / 4); amplitude A_c = 0.9 / (1 + c / 4) of full
 //    scale. Codes are offset binary: code = 32768 + round(v x 32767), v in
 //    [-1, 1]; optional noise adds a uniform integer in [-n, n] codes drawn from
-//    a seeded xorshift32 sequence, then the code is clamped to 0..65535.
+//    a seeded xorshift32 sequence, then the code is clamped to 0..65535. The
+//    noise sequence starts again with every period of 4096 scans.
 //  - Counting (for tests that check every sample): channel c in scan k gives
 //    (c << 12) | (k & 0x0FFF).
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 namespace kvd::vcard {
 
@@ -43,13 +44,20 @@ public:
     // sample touched (an odd size delivers the low byte of the last one).
     void read(uint8_t *out, uint32_t size);
     // Samples delivered since the start.
-    uint64_t samplesDelivered() const { return position_ / 2; }
+    uint64_t samplesDelivered() const { return delivered_; }
 
 private:
+    // The next sample of the stream, noise included; moves on past it.
+    uint16_t nextSample();
+
     Signals signals_ = Signals::Counting;
     Noise noise_;
-    std::vector<uint8_t> period_; // one period of the stream, as bytes on the wire
-    uint64_t position_ = 0;       // byte offset into the endless stream, always even
+    uint32_t firstChannel_ = 0;
+    uint32_t channels_ = 1;      // channels in a scan
+    uint64_t delivered_ = 0;     // samples since the start
+    uint32_t inPeriod_ = 0;      // the next sample's index within its period
+    uint32_t random_ = 1;        // the noise sequence's state before that sample
+    bool started_ = false;       // a read before any start streams channel 0
 };
 
 } // namespace kvd::vcard

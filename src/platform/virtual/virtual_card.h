@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/virtual/sample_stream.h"
+#include "platform/virtual/firmware.h" // kVersion, kStatusDaValues, Signals, Noise
 
 namespace kvd::vcard {
 
@@ -23,16 +23,6 @@ constexpr char kEnvironmentVariable[] = "KVD4093_VIRTUAL_CARDS";
 constexpr char kPacingVariable[] = "KVD4093_VIRTUAL_PACING";
 // "amplitude[,seed]": seeded noise of that many codes added to the waveforms.
 constexpr char kNoiseVariable[] = "KVD4093_VIRTUAL_NOISE";
-
-// The version the virtual cards report in status bytes 18 to 20
-// (0x01, 0x00, 0x01, least significant first).
-constexpr uint32_t kVersion = 0x010001;
-
-// Status bytes the library does not read carry, on a virtual card, the last
-// DA value of each channel: channel c in bytes kStatusDaValues + 2c and the
-// next, least significant first, 0xFFFF for a channel never written. Tools
-// read them through BulkRead on pipe 3.
-constexpr uint32_t kStatusDaValues = 21;
 
 // One driver request as a card received it. Requests are listed in the order
 // they reached the card; one still inside the card (a held or waiting AD

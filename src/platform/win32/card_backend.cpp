@@ -22,8 +22,13 @@ constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
 static_assert(kReadWrite == 0xC0000000);
 constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 static_assert(kShareReadWrite == 3);
-// The driver file is opened for overlapped I/O, yet every request is made
-// without an OVERLAPPED record: the OS then waits for each one to complete.
+// The driver file is opened for overlapped I/O, so that requests on it run
+// side by side: the stop's writes on pipe 0 reach the driver while a read on
+// pipe 2 waits there. Each request therefore carries an OVERLAPPED record and
+// an event of its own and waits for that. Without a record the OS would wait
+// on the file object, which every completion on the file signals: a write
+// finishing would end a waiting read early, with no result, while the driver
+// still owns the read's buffer and status block.
 constexpr DWORD kNormalOverlapped = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED;
 static_assert(kNormalOverlapped == 0x40000080);
 
@@ -106,18 +111,34 @@ BackendFile *openCard(int32_t logicalNumber, uint32_t *status) {
     return file == INVALID_HANDLE_VALUE ? nullptr : fromWindows(file);
 }
 
+// One request with its own OVERLAPPED record and event, waited for until the
+// driver has completed it (or, cancelled, ended it): the caller sees one
+// synchronous call, and the driver never touches its buffers afterwards.
+BOOL requestAndWait(HANDLE file, uint32_t code, void *input, uint32_t inputSize, void *output, uint32_t outputSize,
+                    DWORD *returned) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr)
+        return FALSE;
+    BOOL result = DeviceIoControl(file, code, input, inputSize, output, outputSize, returned, &overlapped);
+    if (!result && GetLastError() == ERROR_IO_PENDING)
+        result = GetOverlappedResult(file, &overlapped, returned, TRUE);
+    CloseHandle(overlapped.hEvent);
+    return result;
+}
+
 int32_t requestCard(BackendFile *file, uint32_t code, void *input, uint32_t inputSize, void *output,
                     uint32_t outputSize, uint32_t *bytesReturned) {
     if ((input == nullptr && inputSize != 0) || (output == nullptr && outputSize != 0) || bytesReturned == nullptr)
         return 0;
-    // Synchronous: no OVERLAPPED record, so the call returns when the driver
-    // has completed the request, with the byte count in `returned`.
     DWORD returned = 0;
-    const BOOL result = DeviceIoControl(toWindows(file), code, input, inputSize, output, outputSize, &returned, nullptr);
+    const BOOL result = requestAndWait(toWindows(file), code, input, inputSize, output, outputSize, &returned);
     *bytesReturned = returned;
     return result;
 }
 
+// Every request on the file, from any thread, that the driver holds now ends
+// "cancelled"; its caller's wait returns.
 void cancelCard(BackendFile *file) { CancelIoEx(toWindows(file), nullptr); }
 
 bool closeCard(BackendFile *file) { return CloseHandle(toWindows(file)) != 0; }
