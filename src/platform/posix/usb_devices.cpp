@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <dlfcn.h>
 #include <mutex>
 
 #include "platform/posix/usb_ids.h"
@@ -36,9 +37,21 @@ bool matches(libusb_device *device, const std::vector<UsbId> &ids) {
 
 } // namespace
 
+// libusb keeps a thread of its own (it watches devices come and go) from
+// its first use to libusb_exit. The library never calls libusb_exit: at
+// process exit other threads may still be inside a transfer. So libusb must
+// outlive a dlclose of this library, which would otherwise unload it under
+// its own thread: it is pinned in memory for the life of the process.
+void pinLibusb() {
+    Dl_info where{};
+    if (::dladdr(reinterpret_cast<void *>(&libusb_init), &where) != 0 && where.dli_fname != nullptr)
+        ::dlopen(where.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
 libusb_context *context() {
     static std::once_flag started;
     std::call_once(started, [] {
+        pinLibusb();
         if (libusb_init(&g_context) != 0)
             g_context = nullptr;
     });
