@@ -141,5 +141,35 @@ TEST(VirtualCardSignals, AReadBeforeAnyStartStreamsChannelZero) {
     EXPECT_EQ(samplesOf(stream, 3), (std::vector<uint16_t>{0, 1, 2}));
 }
 
+// A stream lent memory for a period copies what a stream without it computes,
+// byte for byte, whatever the read sizes, signals, noise and channels.
+TEST(VirtualCardSignals, AStreamWithAPeriodCopyGivesTheComputedBytes) {
+    struct Case {
+        Signals signals;
+        Noise noise;
+        uint8_t first, last;
+    };
+    const Case cases[] = {{Signals::Counting, {}, 0, 3},
+                          {Signals::Waveforms, {}, 2, 9},
+                          {Signals::Waveforms, {40, 7}, 0, 0},
+                          {Signals::Waveforms, {3, 1}, 5, 255}};
+    std::vector<uint8_t> storage(SampleStream::kMaxPeriodBytes);
+    for (const Case &c : cases) {
+        SampleStream computed, copied;
+        copied.setPeriodStorage(storage.data(), static_cast<uint32_t>(storage.size()));
+        for (SampleStream *stream : {&computed, &copied}) {
+            stream->setSignals(c.signals, c.noise);
+            stream->start(c.first, c.last);
+        }
+        for (uint32_t size : {1u, 2u, 511u, 70000u, 3u, 4096u * 2u * 9u + 5u}) {
+            std::vector<uint8_t> a(size), b(size);
+            computed.read(a.data(), size);
+            copied.read(b.data(), size);
+            ASSERT_EQ(a, b) << int(c.first) << "-" << int(c.last) << " size " << size;
+        }
+        EXPECT_EQ(computed.samplesDelivered(), copied.samplesDelivered());
+    }
+}
+
 } // namespace
 } // namespace kvd::vcard

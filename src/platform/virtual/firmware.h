@@ -49,6 +49,8 @@ public:
     // Writes `size` bytes of samples and moves on past every sample touched.
     void readSamples(uint8_t *out, uint32_t size);
     void setSignals(Signals signals, Noise noise) { samples_.setSignals(signals, noise); }
+    // See SampleStream::setPeriodStorage.
+    void setPeriodStorage(uint8_t *storage, uint32_t capacity) { samples_.setPeriodStorage(storage, capacity); }
 
     // Samples the card has converted by `now` since the last start (up to the
     // stop when it is stopped), at the rate the period divider gives.

@@ -18,7 +18,9 @@ uint32_t answerNumber(void *input, int32_t number, uint32_t maxBytes) {
 } // namespace
 
 VirtualCard::VirtualCard(int32_t logicalNumber, uint8_t physicalId, const Behaviour &behaviour)
-    : logicalNumber_(logicalNumber), physicalId_(physicalId), firmware_(physicalId) {
+    : logicalNumber_(logicalNumber), physicalId_(physicalId), firmware_(physicalId),
+      period_(new uint8_t[SampleStream::kMaxPeriodBytes]) {
+    firmware_.setPeriodStorage(period_.get(), SampleStream::kMaxPeriodBytes);
     setBehaviour(behaviour);
 }
 

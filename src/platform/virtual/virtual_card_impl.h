@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -86,6 +87,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_; // holds released, runs started, the card gone, reads held
     Firmware firmware_;
+    std::unique_ptr<uint8_t[]> period_; // the firmware's copy of one period of samples
     RequestRules rules_;
     std::vector<Request> requests_;
     uint64_t requestsCleared_ = 0; // tells a late completion that its entry is gone
