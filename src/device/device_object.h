@@ -64,7 +64,6 @@ public:
 
     DeviceObject *operator->() const { return device_; }
     DeviceObject &operator*() const { return *device_; }
-    DeviceObject *get() const { return device_; }
     explicit operator bool() const { return device_ != nullptr; }
     bool operator==(std::nullptr_t) const { return device_ == nullptr; }
 

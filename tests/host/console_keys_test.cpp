@@ -113,20 +113,28 @@ void say(int fd, const char *line) {
     _exit(0);
 }
 
+// Starts a child whose standard input is the terminal's far end; it runs
+// body, which never returns.
+template <class Body>
+void startChild(int terminal, int far, Body body, pid_t *pid) {
+    std::fflush(nullptr);
+    *pid = fork();
+    ASSERT_GE(*pid, 0);
+    if (*pid == 0) {
+        dup2(far, STDIN_FILENO);
+        close(terminal);
+        body();
+    }
+}
+
 TEST(ConsoleKeysTest, KbhitTellsWithoutTakingAndGetchTakesWithoutEcho) {
     int terminal = -1, far = -1;
     ASSERT_NO_FATAL_FAILURE(openTerminal(&terminal, &far));
     int report[2], go[2];
     ASSERT_EQ(pipe(report), 0);
     ASSERT_EQ(pipe(go), 0);
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        dup2(far, STDIN_FILENO);
-        close(terminal);
-        child(report[1], go[0]);
-    }
+    pid_t pid = -1;
+    ASSERT_NO_FATAL_FAILURE(startChild(terminal, far, [&] { child(report[1], go[0]); }, &pid));
     close(far);
 
     EXPECT_EQ(receiveLine(report[0]), "none=0");
@@ -173,14 +181,8 @@ TEST(ConsoleKeysTest, CtrlCIsAKeyAndASignalDuringACallLeavesTheTerminalRestored)
     ASSERT_EQ(tcgetattr(far, &before), 0);
     int report[2];
     ASSERT_EQ(pipe(report), 0);
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        dup2(far, STDIN_FILENO);
-        close(terminal);
-        childOfTheTerminal(report[1]);
-    }
+    pid_t pid = -1;
+    ASSERT_NO_FATAL_FAILURE(startChild(terminal, far, [&] { childOfTheTerminal(report[1]); }, &pid));
     ASSERT_TRUE(waitForKeyMode(terminal));
     ASSERT_EQ(write(terminal, "\x03", 1), 1);
     EXPECT_EQ(receiveLine(report[0]), "key=3");
