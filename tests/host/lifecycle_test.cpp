@@ -37,6 +37,15 @@ protected:
             environment.emplace_back("KVD4093_VIRTUAL_CARDS", virtualCards);
         return runChild(program, steps, dir_.path(), environment);
     }
+    // For a child whose other threads still run when it exits: the leak
+    // check that AddressSanitizer runs at exit stops every thread by tracing
+    // it, and a thread running on through exit() can crash that tracer.
+    Environment busyEnvironment() const {
+        Environment environment = withoutInherited("KVD4093_");
+        environment.emplace_back("XDG_CONFIG_HOME", dir_.file("config"));
+        environment.emplace_back("ASAN_OPTIONS", "detect_leaks=0");
+        return environment;
+    }
     std::string log() const { return readWholeFile(dir_.file("KVD4093Err.log")); }
     bool logExists() const { return fs::exists(dir_.file("KVD4093Err.log")); }
 
@@ -98,7 +107,7 @@ TEST_F(LifecycleTest, NormalExitWithoutUnloadWritesTheLog) {
 TEST_F(LifecycleTest, ExitWhileOtherThreadsCallTheLibrary) {
     for (int run = 0; run < 20; ++run) {
         for (const char *program : {kDlopenChild, kLinkedChild}) {
-            const ChildResult child = this->run(program, {"load", "busy"});
+            const ChildResult child = runChild(program, {"load", "busy"}, dir_.path(), busyEnvironment());
             ASSERT_EQ(child.exitCode, 0) << program << " run " << run << ": " << child.err;
             ASSERT_TRUE(logExists()) << program << " run " << run;
         }
