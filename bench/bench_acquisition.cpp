@@ -11,7 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 #include "virtual_card_fixture.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "../tools/kvd4093/csv_text.h"
+#include "../tools/kvd4093/output/csv_text.h"
 
 namespace {
 

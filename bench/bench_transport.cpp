@@ -4,7 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include "allocation_counter.h"
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 #include "virtual_card_fixture.h"
 
 namespace {

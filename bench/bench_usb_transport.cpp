@@ -1,4 +1,4 @@
-// The cost the library adds to a request on the USB road: each request made
+// The cost the library adds to a request on the USB card backend: each request made
 // through the export against the same request made straight on the USB
 // backend, both against an emulated card (libusb over umockdev). The low-file
 // request is answered by the backend itself, so its pair shows the library's
@@ -19,10 +19,10 @@
 #include "KVD4093.h"
 #include "card_descriptors.h"
 #include "card_link.h"
-#include "platform/driver_protocol.h"
-#include "platform/posix/usb_card_backend.h"
-#include "platform/posix/usb_devices.h"
-#include "platform/posix/usb_ids.h"
+#include "card_model/driver_protocol.h"
+#include "platform/usb/usb_card_backend.h"
+#include "platform/usb/usb_devices.h"
+#include "platform/usb/usb_ids.h"
 #include "platform/virtual/virtual_card.h"
 #include "usb_testbed.h"
 

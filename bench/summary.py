@@ -68,7 +68,7 @@ def rows(f):
            f.counter(f"{transport}:BM_BulkWriteThroughLibrary", "allocs/call"), "")
     yield ("allocations per backend request (malloc and new)", "0", 0.0, "max",
            f.counter(f"{transport}:BM_BulkWriteStraightOnBackend", "allocs/call"), "")
-    yield ("library cost of a request on the USB road (emulated card)", "<= 50 ns", 50.0, "max",
+    yield ("library cost of a request on the USB card backend (emulated card)", "<= 50 ns", 50.0, "max",
            f.overhead_ns("bench_usb_transport:BM_LowFileThroughLibrary",
                          "bench_usb_transport:BM_LowFileStraightOnBackend"), "ns")
     csv = f.get("bench_csv_writer:BM_CsvLines")

@@ -1,7 +1,10 @@
 # Fails when a file under src/ includes a header of a folder above its own.
 # The stack, top first; a folder may include its own headers, those of the
 # folders below it, and the public headers, never those of a folder above it
-# or beside it.
+# or beside it. Inside platform/, each backend or OS folder (win32, posix,
+# usb, virtual) implements the contract of platform/ itself and may include
+# it, but never another backend's folder; card_model/, at the bottom, includes
+# only itself, so the software driver and the emulated card can build it alone.
 #   cmake -DSOURCE_DIR=<repository root> -P CheckLayers.cmake
 function(layer_of folder out)
   set(level 0)
@@ -16,7 +19,7 @@ function(layer_of folder out)
 endfunction()
 
 # The stack is a list of levels, siblings on one level separated by ';'.
-set(layers "host" "settings|acquisition" "device" "core" "platform")
+set(layers "host" "settings|acquisition" "device" "core" "platform" "card_model")
 
 file(GLOB_RECURSE sources RELATIVE "${SOURCE_DIR}/src" "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/src/*.cpp" "${SOURCE_DIR}/src/*.c")
 set(violations "")
@@ -34,6 +37,14 @@ foreach(source IN LISTS sources)
       list(APPEND violations "src/${source}: includes from unknown folder '${to}'")
     elseif(NOT to STREQUAL from AND NOT to_level GREATER from_level)
       list(APPEND violations "src/${source}: ${from} includes ${to}, which is not below it")
+    elseif(from STREQUAL "platform")
+      string(REGEX MATCH "^platform/([^/]+)/" from_backend "${source}")
+      set(from_backend "${CMAKE_MATCH_1}")
+      string(REGEX MATCH "\"platform/([^/\"]+)/" to_backend "${line}")
+      set(to_backend "${CMAKE_MATCH_1}")
+      if(from_backend AND to_backend AND NOT from_backend STREQUAL to_backend)
+        list(APPEND violations "src/${source}: platform/${from_backend} includes platform/${to_backend}, a folder beside it")
+      endif()
     endif()
   endforeach()
 endforeach()

@@ -1,6 +1,6 @@
 #include "acquisition/ad_para_encoding.h"
 
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 
 namespace kvd::acquisition {
 namespace {

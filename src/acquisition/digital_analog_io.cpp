@@ -4,7 +4,7 @@
 #include "device/transport.h"
 #include "core/messages.h"
 #include "core/library_app.h"
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 
 namespace kvd::acquisition {
 namespace {

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 #include "platform/platform.h"
 
 namespace kvd::trace {

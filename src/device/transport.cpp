@@ -5,7 +5,7 @@
 
 #include "device/trace.h"
 #include "core/messages.h"
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 
 namespace kvd::device {
 namespace {

@@ -1,4 +1,4 @@
-// The library's only road to a card: opening and closing driver files, the
+// The library's only way to a card: opening and closing driver files, the
 // driver requests, and the bulk transfers with their pipe words.
 #pragma once
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "KVD4093_ad_fields.h"
 #include "device/opening.h"
 #include "core/messages.h"
 #include "platform/platform.h"
@@ -13,38 +14,11 @@
 namespace kvd::settings {
 namespace {
 
-// One ADPara field as the profile holds it.
-struct Field {
-    const char *name;
-    int32_t ADPara::*member;
-    int32_t defaultValue;
-};
-
-// In the record's field order, which is also the order of the load.
-constexpr Field kFields[] = {
-    {"CheckStsMode", &ADPara::CheckStsMode, 0},
-    {"ADMode", &ADPara::ADMode, 0},
-    {"FirstChannel", &ADPara::FirstChannel, 0},
-    {"LastChannel", &ADPara::LastChannel, 1},
-    {"Frequency", &ADPara::Frequency, 25000},
-    {"InputRange", &ADPara::InputRange, 0},
-    {"GroupInterval", &ADPara::GroupInterval, 1000},
-    {"LoopsOfGroup", &ADPara::LoopsOfGroup, 1},
-    {"Gains", &ADPara::Gains, 0},
-    {"TriggerMode", &ADPara::TriggerMode, 0},
-    {"TriggerSource", &ADPara::TriggerSource, 0},
-    {"TriggerType", &ADPara::TriggerType, 0},
-    {"TriggerDir", &ADPara::TriggerDir, 0},
-    {"TrigWindow", &ADPara::TrigWindow, 10},
-    {"GroundingMode", &ADPara::GroundingMode, 0},
-    {"ClockSource", &ADPara::ClockSource, 0},
-    {"bClockOutput", &ADPara::bClockOutput, 0},
-};
-static_assert(std::size(kFields) * sizeof(int32_t) == sizeof(ADPara));
+using fields::kAdFields;
 
 // The save's order: the field order with TriggerType before TriggerSource.
 constexpr size_t kSaveOrder[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 10, 12, 13, 14, 15, 16};
-static_assert(std::size(kSaveOrder) == std::size(kFields));
+static_assert(std::size(kSaveOrder) == std::size(kAdFields));
 
 constexpr char kRoot[] = "";
 
@@ -110,7 +84,7 @@ int32_t saveParaAD(KVD4093_HANDLE handle, const ADPara *record) {
         {device.c_str(), "DeviceLgcID", numbers.logical, nullptr},
     };
     for (size_t index : kSaveOrder)
-        card.push_back({adPara.c_str(), kFields[index].name, record->*kFields[index].member, nullptr});
+        card.push_back({adPara.c_str(), kAdFields[index].name, record->*kAdFields[index].member, nullptr});
     return platform::writeProfileValues(card.data(), card.size()) == card.size() ? 1 : 0;
 }
 
@@ -118,7 +92,7 @@ int32_t loadParaAD(KVD4093_HANDLE handle, ADPara *record) {
     const std::string adPara = adParaSection(handle);
     if (record == nullptr)
         return 1;
-    for (const Field &field : kFields)
+    for (const fields::AdField &field : kAdFields)
         record->*field.member = platform::profileInt(adPara.c_str(), field.name, field.defaultValue);
     return 1;
 }

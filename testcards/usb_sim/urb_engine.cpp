@@ -4,7 +4,7 @@
 #include <cerrno>
 
 #include "card_descriptors.h"
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 
 namespace kvd::usbsim {
 

@@ -24,8 +24,8 @@ NTSYSAPI NTSTATUS NTAPI ZwWaitForSingleObject(HANDLE handle, BOOLEAN alertable, 
 #include <new>
 
 #include "card_names.h"
-#include "platform/driver_protocol.h"
-#include "platform/virtual/firmware.h"
+#include "card_model/driver_protocol.h"
+#include "card_model/firmware.h"
 
 namespace {
 

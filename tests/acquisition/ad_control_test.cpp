@@ -10,7 +10,7 @@
 #include "acquisition/ad_control.h"
 #include "device/device_object.h"
 #include "core/messages.h"
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 #include "support/test_support.h"
 
 namespace kvd::testing {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/messages.h"
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 #include "support/test_support.h"
 
 namespace kvd::testing {

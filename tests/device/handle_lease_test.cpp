@@ -11,7 +11,7 @@
 
 #include "KVD4093.h"
 #include "core/messages.h"
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 #include "support/test_support.h"
 
 namespace kvd::testing {

@@ -3,7 +3,7 @@
 
 #include "device/device_object.h"
 #include "core/messages.h"
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 #include "support/test_support.h"
 
 namespace kvd::testing {

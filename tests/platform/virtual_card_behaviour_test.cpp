@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "device/device_object.h"
-#include "platform/driver_protocol.h"
-#include "platform/virtual/sample_stream.h"
+#include "card_model/driver_protocol.h"
+#include "card_model/sample_stream.h"
 #include "support/test_support.h"
 
 namespace kvd::testing {

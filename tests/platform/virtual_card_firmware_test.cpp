@@ -1,5 +1,5 @@
 // The virtual card's firmware: the packet fields that only it keeps.
-#include "platform/virtual/firmware.h"
+#include "card_model/firmware.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 #include "platform/virtual/virtual_card.h"
 
 namespace kvd::vcard {

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 
 namespace kvd::vcard {
 namespace {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/messages.h"
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 #include "platform/platform.h"
 #include "support/config_home.h"
 #include "support/test_support.h"

@@ -14,7 +14,7 @@
 #include "device/transport.h"
 #include "core/library_app.h"
 #include "platform/platform.h"
-#include "support/usb_road.h"
+#include "support/usb_backend.h"
 
 namespace kvd::testing {
 
@@ -112,14 +112,14 @@ void VirtualCardTest::TearDown() {
     for (KVD4093_HANDLE handle : opened_)
         device::discardDevice(handle);
     vcard::uninstall();
-    if (usb_road::active())
-        usb_road::detach();
+    if (usb_backend::active())
+        usb_backend::detach();
 }
 
 void VirtualCardTest::install(const std::vector<uint8_t> &physicalIds) {
     vcard::install(physicalIds);
-    if (usb_road::active())
-        usb_road::attach();
+    if (usb_backend::active())
+        usb_backend::attach();
 }
 
 KVD4093_HANDLE VirtualCardTest::openRecord(int32_t logicalNumber) {

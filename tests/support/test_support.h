@@ -78,7 +78,7 @@ std::vector<LogEntry> entriesSince(size_t since);
 // tear-down releases what it opened and removes the cards.
 class VirtualCardTest : public ::testing::Test {
 protected:
-    // On the USB road (usb_road.h) the cards stand behind emulated USB devices.
+    // On the USB card backend (usb_backend.h) the cards stand behind emulated USB devices.
     void install(const std::vector<uint8_t> &physicalIds);
     void TearDown() override;
 

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/virtual/sample_stream.h"
+#include "card_model/sample_stream.h"
 #include "support/test_support.h"
 #include "tool/tool_process.h"
 

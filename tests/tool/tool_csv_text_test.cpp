@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../tools/kvd4093/csv_text.h"
+#include "../../tools/kvd4093/output/csv_text.h"
 
 namespace kvd::testing {
 namespace {

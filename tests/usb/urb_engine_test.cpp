@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "card_descriptors.h"
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 #include "urb_engine.h"
 
 namespace kvd::usbsim {

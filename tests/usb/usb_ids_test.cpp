@@ -1,7 +1,7 @@
 // The vendor:product pairs of KVD4093_USB_IDS.
 #include <gtest/gtest.h>
 
-#include "platform/posix/usb_ids.h"
+#include "platform/usb/usb_ids.h"
 #include "support/scoped_variable.h"
 
 namespace kvd::platform::usb {

@@ -1,4 +1,4 @@
-// The tool on the USB road, as a person runs it under kvd4093-usb-sim: the
+// The tool on the USB card backend, as a person runs it under kvd4093-usb-sim: the
 // cards listed in plug order, an acquisition, the same trace as on virtual
 // cards, and a card whose device file the user may not open.
 #include <filesystem>
@@ -52,16 +52,16 @@ TEST_F(UsbToolTest, TheSameProgramGivesTheSameTraceOnBothRoads) {
         {"acquire", "--card", "1", "--channels", "0-1", "--rate", "10k", "--samples", "2000"},
     };
     std::string traces[2];
-    for (int road = 0; road < 2; ++road) {
-        const std::string trace = dir_.file("trace" + std::to_string(road));
+    for (int backend = 0; backend < 2; ++backend) {
+        const std::string trace = dir_.file("trace" + std::to_string(backend));
         for (const Args &command : program) {
             const Environment environment = {{"KVD4093_TRACE", trace}};
             const ChildResult result =
-                road == 0 ? runTool(dir_.path(), command, {{"KVD4093_VIRTUAL_CARDS", "7,9"}, environment[0]})
+                backend == 0 ? runTool(dir_.path(), command, {{"KVD4093_VIRTUAL_CARDS", "7,9"}, environment[0]})
                           : onUsb({"--ids", "7,9"}, command, environment);
             ASSERT_EQ(result.exitCode, 0) << command[0] << ": " << result.err;
         }
-        traces[road] = readWholeFile(trace);
+        traces[backend] = readWholeFile(trace);
     }
     EXPECT_GT(linesOf(traces[0]).size(), 40u);
     EXPECT_EQ(traces[1], traces[0]);

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "card.h"
-#include "commands.h"
-#include "errors.h"
-#include "suggestion.h"
-#include "system.h"
-#include "text_conversion.h"
-#include "version.h"
+#include "card/card.h"
+#include "commands/commands.h"
+#include "common/errors.h"
+#include "common/suggestion.h"
+#include "common/system.h"
+#include "common/text_conversion.h"
+#include "common/version.h"
 
 namespace kvd::tool {
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 #include "platform/virtual/virtual_card.h"
 #include "platform/virtual/virtual_card_impl.h"
 

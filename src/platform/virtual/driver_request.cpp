@@ -1,6 +1,6 @@
 #include "platform/virtual/driver_request.h"
 
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 
 namespace kvd::vcard {
 namespace {

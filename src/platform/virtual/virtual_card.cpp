@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 #include "platform/virtual/virtual_card_impl.h"
 
 namespace kvd::vcard {

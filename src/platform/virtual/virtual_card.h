@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/virtual/firmware.h" // kVersion, kStatusDaValues, Signals, Noise
+#include "card_model/firmware.h" // kVersion, kStatusDaValues, Signals, Noise
 
 namespace kvd::vcard {
 

@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "platform/virtual/driver_request.h"
-#include "platform/virtual/firmware.h"
+#include "card_model/firmware.h"
 #include "platform/virtual/request_rules.h"
 #include "platform/virtual/virtual_card.h"
 

@@ -15,9 +15,9 @@
 
 #include "core/messages.h"
 #include "device/trace.h"
-#include "platform/driver_protocol.h"
+#include "card_model/driver_protocol.h"
 #include "platform/platform.h"
-#include "platform/virtual/sample_stream.h"
+#include "card_model/sample_stream.h"
 #include "support/test_support.h"
 
 namespace kvd::testing {

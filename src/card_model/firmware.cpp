@@ -1,0 +1,132 @@
+#include "card_model/firmware.h"
+
+#include <cstring>
+
+namespace kvd::vcard {
+namespace {
+
+// The DA word's fields (24 bits in packet bytes 1 to 3).
+constexpr uint32_t kDaSetupFlag = 1u << 19;
+constexpr uint32_t kDaControlBits = 0xFu << 20; // set only in the open packet
+
+// The period divider counts 100 ns ticks.
+constexpr uint64_t kNanosecondsPerTick = 100;
+
+} // namespace
+
+Firmware::Firmware(uint8_t physicalId, ClockReader clock) : clock_(clock), physicalId_(physicalId) {
+    for (int32_t &value : daValues_)
+        value = -1;
+}
+
+void Firmware::packetFrom(Packet &packet, const uint8_t *data, uint32_t size) {
+    std::memset(packet.bytes, 0, sizeof packet.bytes);
+    std::memcpy(packet.bytes, data, size < protocol::kPacketSize ? size : protocol::kPacketSize);
+}
+
+void Firmware::takeAdCommand(const uint8_t *data, uint32_t size) {
+    if (size == 0)
+        return;
+    Packet packet;
+    packetFrom(packet, data, size);
+    const uint8_t *bytes = packet.bytes;
+    switch (bytes[0]) {
+    case protocol::kCmdAdRange: rangeWord_ = static_cast<uint16_t>(bytes[1] | bytes[2] << 8); break;
+    case protocol::kCmdAdConfig: std::memcpy(config_, &bytes[1], sizeof config_); break;
+    case protocol::kCmdAdRun: startOrStop(bytes[1] != 0); break;
+    default: break;
+    }
+}
+
+void Firmware::takeCommand(const uint8_t *data, uint32_t size) {
+    if (size == 0)
+        return;
+    Packet packet;
+    packetFrom(packet, data, size);
+    const uint8_t *bytes = packet.bytes;
+    switch (bytes[0]) {
+    case protocol::kCmdDaWord: takeDaWord(packet); break;
+    case protocol::kCmdSetDo: doLines_ = static_cast<uint16_t>(bytes[1] | bytes[2] << 8); break;
+    case protocol::kCmdTrigLevel: triggerLevel_ = bytes[1]; break;
+    default: break;
+    }
+}
+
+// A value word sets the channel's 12-bit value; a setup word only selects the
+// converter's setup, which nothing observes; the open packet carries control
+// bits no DA word has and leaves the DA values alone.
+void Firmware::takeDaWord(const Packet &packet) {
+    const uint32_t word = packet.bytes[1] | packet.bytes[2] << 8 | packet.bytes[3] << 16;
+    if ((word & kDaControlBits) != 0 || (word & kDaSetupFlag) != 0)
+        return;
+    const uint32_t channel = (word >> 16) & 7;
+    daValues_[channel] = static_cast<int32_t>((word >> 4) & 0x0FFF);
+}
+
+// Every start begins a new sample stream: scan 0, first channel.
+void Firmware::startOrStop(bool start) {
+    running_ = start;
+    if (start) {
+        samples_.start(firstChannel(), lastChannel());
+        started_ = clock_();
+    } else {
+        stopped_ = clock_();
+    }
+}
+
+// A divider of 0 runs at the fastest, one tick a sample.
+uint64_t Firmware::samplePeriod() const {
+    const uint32_t ticks = divider();
+    return (ticks != 0 ? ticks : 1) * kNanosecondsPerTick;
+}
+
+uint64_t Firmware::samplesConverted(Nanoseconds now) const {
+    const Nanoseconds end = running_ ? now : (stopped_ > started_ ? stopped_ : started_);
+    return end > started_ ? (end - started_) / samplePeriod() : 0;
+}
+
+Nanoseconds Firmware::convertedAt(uint64_t count) const {
+    const uint64_t period = samplePeriod();
+    const Nanoseconds last = ~Nanoseconds(0);
+    if (count > (last - started_) / period)
+        return last;
+    return started_ + count * period;
+}
+
+int32_t Firmware::daValue(uint32_t channel) const { return channel < kDaChannels ? daValues_[channel] : -1; }
+
+void Firmware::overrideStatusByte(uint32_t index, uint8_t value) {
+    if (index < protocol::kPacketSize) {
+        statusOverrides_[index] = value;
+        statusOverridden_[index] = true;
+    }
+}
+
+uint8_t Firmware::statusByte(uint32_t index) const {
+    if (statusOverridden_[index])
+        return statusOverrides_[index];
+    switch (index) {
+    case protocol::kStatusDiLow: return static_cast<uint8_t>(doLines_);
+    case protocol::kStatusDiHigh: return static_cast<uint8_t>(doLines_ >> 8);
+    case protocol::kStatusPhysicalId: return physicalId_;
+    case protocol::kStatusVersion: return static_cast<uint8_t>(kVersion);
+    case protocol::kStatusVersion + 1: return static_cast<uint8_t>(kVersion >> 8);
+    case protocol::kStatusVersion + 2: return static_cast<uint8_t>(kVersion >> 16);
+    default: break;
+    }
+    if (index >= kStatusDaValues && index < kStatusDaValues + 2 * kDaChannels) {
+        const auto value = static_cast<uint16_t>(daValues_[(index - kStatusDaValues) / 2]);
+        return static_cast<uint8_t>((index - kStatusDaValues) % 2 ? value >> 8 : value);
+    }
+    return 0;
+}
+
+void Firmware::readStatus(uint8_t *out, uint32_t size) const {
+    const uint32_t count = size < protocol::kPacketSize ? size : protocol::kPacketSize;
+    for (uint32_t i = 0; i < count; ++i)
+        out[i] = statusByte(i);
+}
+
+void Firmware::readSamples(uint8_t *out, uint32_t size) { samples_.read(out, size); }
+
+} // namespace kvd::vcard

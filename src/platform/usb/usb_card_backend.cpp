@@ -1,0 +1,75 @@
+// The card backend over libusb-1.0: the cards are the USB devices with a
+// configured vendor:product pair, numbered in the order of bus and port path.
+#include "platform/usb/usb_card_backend.h"
+
+#include <cerrno>
+#include <new>
+
+#include "platform/usb/usb_devices.h"
+#include "platform/usb/usb_driver_file.h"
+
+namespace kvd::platform {
+namespace usb {
+namespace {
+
+BackendFile *toBackend(DriverFile *file) { return reinterpret_cast<BackendFile *>(file); }
+DriverFile *fromBackend(BackendFile *file) { return reinterpret_cast<DriverFile *>(file); }
+
+BackendFile *openCard(int32_t logicalNumber, uint32_t *status) {
+    MatchingDevices cards;
+    if (cards.status() != 0) {
+        *status = cards.status();
+        return nullptr;
+    }
+    if (logicalNumber < 0 || static_cast<size_t>(logicalNumber) >= cards.devices().size()) {
+        *status = ENODEV;
+        return nullptr;
+    }
+    libusb_device_handle *handle = nullptr;
+    const int opened = libusb_open(cards.devices()[static_cast<size_t>(logicalNumber)], &handle);
+    if (opened != 0) {
+        *status = errnoOf(opened);
+        return nullptr;
+    }
+    auto *file = new (std::nothrow) DriverFile(handle, logicalNumber);
+    if (file == nullptr) {
+        libusb_close(handle);
+        *status = ENOMEM;
+        return nullptr;
+    }
+    *status = 0;
+    return toBackend(file);
+}
+
+int32_t requestCard(BackendFile *file, uint32_t code, void *input, uint32_t inputSize, void *output,
+                    uint32_t outputSize, uint32_t *bytesReturned) {
+    if (file == nullptr || bytesReturned == nullptr)
+        return 0;
+    return fromBackend(file)->request(code, input, inputSize, output, outputSize, bytesReturned);
+}
+
+void cancelCard(BackendFile *file) {
+    if (file != nullptr)
+        fromBackend(file)->cancel();
+}
+
+bool closeCard(BackendFile *file) {
+    if (file == nullptr)
+        return false;
+    DriverFile *driverFile = fromBackend(file);
+    driverFile->shut();
+    delete driverFile;
+    return true;
+}
+
+const CardBackend kUsbBackend{"usb", &openCard, &requestCard, &cancelCard, &closeCard};
+
+} // namespace
+
+const CardBackend &usbCardBackend() { return kUsbBackend; }
+
+} // namespace usb
+
+const CardBackend &osCardBackend() { return usb::usbCardBackend(); }
+
+} // namespace kvd::platform

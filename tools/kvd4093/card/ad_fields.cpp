@@ -1,0 +1,106 @@
+#include "card/ad_fields.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "common/errors.h"
+
+namespace kvd::tool {
+namespace {
+
+constexpr int64_t kMaxRate = 10000000; // the card's 10 MHz time base
+constexpr double kTimeBaseHz = 10000000.0;
+
+} // namespace
+
+const char kRecordOptionsHelp[] =
+    "  --channels FIRST-LAST  channels scanned, in order (FirstChannel, LastChannel), e.g. 0-3\n"
+    "  --rate N               samples a second of all channels together (Frequency),\n"
+    "                         1 to 10M, e.g. 25k; the card divides its 10 MHz clock by\n"
+    "                         trunc(10M / N), so it runs at 10M / that divider (3M -> 3.33M)\n"
+    "  --FIELD N              any ADPara field by its name (--InputRange 2) or in lower\n"
+    "                         case with dashes (--input-range 2): CheckStsMode, ADMode,\n"
+    "                         FirstChannel, LastChannel, Frequency, InputRange,\n"
+    "                         GroupInterval, LoopsOfGroup, Gains, TriggerMode,\n"
+    "                         TriggerSource, TriggerType, TriggerDir, TrigWindow,\n"
+    "                         GroundingMode, ClockSource, bClockOutput (--clock-output)\n";
+
+namespace {
+
+// The field's value from either spelling; giving both is an error.
+std::optional<std::string> fieldOption(Arguments &arguments, const AdField &field) {
+    std::optional<std::string> byName = arguments.value(field.name);
+    std::optional<std::string> dashed = arguments.value(field.dashed);
+    if (byName && dashed)
+        throw UsageError(std::string("give --") + field.name + " or --" + field.dashed + ", not both");
+    return byName ? byName : dashed;
+}
+
+int32_t fieldValue(const std::string &text, const char *name) {
+    return static_cast<int32_t>(parseNumberIn(text, std::string("--") + name, INT32_MIN, INT32_MAX));
+}
+
+} // namespace
+
+RecordOptions RecordOptions::take(Arguments &arguments) {
+    RecordOptions options;
+    const std::optional<std::string> channels = arguments.value("channels");
+    const std::optional<std::string> rate = arguments.value("rate");
+    for (const AdField &field : adFields()) {
+        const std::optional<std::string> text = fieldOption(arguments, field);
+        if (!text)
+            continue;
+        const bool isChannel = field.member == &ADPara::FirstChannel || field.member == &ADPara::LastChannel;
+        if ((channels && isChannel) || (rate && field.member == &ADPara::Frequency))
+            throw UsageError(std::string("--") + field.name + " and " + (isChannel ? "--channels" : "--rate") +
+                             " set the same field: give one");
+        options.values_.emplace_back(field.member, fieldValue(*text, field.name));
+    }
+    if (channels) {
+        const ChannelRange range = parseChannelRange(*channels);
+        options.values_.emplace_back(&ADPara::FirstChannel, range.first);
+        options.values_.emplace_back(&ADPara::LastChannel, range.last);
+    }
+    if (rate)
+        options.values_.emplace_back(&ADPara::Frequency,
+                                     static_cast<int32_t>(parseNumberIn(*rate, "--rate", 1, kMaxRate)));
+    return options;
+}
+
+void RecordOptions::applyTo(ADPara &para) const {
+    for (const auto &[member, value] : values_)
+        para.*member = value;
+}
+
+bool RecordOptions::sets(int32_t ADPara::*member) const {
+    return std::any_of(values_.begin(), values_.end(), [&](const auto &value) { return value.first == member; });
+}
+
+void checkAcquisitionRecord(const ADPara &para) {
+    const auto fail = [](const std::string &why) { throw UsageError(why); };
+    // The card takes the low 8 bits of each channel number.
+    const int32_t first = para.FirstChannel & 0xFF, last = para.LastChannel & 0xFF;
+    if (last < first)
+        fail("channels " + std::to_string(para.FirstChannel) + "-" + std::to_string(para.LastChannel) +
+             " reach the card as " + std::to_string(first) + "-" + std::to_string(last) +
+             ": the last before the first");
+    if (para.Frequency < 1 || para.Frequency > kMaxRate)
+        fail("Frequency " + std::to_string(para.Frequency) + " is not between 1 and 10000000");
+}
+
+double cardSampleRate(const ADPara &para) {
+    const auto divider = static_cast<uint32_t>(static_cast<int64_t>(kTimeBaseHz / double(para.Frequency)));
+    return kTimeBaseHz / double(divider != 0 ? divider : 1);
+}
+
+std::string describeRecord(const ADPara &para) {
+    std::string text;
+    for (const AdField &field : adFields()) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%-14s = %d\n", field.name, int(para.*field.member));
+        text += line;
+    }
+    return text;
+}
+
+} // namespace kvd::tool

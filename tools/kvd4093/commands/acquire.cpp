@@ -1,0 +1,249 @@
+// acquire: one AD acquisition, to files or standard output, a plot and a summary.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "acquisition/acquisition.h"
+#include "card/ad_fields.h"
+#include "output/bin_writer.h"
+#include "card/card.h"
+#include "acquisition/channel_summary.h"
+#include "commands/commands.h"
+#include "output/csv_writer.h"
+#include "common/errors.h"
+#include "card/narrowing.h"
+#include "output/svg_plot.h"
+#include "common/system.h"
+
+namespace kvd::tool {
+
+std::string acquireHelp() {
+    return std::string("Usage: kvd4093 acquire [options]\n"
+                       "\n"
+                       "Runs one AD acquisition: starts the card with the card's saved settings\n"
+                       "(KVD4093_LoadParaAD) changed by the options below, reads whole scans (one\n"
+                       "sample of each channel, in order) in blocks of about 50 ms, stops, and prints\n"
+                       "the lowest, highest and mean code of each channel. Ctrl-C, SIGTERM or SIGHUP\n"
+                       "stop early and keep what was acquired (the files stay valid; exit status\n"
+                       "128 + the signal's number: 130 for Ctrl-C).\n"
+                       "\n"
+                       "How much (default: --time 1s):\n"
+                       "  --samples N            samples per channel, that is scans, e.g. 100k\n"
+                       "  --time T               how long, e.g. 2s or 500ms; scans = T x scan rate\n"
+                       "  --continuous           until Ctrl-C, SIGTERM or SIGHUP, writing as it goes\n"
+                       "How fast (default: the saved Frequency):\n"
+                       "  --rate N               samples a second of all channels together (Frequency)\n"
+                       "  --scan-rate N          scans a second, that is samples a second of each\n"
+                       "                         channel: --rate = N x the number of channels\n"
+                       "Where to (all optional):\n"
+                       "  --output FILE.csv      CSV: a header \"scan,time_s,ch0,...\", then one scan a line\n"
+                       "  --output FILE.bin      raw 16-bit little-endian samples, scan after scan, and a\n"
+                       "                         JSON sidecar FILE.bin.json (rate, channels, card, start\n"
+                       "                         time in UTC, sample count, the ADPara record)\n"
+                       "  --output -             standard output (CSV; --format bin: the raw samples,\n"
+                       "                         no sidecar); the report then goes to standard error\n"
+                       "  --format csv|bin       the output's format whatever its name\n"
+                       "  --plot FILE.svg        the channels over time, a picture for a browser\n"
+                       "The record (only what is given changes the saved settings):\n") +
+           kRecordOptionsHelp + "The card:\n" + kCardOptionsHelp +
+           "\n"
+           "Every output path is checked before the card is touched. A field the card\n"
+           "takes narrowed (--InputRange 99 reaches it as 3) is sent as given, with a\n"
+           "warning on standard error. Samples are codes 0 to 65535, offset binary (32768\n"
+           "is zero). Numbers take k (x1000) and M (x1000000): --rate 25k, --samples 1M.\n"
+           "Example: kvd4093 acquire --virtual --channels 0-3 --rate 100k --time 2s \\\n"
+           "             --output run.csv --plot run.svg\n"
+           "         kvd4093 acquire --virtual --continuous --output - | head -5\n";
+}
+
+namespace {
+
+constexpr double kDefaultSeconds = 1.0;
+constexpr int64_t kMostScans = int64_t(1) << 40;
+constexpr int64_t kMostSamplesASecond = 10000000;
+
+enum class Format { Csv, Bin };
+
+struct AcquireRequest {
+    CardChoice card;
+    RecordOptions record;
+    std::optional<int64_t> scans;
+    double seconds = kDefaultSeconds;
+    bool continuous = false;
+    std::optional<int64_t> scanRate;
+    std::optional<std::string> output;
+    Format format = Format::Csv;
+    std::optional<std::string> plot;
+
+    bool streams() const { return output && *output == kStandardOutput; }
+};
+
+void takeAmount(Arguments &arguments, AcquireRequest &request) {
+    const std::optional<std::string> samples = arguments.value("samples");
+    const std::optional<std::string> time = arguments.value("time");
+    request.continuous = arguments.flag("continuous");
+    if (int(samples.has_value()) + int(time.has_value()) + int(request.continuous) > 1)
+        throw UsageError("give one of --samples, --time and --continuous");
+    if (samples)
+        request.scans = parseNumberIn(*samples, "--samples", 1, kMostScans);
+    if (time)
+        request.seconds = parseDuration(*time, "--time");
+}
+
+void takeScanRate(Arguments &arguments, AcquireRequest &request) {
+    const std::optional<std::string> scanRate = arguments.value("scan-rate");
+    if (!scanRate)
+        return;
+    if (request.record.sets(&ADPara::Frequency))
+        throw UsageError("give --scan-rate or --rate (--Frequency), not both");
+    request.scanRate = parseNumberIn(*scanRate, "--scan-rate", 1, kMostSamplesASecond);
+}
+
+// The output's format: --format, else the name's extension; standard output is CSV unless told.
+void takeOutput(Arguments &arguments, AcquireRequest &request) {
+    request.output = arguments.value("output");
+    const std::optional<std::string> format = arguments.value("format");
+    if (format && *format != "csv" && *format != "bin")
+        throw UsageError("--format: \"" + *format + "\" is not csv or bin");
+    if (format && !request.output)
+        throw UsageError("--format needs --output");
+    if (!request.output)
+        return;
+    if (format)
+        request.format = *format == "bin" ? Format::Bin : Format::Csv;
+    else if (hasExtension(*request.output, ".bin"))
+        request.format = Format::Bin;
+    else if (!request.streams() && !hasExtension(*request.output, ".csv"))
+        throw UsageError("--output: \"" + *request.output + "\" must end in .csv or .bin (or give --format)");
+}
+
+AcquireRequest takeRequest(Arguments &arguments) {
+    AcquireRequest request;
+    request.card = takeCardChoice(arguments);
+    request.record = RecordOptions::take(arguments);
+    takeAmount(arguments, request);
+    takeScanRate(arguments, request);
+    takeOutput(arguments, request);
+    request.plot = arguments.value("plot");
+    if (request.plot && !hasExtension(*request.plot, ".svg"))
+        throw UsageError("--plot: \"" + *request.plot + "\" must end in .svg");
+    if (request.plot && request.continuous)
+        throw UsageError("--plot needs a known length: give --samples or --time, not --continuous");
+    arguments.expectAllTaken();
+    return request;
+}
+
+uint64_t plannedScans(const AcquireRequest &request, const AcquisitionInfo &info) {
+    if (request.continuous)
+        return 0;
+    if (request.scans)
+        return uint64_t(*request.scans);
+    const double scans = std::round(request.seconds * info.scanRate());
+    return uint64_t(std::clamp(scans, 1.0, double(kMostScans)));
+}
+
+// Every file is created before the card is touched: a bad path fails the run
+// while nothing has started, and the files made so far are removed again.
+std::vector<std::unique_ptr<SampleSink>> openFiles(const AcquireRequest &request) {
+    std::vector<std::unique_ptr<SampleSink>> files;
+    if (request.output && request.format == Format::Csv)
+        files.push_back(std::make_unique<CsvWriter>(*request.output));
+    else if (request.output)
+        files.push_back(std::make_unique<BinWriter>(*request.output));
+    if (request.plot)
+        files.push_back(std::make_unique<SvgPlot>(*request.plot));
+    return files;
+}
+
+// --scan-rate: the card's Frequency counts the samples of all channels.
+void applyScanRate(const AcquireRequest &request, ADPara &para) {
+    if (!request.scanRate)
+        return;
+    const int64_t channels = (para.LastChannel & 0xFF) - (para.FirstChannel & 0xFF) + 1;
+    const int64_t rate = *request.scanRate * std::max<int64_t>(channels, 1);
+    if (rate > kMostSamplesASecond)
+        throw UsageError("--scan-rate " + std::to_string(*request.scanRate) + " x " + std::to_string(channels) +
+                         " channels is above 10000000 samples a second");
+    para.Frequency = static_cast<int32_t>(rate);
+}
+
+void warnOfNarrowedFields(const ADPara &para) {
+    for (const std::string &line : narrowedFields(para))
+        std::fprintf(stderr, "kvd4093: warning: %s\n", line.c_str());
+}
+
+// "25000", or "30030.03" when the card's divider gives no whole number.
+std::string rateText(double rate) {
+    char text[48];
+    std::snprintf(text, sizeof text, rate == std::floor(rate) ? "%.0f" : "%.2f", rate);
+    return text;
+}
+
+std::string plannedText(const AcquisitionInfo &info) {
+    return info.continuous ? "until stopped" : std::to_string(info.plannedScans) + " scans";
+}
+
+void printStart(std::FILE *report, const OpenCard &card, const AcquisitionInfo &info) {
+    std::fprintf(report, "%s: channels %d-%d, %s samples/s (%s scans/s), %s\n", card.name().c_str(),
+                 int(info.firstChannel()), int(info.lastChannel()), rateText(info.sampleRate).c_str(),
+                 rateText(info.scanRate()).c_str(), plannedText(info).c_str());
+    std::fflush(report);
+}
+
+void printReport(std::FILE *report, const AcquisitionInfo &info, const AcquisitionOutcome &outcome,
+                 const ChannelSummary &summary, const AcquireRequest &request) {
+    const auto scans = static_cast<unsigned long long>(outcome.scans);
+    if (outcome.stoppedBySignal() && info.continuous)
+        std::fprintf(report, "stopped by %s after %llu scans\n", signalName(outcome.stopSignal).c_str(), scans);
+    else if (outcome.stoppedBySignal())
+        std::fprintf(report, "stopped by %s after %llu of %llu scans\n", signalName(outcome.stopSignal).c_str(),
+                     scans, static_cast<unsigned long long>(info.plannedScans));
+    std::fprintf(report, "acquired %llu scans (%llu samples) in %.2f s\n", scans,
+                 static_cast<unsigned long long>(outcome.scans * info.channelCount()), outcome.seconds);
+    std::fprintf(report, "%s", summary.table().c_str());
+    if (request.output && !request.streams())
+        std::fprintf(report, "wrote %s%s\n", request.output->c_str(),
+                     request.format == Format::Bin ? (" and " + BinWriter::sidecarPath(*request.output)).c_str()
+                                                   : "");
+    if (request.plot)
+        std::fprintf(report, "wrote %s\n", request.plot->c_str());
+}
+
+} // namespace
+
+int runAcquire(Arguments &arguments) {
+    const AcquireRequest request = takeRequest(arguments);
+    watchStopSignals();
+    std::vector<std::unique_ptr<SampleSink>> files = openFiles(request);
+    OpenCard card(request.card);
+
+    AcquisitionInfo info;
+    if (!KVD4093_LoadParaAD(card.handle(), &info.para))
+        failCall("KVD4093_LoadParaAD");
+    request.record.applyTo(info.para);
+    applyScanRate(request, info.para);
+    checkAcquisitionRecord(info.para);
+    warnOfNarrowedFields(info.para);
+    info.logicalNumber = card.logicalNumber();
+    info.physicalId = card.physicalId();
+    info.sampleRate = cardSampleRate(info.para);
+    info.continuous = request.continuous;
+    info.plannedScans = plannedScans(request, info);
+
+    // With the samples on standard output, every word for a person goes to standard error.
+    std::FILE *report = request.streams() ? stderr : stdout;
+    printStart(report, card, info);
+    ChannelSummary summary;
+    std::vector<SampleSink *> sinks = {&summary};
+    for (const auto &file : files)
+        sinks.push_back(file.get());
+    ProgressBar progress(info.plannedScans, isTerminal(stderr), terminalColumns(stderr));
+    info.startTime = utcTimestamp();
+    const AcquisitionOutcome outcome = acquire(card.handle(), info, sinks, progress);
+    printReport(report, info, outcome, summary, request);
+    return outcome.stoppedBySignal() ? kExitSignalBase + outcome.stopSignal : kExitOk;
+}
+
+} // namespace kvd::tool

@@ -1,0 +1,41 @@
+// The tool's commands. Each takes its own options from the command line,
+// prints for a person on standard output and returns the exit status;
+// failures are thrown (errors.h).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common/options.h"
+
+namespace kvd::tool {
+
+struct Command {
+    const char *name;
+    const char *summary; // one line for the overview
+    std::string (*help)(); // the whole --help text
+    int (*run)(Arguments &arguments);
+};
+
+// Every command, in the order the overview lists them.
+const std::vector<Command> &commands();
+
+int runList(Arguments &arguments);
+int runAcquire(Arguments &arguments);
+int runDi(Arguments &arguments);
+int runDo(Arguments &arguments);
+int runDa(Arguments &arguments);
+int runTrig(Arguments &arguments);
+int runSettings(Arguments &arguments);
+int runLog(Arguments &arguments);
+
+std::string listHelp();
+std::string acquireHelp();
+std::string diHelp();
+std::string doHelp();
+std::string daHelp();
+std::string trigHelp();
+std::string settingsHelp();
+std::string logHelp();
+
+} // namespace kvd::tool

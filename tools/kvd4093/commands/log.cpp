@@ -1,0 +1,68 @@
+// log: what the library's error log holds for function names.
+#include <cstdio>
+#include <string_view>
+
+#include "card/card.h"
+#include "commands/commands.h"
+#include "common/errors.h"
+
+namespace kvd::tool {
+
+std::string logHelp() {
+    return std::string("Usage: kvd4093 log [--card N | --id P] [FUNCTION...]\n"
+                       "\n"
+                       "Prints the newest message the library's error log holds for each function\n"
+                       "name (KVD4093_GetLastErrorEx), as \"message[name]\". The log lives in the\n"
+                       "process, so with --card or --id the card is first opened (and released),\n"
+                       "and what that logged is shown. Without names: every function that logs\n"
+                       "and has an entry. The library writes the whole log to KVD4093Err.log in\n"
+                       "the current directory when the process ends.\n"
+                       "\n") +
+           kCardOptionsHelp + "\nExample: kvd4093 log --virtual --id 4 KVD4093_CreateDeviceEx\n";
+}
+
+namespace {
+
+// Every name the library logs failures under.
+constexpr const char *kLoggedNames[] = {
+    "KVD4093_CreateDevice",   "KVD4093_CreateDeviceEx",     "KVD4093_ReleaseDevice",
+    "KVD4093_GetDeviceCount", "KVD4093_GetDeviceCurrentID", "KVD4093_InitDeviceAD",
+    "KVD4093_ReadDeviceAD",   "KVD4093_SetDeviceTrigLevel", "KVD4093_WriteDeviceDA",
+    "KVD4093_SetDeviceDO",    "KVD4093_CreateFileObject",   "KVD4093_WriteFile",
+    "KVD4093_ReadFile",       "KVD4093_GetFileLength",
+};
+
+constexpr std::string_view kNoEntry = "No error message[";
+
+} // namespace
+
+int runLog(Arguments &arguments) {
+    const CardChoice choice = takeCardChoice(arguments);
+    std::vector<std::string> names;
+    while (std::optional<std::string> name = arguments.positional())
+        names.push_back(*name);
+    arguments.expectAllTaken();
+    if (choice.given) {
+        try {
+            OpenCard card(choice);
+        } catch (const CallFailed &) {
+            // the failure is what the log shows below
+        }
+    }
+    const bool everyName = names.empty();
+    if (everyName)
+        names.assign(std::begin(kLoggedNames), std::end(kLoggedNames));
+    bool shown = false;
+    for (const std::string &name : names) {
+        const std::string answer = libraryMessage(name.c_str());
+        if (everyName && answer.rfind(kNoEntry, 0) == 0)
+            continue;
+        std::printf("%s\n", answer.c_str());
+        shown = true;
+    }
+    if (!shown)
+        std::printf("The error log holds no entry.\n");
+    return kExitOk;
+}
+
+} // namespace kvd::tool
