@@ -44,6 +44,13 @@ public:
     // `scans` whole scans, channelCount() samples each, in channel order;
     // `firstScan` counts from 0 at the first scan delivered.
     virtual void write(const uint16_t *samples, uint64_t firstScan, size_t scans) = 0;
+    // Scans the card converted that never reached the sinks (dropped to keep
+    // up): the next write starts at firstScan + scansLost. A format that can
+    // record it says so in the file; the others leave the hole unmarked.
+    virtual void gap(uint64_t firstScan, uint64_t scansLost) {
+        (void)firstScan;
+        (void)scansLost;
+    }
     // Called once at the end, also after a stop or a failed read: whatever
     // was written must make a complete file.
     virtual void finish(const AcquisitionOutcome &outcome) = 0;
