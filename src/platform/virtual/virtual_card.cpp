@@ -86,6 +86,7 @@ std::optional<uint32_t> VirtualCard::readSamples(Lock &lock, const Caller &calle
     if (!waitForStart(lock, caller))
         return std::nullopt;
     if (paced_) {
+        firmware_.loseOverflow(firmware_.now()); // what the memory could not hold since the last read
         const std::optional<uint32_t> available = waitForSamples(lock, caller, size);
         if (!available)
             return std::nullopt;
@@ -228,6 +229,7 @@ void VirtualCard::setBehaviour(const Behaviour &behaviour) {
     Lock lock(mutex_);
     paced_ = behaviour.paced;
     recording_ = behaviour.recording;
+    firmware_.setMemorySamples(behaviour.memorySamples);
     firmware_.setSignals(behaviour.signals, behaviour.noise);
 }
 
@@ -239,6 +241,11 @@ void VirtualCard::failClose(bool fail) {
 void VirtualCard::setStartWait(uint32_t milliseconds) {
     Lock lock(mutex_);
     startWait_ = std::chrono::milliseconds(milliseconds);
+}
+
+uint64_t VirtualCard::samplesLost() const {
+    Lock lock(mutex_);
+    return firmware_.samplesLost();
 }
 
 bool VirtualCard::running() const {

@@ -53,6 +53,7 @@ public:
     void setBehaviour(const Behaviour &behaviour) override;
     void failClose(bool fail) override;
     void setStartWait(uint32_t milliseconds) override;
+    uint64_t samplesLost() const override;
     bool running() const override;
     uint16_t doLines() const override;
     uint8_t triggerLevel() const override;
