@@ -1,5 +1,6 @@
 // acquire: one AD acquisition, to files or standard output, a plot and a summary.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -46,6 +47,15 @@ std::string acquireHelp() {
                        "                         no sidecar); the report then goes to standard error\n"
                        "  --format csv|bin       the output's format whatever its name\n"
                        "  --plot FILE.svg        the channels over time, a picture for a browser\n"
+                       "When the outputs fall behind (a reader thread reads the card into a queue\n"
+                       "that the outputs are written from):\n"
+                       "  --buffer T             the queue holds T of samples (default 2s, at most 256 MiB)\n"
+                       "  --on-overrun stop|continue\n"
+                       "                         the queue full: stop, keeping every block read (exit 1,\n"
+                       "                         the default), or drop whole blocks, go on, and record\n"
+                       "                         each gap in the CSV, the sidecar and the summary\n"
+                       "  --max-backlog T        warn once when the reads fall T behind the card's clock:\n"
+                       "                         its own memory may have overflowed (default 1s)\n"
                        "The record (only what is given changes the saved settings):\n") +
            kRecordOptionsHelp + "The card:\n" + kCardOptionsHelp +
            "\n"
@@ -76,6 +86,7 @@ struct AcquireRequest {
     std::optional<std::string> output;
     Format format = Format::Csv;
     std::optional<std::string> plot;
+    Streaming streaming;
 
     bool streams() const { return output && *output == kStandardOutput; }
 };
@@ -119,6 +130,18 @@ void takeOutput(Arguments &arguments, AcquireRequest &request) {
         throw UsageError("--output: \"" + *request.output + "\" must end in .csv or .bin (or give --format)");
 }
 
+void takeStreaming(Arguments &arguments, Streaming &streaming) {
+    if (const std::optional<std::string> buffer = arguments.value("buffer"))
+        streaming.bufferSeconds = parseDuration(*buffer, "--buffer");
+    if (const std::optional<std::string> choice = arguments.value("on-overrun")) {
+        if (*choice != "stop" && *choice != "continue")
+            throw UsageError("--on-overrun: \"" + *choice + "\" is not stop or continue");
+        streaming.onOverrun = *choice == "stop" ? OverrunChoice::Stop : OverrunChoice::Continue;
+    }
+    if (const std::optional<std::string> backlog = arguments.value("max-backlog"))
+        streaming.maxBacklogSeconds = parseDuration(*backlog, "--max-backlog");
+}
+
 AcquireRequest takeRequest(Arguments &arguments) {
     AcquireRequest request;
     request.card = takeCardChoice(arguments);
@@ -127,6 +150,7 @@ AcquireRequest takeRequest(Arguments &arguments) {
     takeScanRate(arguments, request);
     takeOutput(arguments, request);
     request.plot = arguments.value("plot");
+    takeStreaming(arguments, request.streaming);
     if (request.plot && !hasExtension(*request.plot, ".svg"))
         throw UsageError("--plot: \"" + *request.plot + "\" must end in .svg");
     if (request.plot && request.continuous)
@@ -192,6 +216,40 @@ void printStart(std::FILE *report, const OpenCard &card, const AcquisitionInfo &
     std::fflush(report);
 }
 
+void warnOfCutQueue(const AcquisitionInfo &info, const AcquireRequest &request) {
+    const QueueShape shape = queueShape(info, request.streaming.bufferSeconds);
+    if (shape.cut)
+        std::fprintf(stderr, "kvd4093: warning: --buffer %g s at %s samples/s would take more than %zu MiB: the "
+                     "queue holds %.2f s\n", request.streaming.bufferSeconds, rateText(info.sampleRate).c_str(),
+                     kMostQueueBytes >> 20, shape.seconds(info));
+}
+
+// The host's clocks, read together just before the card is started.
+void stampStart(AcquisitionInfo &info) {
+    const auto utc = std::chrono::system_clock::now();
+    const auto monotonic = std::chrono::steady_clock::now();
+    info.startTime = utcTimestamp(utc);
+    info.startUtcNanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(utc.time_since_epoch()).count();
+    info.startMonotonicNanoseconds =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(monotonic.time_since_epoch()).count();
+}
+
+// "lost 7500 scans in 2 gaps, the outputs not keeping up:" and a line a gap.
+void printGaps(std::FILE *report, const AcquisitionOutcome &outcome) {
+    if (outcome.gapCount == 0)
+        return;
+    std::fprintf(report, "lost %llu scans in %llu gap%s, the outputs not keeping up:\n",
+                 static_cast<unsigned long long>(outcome.scansLost), static_cast<unsigned long long>(outcome.gapCount),
+                 outcome.gapCount == 1 ? "" : "s");
+    for (const Gap &gap : outcome.firstGaps)
+        std::fprintf(report, "  scans %llu to %llu (%llu)\n", static_cast<unsigned long long>(gap.firstScan),
+                     static_cast<unsigned long long>(gap.firstScan + gap.scans - 1),
+                     static_cast<unsigned long long>(gap.scans));
+    if (outcome.gapCount > outcome.firstGaps.size())
+        std::fprintf(report, "  and %llu more gaps\n",
+                     static_cast<unsigned long long>(outcome.gapCount - outcome.firstGaps.size()));
+}
+
 void printReport(std::FILE *report, const AcquisitionInfo &info, const AcquisitionOutcome &outcome,
                  const ChannelSummary &summary, const AcquireRequest &request) {
     const auto scans = static_cast<unsigned long long>(outcome.scans);
@@ -202,6 +260,9 @@ void printReport(std::FILE *report, const AcquisitionInfo &info, const Acquisiti
                      scans, static_cast<unsigned long long>(info.plannedScans));
     std::fprintf(report, "acquired %llu scans (%llu samples) in %.2f s\n", scans,
                  static_cast<unsigned long long>(outcome.scans * info.channelCount()), outcome.seconds);
+    std::fprintf(report, "largest backlog %llu scans (%.2f s) behind the card's clock\n",
+                 static_cast<unsigned long long>(outcome.largestBacklog), double(outcome.largestBacklog) / info.scanRate());
+    printGaps(report, outcome);
     std::fprintf(report, "%s", summary.table().c_str());
     if (request.output && !request.streams())
         std::fprintf(report, "wrote %s%s\n", request.output->c_str(),
@@ -235,14 +296,18 @@ int runAcquire(Arguments &arguments) {
     // With the samples on standard output, every word for a person goes to standard error.
     std::FILE *report = request.streams() ? stderr : stdout;
     printStart(report, card, info);
+    warnOfCutQueue(info, request);
     ChannelSummary summary;
     std::vector<SampleSink *> sinks = {&summary};
     for (const auto &file : files)
         sinks.push_back(file.get());
     ProgressBar progress(info.plannedScans, isTerminal(stderr), terminalColumns(stderr));
-    info.startTime = utcTimestamp();
-    const AcquisitionOutcome outcome = acquire(card.handle(), info, sinks, progress);
+    stampStart(info);
+    const AcquisitionOutcome outcome = acquire(card.handle(), info, sinks, progress, request.streaming);
     printReport(report, info, outcome, summary, request);
+    if (outcome.overrun)
+        throw ToolError("the output could not keep up at " + rateText(info.sampleRate) + " samples/s: stopped after " +
+                        std::to_string(outcome.scans) + " scans");
     return outcome.stoppedBySignal() ? kExitSignalBase + outcome.stopSignal : kExitOk;
 }
 

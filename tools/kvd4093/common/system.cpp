@@ -104,8 +104,9 @@ std::string signalName(int signal) {
     }
 }
 
-std::string utcTimestamp() {
-    const auto now = std::chrono::system_clock::now();
+std::string utcTimestamp() { return utcTimestamp(std::chrono::system_clock::now()); }
+
+std::string utcTimestamp(std::chrono::system_clock::time_point now) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;

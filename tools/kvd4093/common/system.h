@@ -1,6 +1,7 @@
 // The few operating-system services the tool needs, in one place.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -31,5 +32,6 @@ std::string signalName(int signal);
 
 // The current time in UTC as ISO 8601 with milliseconds: 2026-12-08T05:51:14.123Z.
 std::string utcTimestamp();
+std::string utcTimestamp(std::chrono::system_clock::time_point time);
 
 } // namespace kvd::tool

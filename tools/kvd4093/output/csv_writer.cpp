@@ -1,5 +1,7 @@
 #include "output/csv_writer.h"
 
+#include <algorithm>
+
 #include "output/csv_text.h"
 
 namespace kvd::tool {
@@ -18,12 +20,19 @@ void CsvWriter::begin(const AcquisitionInfo &info) {
 }
 
 void CsvWriter::write(const uint16_t *samples, uint64_t firstScan, size_t scans) {
-    text_.resize(scans * csv::maxLineChars(channels_));
+    text_.resize(std::max(text_.size(), scans * csv::maxLineChars(channels_)));
     const char *end = csv::putScans(text_.data(), samples, firstScan, scans, channels_, scanRate_);
-    file_.write(text_.data(), size_t(end - text_.data()));
-    file_.flush(); // a reader of the file or the pipe sees every block as it comes
+    text_ = behind_.write(std::move(text_), size_t(end - text_.data()));
 }
 
-void CsvWriter::finish(const AcquisitionOutcome &) { file_.close(); }
+void CsvWriter::gap(uint64_t firstScan, uint64_t scansLost) {
+    behind_.wait();
+    file_.write("# gap: first_scan=" + std::to_string(firstScan) + " scans_lost=" + std::to_string(scansLost) + "\n");
+}
+
+void CsvWriter::finish(const AcquisitionOutcome &) {
+    behind_.wait();
+    file_.close();
+}
 
 } // namespace kvd::tool

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "KVD4093.h"
 
@@ -17,7 +18,14 @@ struct AcquisitionInfo {
     double sampleRate = 0;     // samples a second of all channels together, as the card runs
     uint64_t plannedScans = 0; // scans asked for; 0 when continuous
     bool continuous = false;   // runs until a stop signal
-    std::string startTime;     // UTC, ISO 8601
+    // The start: the host's clocks read together just before the card is
+    // started, as UTC in ISO 8601 and as nanoseconds since the epoch of
+    // UTC and of the monotonic clock (std::chrono::steady_clock: Linux's
+    // CLOCK_MONOTONIC). Scan k of the outputs was converted about
+    // firstScanSeconds() + k / scanRate() seconds after it.
+    std::string startTime;
+    int64_t startUtcNanoseconds = 0;
+    int64_t startMonotonicNanoseconds = 0;
 
     // The card takes the low 8 bits of each channel number, so the record's
     // channels 0-300 scan channels 0 to 44.
@@ -26,6 +34,16 @@ struct AcquisitionInfo {
     uint32_t channelCount() const { return uint32_t(lastChannel() - firstChannel() + 1); }
     int32_t channel(uint32_t index) const { return firstChannel() + int32_t(index); }
     double scanRate() const { return sampleRate / channelCount(); }
+    // The set-up's 512 samples take this many scans (the last perhaps in
+    // part) before scan 0 of the outputs.
+    uint32_t setUpScans() const { return (512 + channelCount() - 1) / channelCount(); }
+    double firstScanSeconds() const { return double(setUpScans()) / scanRate(); }
+};
+
+// Scans the card converted that never reached the sinks.
+struct Gap {
+    uint64_t firstScan = 0;
+    uint64_t scans = 0;
 };
 
 // What the acquisition delivered in the end.
@@ -33,6 +51,13 @@ struct AcquisitionOutcome {
     uint64_t scans = 0;       // whole scans delivered to the sinks
     int stopSignal = 0;       // the signal that ended the acquisition (system.h), or 0
     double seconds = 0;       // wall-clock time from the start to the stop
+    bool overrun = false;     // stopped because the outputs could not keep up
+    uint64_t scansLost = 0;   // dropped because the outputs could not keep up
+    uint64_t gapCount = 0;    // the gaps they left
+    std::vector<Gap> firstGaps; // the first of those gaps, at most kListedGaps
+    uint64_t largestBacklog = 0; // the most scans the reads were behind the card's clock
+
+    static constexpr size_t kListedGaps = 10;
 
     bool stoppedBySignal() const { return stopSignal != 0; }
 };
