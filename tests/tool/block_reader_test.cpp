@@ -65,20 +65,22 @@ TEST(BlockQueueTest, PopsEndOnlyOnceClosedAndEmpty) {
     EXPECT_TRUE(queue.pop(milliseconds(1000)).ended);
 }
 
-// A full queue waits for room until its deadline: in vain, then given back a
-// block by another thread.
-TEST(BlockQueueTest, AFullQueueWaitsForRoomUntilItsDeadline) {
-    BlockQueue queue(1, 4, 1);
+// A reader may wait for fewer blocks to wait than the queue holds, until a
+// deadline: in vain, then given back a block by another thread.
+TEST(BlockQueueTest, WaitsUntilFewerBlocksWaitOrItsDeadline) {
+    BlockQueue queue(4, 4, 1);
+    queue.push(queue.emptyBlock());
     queue.push(queue.emptyBlock());
     const auto start = Clock::now();
-    EXPECT_EQ(queue.emptyBlock(start + milliseconds(50)), nullptr);
+    EXPECT_EQ(queue.emptyBlock(start + milliseconds(50), 2), nullptr);
     EXPECT_GE(Clock::now() - start, milliseconds(50));
     std::thread writer([&] {
         std::this_thread::sleep_for(milliseconds(20));
         queue.release(queue.pop(milliseconds(0)).block);
     });
-    EXPECT_NE(queue.emptyBlock(Clock::now() + std::chrono::seconds(10)), nullptr);
+    EXPECT_NE(queue.emptyBlock(Clock::now() + std::chrono::seconds(10), 2), nullptr);
     writer.join();
+    EXPECT_NE(queue.emptyBlock(), nullptr) << "two of four wait: room";
 }
 
 // Channels 0-1 of a counting card read from the set-up on: the tool's scan

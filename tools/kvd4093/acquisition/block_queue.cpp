@@ -1,5 +1,7 @@
 #include "acquisition/block_queue.h"
 
+#include <algorithm>
+
 namespace kvd::tool {
 
 // One block more than the pool's: the ring never needs to tell full from empty.
@@ -15,11 +17,11 @@ BlockQueue::BlockQueue(size_t depth, uint32_t blockScans, uint32_t channels)
 
 size_t BlockQueue::poolBytes() const { return blocks_.size() * blockScans_ * channels_ * sizeof(uint16_t); }
 
-Block *BlockQueue::emptyBlock() { return emptyBlock(std::chrono::steady_clock::time_point::min()); }
+Block *BlockQueue::emptyBlock() { return emptyBlock(std::chrono::steady_clock::time_point::min(), depth_); }
 
-Block *BlockQueue::emptyBlock(std::chrono::steady_clock::time_point until) {
+Block *BlockQueue::emptyBlock(std::chrono::steady_clock::time_point until, size_t waiting) {
     std::unique_lock lock(mutex_);
-    const auto room = [&] { return count_ < depth_ && !free_.empty(); };
+    const auto room = [&] { return count_ < std::min(waiting, depth_) && !free_.empty(); };
     if (!room() && !released_.wait_until(lock, until, room))
         return nullptr;
     Block *block = free_.back();

@@ -40,8 +40,9 @@ public:
     // The reader's side. A block to fill, or nullptr when `depth` blocks
     // wait already: the queue is full. Never waits.
     Block *emptyBlock();
-    // The same, waiting for room until `until` at the latest.
-    Block *emptyBlock(std::chrono::steady_clock::time_point until);
+    // The same, waiting until fewer than `waiting` blocks wait (and at most
+    // until `until`).
+    Block *emptyBlock(std::chrono::steady_clock::time_point until, size_t waiting);
     // Hands a filled block to the writer.
     void push(Block *block);
     // No more blocks come: the writer's pop() reports the end once it has

@@ -6,9 +6,11 @@
 // clock (the backlog the card holds in its own memory).
 //
 // A card cannot deliver ahead of its clock, but a virtual card that delivers
-// at once does: reads ahead of the clock wait for room in a full queue until
-// the clock has caught up with them, the time a card converting at its rate
-// would have given the outputs. A full queue counts as an overrun only then.
+// at once does. Reads ahead of the clock keep at most four blocks waiting (a
+// card converting at its rate would not have delivered more yet, and the
+// blocks stay in the processor's caches), and a full queue counts as an
+// overrun only once the clock has caught up with the reads: the time such a
+// card would have given the outputs.
 //
 //   AcquisitionStop stop(card);
 //   BlockQueue queue(depth, blockScans, channels);
@@ -84,8 +86,9 @@ private:
     bool readScans(uint16_t *samples, uint32_t scans);
     uint32_t nextBlockScans() const;
     void measureBacklog();
-    // A block to fill, waiting for room while the reads are ahead of the
-    // card's clock; nullptr when the queue is still full once it caught up.
+    // A block to fill; while the reads are ahead of the card's clock, one
+    // once fewer than four blocks wait. nullptr when the queue is full and the
+    // clock has caught up with the reads.
     Block *emptyBlock();
 
     KVD4093_HANDLE card_;

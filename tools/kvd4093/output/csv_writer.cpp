@@ -1,7 +1,5 @@
 #include "output/csv_writer.h"
 
-#include <algorithm>
-
 #include "output/csv_text.h"
 
 namespace kvd::tool {
@@ -20,9 +18,9 @@ void CsvWriter::begin(const AcquisitionInfo &info) {
 }
 
 void CsvWriter::write(const uint16_t *samples, uint64_t firstScan, size_t scans) {
-    text_.resize(std::max(text_.size(), scans * csv::maxLineChars(channels_)));
-    const char *end = csv::putScans(text_.data(), samples, firstScan, scans, channels_, scanRate_);
-    text_ = behind_.write(std::move(text_), size_t(end - text_.data()));
+    char *text = text_.room(scans * csv::maxLineChars(channels_));
+    const char *end = csv::putScans(text, samples, firstScan, scans, channels_, scanRate_);
+    text_ = behind_.write(std::move(text_), size_t(end - text));
 }
 
 void CsvWriter::gap(uint64_t firstScan, uint64_t scansLost) {

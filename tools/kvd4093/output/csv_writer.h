@@ -30,7 +30,7 @@ private:
     OutputFile file_;
     uint32_t channels_ = 1;
     double scanRate_ = 1;
-    std::vector<char> text_; // one block of lines, reused
+    ByteBlock text_; // one block of lines, reused
     WriteBehind behind_{file_};
 };
 

@@ -13,40 +13,44 @@ WriteBehind::~WriteBehind() {
     thread_.join();
 }
 
-void WriteBehind::waitIdle(std::unique_lock<std::mutex> &lock) {
-    changed_.wait(lock, [&] { return !busy_; });
+void WriteBehind::waitForRoom(std::unique_lock<std::mutex> &lock, size_t most) {
+    changed_.wait(lock, [&] { return pending_.size() < most || failure_; });
     if (failure_)
         std::rethrow_exception(failure_);
 }
 
-std::vector<char> WriteBehind::write(std::vector<char> bytes, size_t size) {
+ByteBlock WriteBehind::write(ByteBlock bytes, size_t size) {
     std::unique_lock lock(mutex_);
-    waitIdle(lock);
+    waitForRoom(lock, kMostWaiting);
     if (!thread_.joinable())
         thread_ = std::thread([this] { run(); });
-    std::swap(inFlight_, bytes);
-    inFlightSize_ = size;
-    busy_ = true;
+    pending_.push_back({std::move(bytes), size});
+    ByteBlock next;
+    if (!written_.empty()) {
+        next = std::move(written_.back());
+        written_.pop_back();
+    }
     lock.unlock();
     changed_.notify_all();
-    return bytes;
+    return next;
 }
 
 void WriteBehind::wait() {
     std::unique_lock lock(mutex_);
-    waitIdle(lock);
+    waitForRoom(lock, 1);
 }
 
 void WriteBehind::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [&] { return busy_ || ending_; });
-        if (!busy_)
+        changed_.wait(lock, [&] { return !pending_.empty() || ending_; });
+        if (pending_.empty())
             return;
+        const Pending &pending = pending_.front();
         lock.unlock();
         std::exception_ptr failure;
         try {
-            file_.write(inFlight_.data(), inFlightSize_);
+            file_.write(pending.block.bytes.get(), pending.size);
             file_.flush(); // a reader of the file or the pipe sees every block as it comes
         } catch (...) {
             failure = std::current_exception();
@@ -54,7 +58,10 @@ void WriteBehind::run() {
         lock.lock();
         if (failure && !failure_)
             failure_ = failure;
-        busy_ = false;
+        written_.push_back(std::move(pending_.front().block));
+        pending_.pop_front();
+        if (failure_)
+            pending_.clear(); // nothing after a failure reaches the file
         changed_.notify_all();
     }
 }

@@ -1,12 +1,15 @@
-// Writes blocks of bytes to an OutputFile on a thread of its own, one block
-// behind the caller: a format makes the text of the next block while the
-// last one goes to the file, so that making text and writing it share the
-// time instead of adding up. A failure of the file surfaces as the file's
-// own ToolError at the caller's next call.
+// Writes blocks of bytes to an OutputFile on a thread of its own, behind the
+// caller: a format makes the text of the next blocks while the last ones go
+// to the file, so that making text and writing it share the time instead of
+// adding up. A few blocks may wait, so that neither side waits for the
+// other at every block. A failure of the file surfaces as the file's own
+// ToolError at the caller's next call.
 #pragma once
 
 #include <condition_variable>
+#include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -15,34 +18,56 @@
 
 namespace kvd::tool {
 
+// The bytes of one block, in memory that grows without being cleared first:
+// pages are touched only as the text fills them.
+struct ByteBlock {
+    std::unique_ptr<char[]> bytes;
+    size_t capacity = 0;
+
+    // Room for at least `size` bytes (what was there may go).
+    char *room(size_t size) {
+        if (size > capacity) {
+            bytes.reset(new char[size]);
+            capacity = size;
+        }
+        return bytes.get();
+    }
+};
+
 class WriteBehind {
 public:
     explicit WriteBehind(OutputFile &file) : file_(file) {}
-    // Waits for the block in flight; a failure it met is dropped (wait()
-    // reports failures).
+    // Waits for the blocks handed over; a failure they meet is dropped
+    // (wait() reports failures).
     ~WriteBehind();
     WriteBehind(const WriteBehind &) = delete;
     WriteBehind &operator=(const WriteBehind &) = delete;
 
-    // Hands the first `size` bytes over to be written and flushed, and
-    // returns a buffer for the next block: the one written before, once it
-    // is written (empty the first time).
-    std::vector<char> write(std::vector<char> bytes, size_t size);
+    // Hands the first `size` bytes over to be written and flushed, waiting
+    // while kMostWaiting blocks wait already, and returns a block for the
+    // next bytes: one written before, or an empty one.
+    ByteBlock write(ByteBlock bytes, size_t size);
     // Waits until everything handed over is written: the file is the
     // caller's again. Throws what a write threw.
     void wait();
 
+    static constexpr size_t kMostWaiting = 3;
+
 private:
+    struct Pending {
+        ByteBlock block;
+        size_t size = 0;
+    };
     void run();
-    // With the lock held: waits until no block is in flight, then rethrows a failure.
-    void waitIdle(std::unique_lock<std::mutex> &lock);
+    // With the lock held: waits until fewer than `most` blocks wait or are
+    // being written, then rethrows a failure.
+    void waitForRoom(std::unique_lock<std::mutex> &lock, size_t most);
 
     OutputFile &file_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<char> inFlight_;
-    size_t inFlightSize_ = 0;
-    bool busy_ = false;
+    std::deque<Pending> pending_; // the first is being written
+    std::vector<ByteBlock> written_;
     bool ending_ = false;
     std::exception_ptr failure_;
     std::thread thread_; // started by the first write
