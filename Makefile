@@ -105,7 +105,7 @@ test-python:
 	  echo "*** $(PYTHON_FOR_PACKAGE) lacks numpy or pytest (python3-numpy python3-pytest; .ci/run installs them)"; exit 1; }
 	cd python && KVD4093_LIBRARY=$(CURDIR)/build/linux/src/libkvd4093.so.1 $(PYTHON_FOR_PACKAGE) -m pytest -p no:cacheprovider
 
-# Card.acquire against the same reads made from C, on an unpaced virtual card.
+# Card.acquire and Stream.read against the same reads made from C, on an unpaced virtual card.
 bench-python:
 	cmake --preset bench
 	cmake --build --preset bench --target kvd4093
