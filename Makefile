@@ -121,6 +121,7 @@ bench:
 	  "$$b" --benchmark_out=build/bench/results/$$(basename $$b).json --benchmark_out_format=json || exit 1; \
 	done
 	bench/tool_csv_paced.sh build/bench/bin/kvd4093
+	bench/tool_streaming.sh build/bench/bin/kvd4093
 	python3 bench/summary.py build/bench/results
 
 clean:

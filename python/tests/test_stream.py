@@ -200,6 +200,21 @@ def test_bad_arguments_are_refused_before_the_card_starts(card, trace, arguments
     assert trace.ad_commands() == []
 
 
+def test_the_example_writes_every_scan_a_second_at_a_time(tmp_path):
+    script = PACKAGE / "examples" / "stream_to_csv.py"
+    result = subprocess.run(
+        [sys.executable, str(script), "--channels", "1-2", "--rate", "20000", "--seconds", "2", "--output", "run.csv"],
+        cwd=tmp_path, capture_output=True, text=True, timeout=60, env=dict(os.environ, PYTHONPATH=str(PACKAGE)),
+    )  # fmt: skip
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["1 s: 10000 scans written, backlog 0 scans, 0 lost",
+                                          "2 s: 20000 scans written, backlog 0 scans, 0 lost"]  # fmt: skip
+    lines = (tmp_path / "run.csv").read_text().splitlines()
+    assert lines[0] == "scan,time_s,ch1,ch2" and len(lines) == 20001
+    assert lines[1] == "0,0.0000000,%d,%d" % (documented_sample(1, 256), documented_sample(2, 256))
+    assert lines[-1].startswith("19999,1.9999000,")
+
+
 # ---- a paced virtual card, in a process of its own ---------------------------
 
 PACED = """
