@@ -207,6 +207,26 @@ TEST_F(ToolOverrunTest, AStallShorterThanTheQueueLosesNothing) {
     EXPECT_EQ(slowed.out.find("lost "), std::string::npos) << slowed.out;
 }
 
+// 30 s at 10 MS/s of 4 channels would be 600 MB: blocks of 125000 scans
+// (1 MB), 266 of them within 256 MiB beside the two in use, 13.3 s.
+TEST_F(ToolOverrunTest, ABufferTooLargeForTheMemoryIsCutWithAWarning) {
+    const ChildResult result = runTool(dir_.path(), {"acquire", "--virtual", "--channels", "0-3", "--rate", "10M",
+                                                     "--samples", "1000", "--buffer", "30s"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "kvd4093: warning: --buffer 30 s at 10000000 samples/s would take more than 256 MiB: the "
+                          "queue holds 13.30 s\n");
+}
+
+// On a terminal the progress line ends with the backlog.
+TEST_F(ToolOverrunTest, TheProgressLineShowsTheBacklog) {
+    ToolProcess tool(dir_.path(), {"acquire", "--virtual", "--channels", "0-1", "--rate", "20k", "--time", "300ms"},
+                     {{"KVD4093_VIRTUAL_PACING", "on"}, {"COLUMNS", "100"}}, StandardError::Terminal);
+    const ChildResult result = tool.wait();
+    ASSERT_EQ(result.exitCode, 0) << result.out;
+    EXPECT_TRUE(std::regex_search(result.err, std::regex("3000/3000 scans  [0-9]+\\.[0-9] s  backlog 0\\.[0-9]{2} s")))
+        << result.err;
+}
+
 struct BadStreamingOption {
     Args options;
     std::string message;
