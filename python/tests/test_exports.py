@@ -72,7 +72,7 @@ def test_every_declared_function_is_found_in_both_dlls(exports, name):
     assert found in (name, "_%s@%d" % (name, 4 * len(arguments)))
 
 
-def test_the_def_files_names_are_the_export_table_of_each_dll():
+def test_the_def_file_names_every_export_of_each_dll():
     # Both readings agree where the DLL exists; else this compares the .def with itself.
     assert {build: export_names(build) for build in DLLS} == {build: names_in_def() for build in DLLS}
 
