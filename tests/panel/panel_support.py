@@ -208,8 +208,12 @@ class Browser:
         self.from_browser, from_browser_write = os.pipe()
 
         def give_pipes():
-            os.dup2(to_browser_read, 3)
-            os.dup2(from_browser_write, 4)
+            # Through copies: either end may itself be fd 3 or 4.
+            reading, writing = os.dup(to_browser_read), os.dup(from_browser_write)
+            os.dup2(reading, 3)
+            os.dup2(writing, 4)
+            os.set_inheritable(3, True)
+            os.set_inheritable(4, True)
 
         flags = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
                  "--disable-component-update", "--disable-sync", "--no-first-run", "--no-default-browser-check",

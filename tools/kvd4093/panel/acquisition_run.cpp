@@ -47,17 +47,25 @@ void AcquisitionRun::read() {
         sink->begin(info_);
     const auto start = std::chrono::steady_clock::now();
     AcquisitionOutcome outcome;
+    bool stopDuringSetUp = false;
     {
         // Watching from before the set-up, whose first read may wait long.
         const StopOnSignal watcher(stop_);
-        if (!KVD4093_InitDeviceAD(card_, &info_.para)) {
-            if (!stop_.requested())
+        if (!stop_.requested()) {
+            const bool setUp = KVD4093_InitDeviceAD(card_, &info_.para) != 0;
+            stopDuringSetUp = stop_.requested();
+            if (!setUp && !stopDuringSetUp)
                 failure_ = "KVD4093_InitDeviceAD failed: " + libraryMessage("KVD4093_InitDeviceAD");
-        } else {
-            readBlocks();
+            else if (setUp)
+                readBlocks();
         }
     }
     stopped_ = stop_.stop();
+    // A stop asked for during the set-up may have reached the card before the
+    // set-up's own packets, which then started it again: it is stopped once
+    // more, now that the set-up is over.
+    if (stopDuringSetUp)
+        stopped_ = KVD4093_ReleaseDeviceAD(card_) != 0;
     outcome.stopSignal = stopSignal();
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (SampleSink *sink : sinks_)

@@ -34,6 +34,14 @@ std::string backendName() {
 #endif
 }
 
+// The name a failed call's message ends with: "... failed: message[KVD4093_CreateDevice]".
+std::string loggedName(const std::string &failure) {
+    const size_t open = failure.rfind('[');
+    if (open == std::string::npos || failure.back() != ']')
+        return {};
+    return failure.substr(open + 1, failure.size() - open - 2);
+}
+
 ADPara loadRecord(KVD4093_HANDLE card) {
     ADPara record{};
     if (!KVD4093_LoadParaAD(card, &record))
@@ -134,12 +142,16 @@ void CardController::handle(const Pending &pending) {
         server_->sendText(pending.client, errorMessage("refused: " + refusal->reason));
         return;
     }
+    std::string failed;
     try {
         handleCommand(std::get<Command>(pending.what));
-    } catch (const std::runtime_error &error) { // UsageError, CallFailed, ToolError
+    } catch (const CallFailed &error) {
+        failed = loggedName(error.what());
+        server_->sendText(pending.client, errorMessage(error.what()));
+    } catch (const std::runtime_error &error) { // UsageError, ToolError
         server_->sendText(pending.client, errorMessage(error.what()));
     }
-    reportLog();
+    reportLog(failed);
 }
 
 void CardController::handleCommand(const Command &command) {
@@ -219,19 +231,19 @@ void CardController::listCards() {
     logWatch_.markSeen();
 }
 
+// The new card is opened first: when it does not open, the old one stays.
 void CardController::selectCard(int32_t number) {
+    CardChoice choice;
+    choice.given = true;
+    choice.number = number;
+    auto card = std::make_unique<OpenCard>(choice);
     stopRun();
-    card_.reset();
-    state_.card.reset();
+    card_ = std::move(card);
     state_.daWritten = {};
     state_.daReported.reset();
     state_.digitalInputs.reset();
     state_.digitalOutputs = 0;
     state_.triggerLevel.reset();
-    CardChoice choice;
-    choice.given = true;
-    choice.number = number;
-    card_ = std::make_unique<OpenCard>(choice);
     state_.card = describeOpenCard(card_->handle(), card_->logicalNumber());
     state_.record = loadRecord(card_->handle());
     state_.sampleRate = cardSampleRate(state_.record);
@@ -376,8 +388,8 @@ void CardController::broadcastState() {
     server_->broadcastText(lastState_);
 }
 
-void CardController::reportLog() {
-    const std::vector<LogEntry> entries = logWatch_.newEntries();
+void CardController::reportLog(const std::string &failed) {
+    const std::vector<LogEntry> entries = logWatch_.newEntries(failed);
     if (entries.empty())
         return;
     for (const LogEntry &entry : entries) {

@@ -63,7 +63,7 @@ private:
     void handleCommand(const Command &command);
     void tick(uint64_t count);
     void broadcastState();
-    void reportLog();
+    void reportLog(const std::string &failed = {});
 
     // The commands.
     void listCards();

@@ -34,12 +34,12 @@ void LogWatch::markSeen() {
         seen_[name] = newestMessage(name);
 }
 
-std::vector<LogEntry> LogWatch::newEntries() {
+std::vector<LogEntry> LogWatch::newEntries(const std::string &failed) {
     std::vector<LogEntry> entries;
     for (const char *name : kLoggedNames) {
         std::string message = newestMessage(name);
         std::string &seen = seen_[name];
-        if (message == seen)
+        if (message == seen && failed != name)
             continue;
         seen = message;
         if (message == kNoEntry) // the log was emptied

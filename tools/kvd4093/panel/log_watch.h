@@ -2,7 +2,8 @@
 // it while it runs, the newest message under each function name
 // (KVD4093_GetLastErrorEx), so the watch asks for every name the library
 // logs under and reports each answer that changed since it last asked: a new
-// entry, unless it repeats the message the name already had.
+// entry. A repeat of the same message is seen only where the panel knows a
+// call just failed.
 #pragma once
 
 #include <map>
@@ -24,7 +25,9 @@ public:
     LogWatch();
 
     // The entries that came since the last call, in the order of kLoggedNames.
-    std::vector<LogEntry> newEntries();
+    // A call that just failed and logged under `failed` left an entry even
+    // when it repeats the message the name had: it is reported too.
+    std::vector<LogEntry> newEntries(const std::string &failed = {});
     // Takes what the log holds now as seen, without reporting it.
     void markSeen();
 

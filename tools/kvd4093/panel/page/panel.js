@@ -19,6 +19,7 @@ let socket = null;
 let state = null;
 let fields = [];
 let paused = false;
+let connections = 0; // more than 1: the page lost its connection and opened it again
 
 function element(tag, properties = {}, children = []) {
   const node = document.createElement(tag);
@@ -69,6 +70,7 @@ class Chart {
     this.low = new Uint16Array(COLUMNS * channels).fill(0xffff);
     this.high = new Uint16Array(COLUMNS * channels);
     this.nextColumn = 0;
+    this.gaps = 0; // frames that did not follow on from the one before
     this.dirty = true;
   }
 
@@ -88,6 +90,7 @@ class Chart {
       this.reset(run, firstChannel, channels, scansPerColumn);
     }
     // Columns the server dropped are left empty.
+    if (firstColumn > this.nextColumn) this.gaps++;
     for (let column = Math.max(this.nextColumn, firstColumn - COLUMNS); column < firstColumn; column++) {
       this.low.fill(0xffff, (column % COLUMNS) * channels, (column % COLUMNS + 1) * channels);
       this.high.fill(0, (column % COLUMNS) * channels, (column % COLUMNS + 1) * channels);
@@ -119,12 +122,20 @@ class Chart {
       const toY = (code) => top + 1 + Math.round((1 - code / 65535) * span);
       this.drawLane(top, lane, c, triggerLevel, toY);
       context.fillStyle = channelColour(this.firstChannel + c);
+      let previousLow = 1, previousHigh = 0; // none yet
       for (let x = 0; x < COLUMNS; x++) {
         const column = start + x;
         if (column < 0) continue;
         const slot = (column % COLUMNS) * channels + c;
-        const low = this.low[slot], high = this.high[slot];
-        if (low > high) continue;
+        let low = this.low[slot], high = this.high[slot];
+        if (low > high) { previousLow = 1; previousHigh = 0; continue; }
+        const [ownLow, ownHigh] = [low, high];
+        // Reaching over to the column before joins a step between two columns.
+        if (previousLow <= previousHigh) {
+          low = Math.min(low, previousHigh);
+          high = Math.max(high, previousLow);
+        }
+        [previousLow, previousHigh] = [ownLow, ownHigh];
         const y = toY(high);
         context.fillRect(x, y, 1, toY(low) - y + 1);
       }
@@ -292,7 +303,11 @@ function onMessage(event) {
 function connect() {
   socket = new WebSocket(`ws://${location.host}/ws?token=${encodeURIComponent(token)}`);
   socket.binaryType = 'arraybuffer';
-  socket.onopen = () => { $('connection').textContent = 'connected'; $('connection').classList.remove('off'); };
+  socket.onopen = () => {
+    connections++;
+    $('connection').textContent = 'connected';
+    $('connection').classList.remove('off');
+  };
   socket.onmessage = onMessage;
   socket.onclose = () => {
     $('connection').textContent = 'disconnected';
