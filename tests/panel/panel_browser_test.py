@@ -43,6 +43,21 @@ def config_packets(trace):
             if "BULK_WRITE pipe=0 " in line and "data=02" in line]
 
 
+class ForeignPage(http.server.BaseHTTPRequestHandler):
+    """A page of another origin: it knows the panel's token but is not the panel."""
+
+    def do_GET(self):
+        body = b"<!doctype html><title>another site</title>"
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *arguments):
+        pass
+
+
 class PanelBrowserTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -156,7 +171,7 @@ class PanelBrowserTest(unittest.TestCase):
         other = self.browser.open_tab(self.panel.url.replace(self.panel.token, "0" * 32))
         self.assertTrue(other.evaluate("document.body.textContent").startswith("refused: the token"))
         # A page of another origin that knows the token still may not open the WebSocket.
-        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), http.server.SimpleHTTPRequestHandler)
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), ForeignPage)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         try:
             other.navigate("http://127.0.0.1:%d/" % server.server_address[1])
