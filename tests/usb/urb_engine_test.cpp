@@ -172,19 +172,19 @@ TEST_F(UrbEngineTest, UnplugEndsWaitingUrbsThenFailsEverything) {
     EXPECT_FALSE(engine_->reap(1, &error));
     EXPECT_EQ(error, ENODEV);
     EXPECT_EQ(engine_->submit({1, 0x200}, 0x02, {1}, 0), ENODEV);
-    EXPECT_EQ(engine_->setInterface(0, 1), ENODEV);
+    EXPECT_EQ(engine_->setInterface(1, 0, 1), ENODEV);
     EXPECT_EQ(engine_->reset(), ENODEV);
 }
 
 TEST_F(UrbEngineTest, InterfaceSelectionAndResetAreTheCardsRequests) {
-    EXPECT_EQ(engine_->setInterface(0, 1), 0);
+    EXPECT_EQ(engine_->setInterface(1, 0, 1), 0);
     EXPECT_EQ(engine_->reset(), 0);
     ASSERT_EQ(card_->seen.size(), 2u);
     EXPECT_EQ(card_->seen[0].code, protocol::kSetInterface);
     EXPECT_EQ(card_->seen[0].sent, (std::vector<uint8_t>{0x00, 0x01}));
     EXPECT_EQ(card_->seen[1].code, protocol::kUsbReset);
     card_->fail = true;
-    EXPECT_EQ(engine_->setInterface(0, 1), EIO);
+    EXPECT_EQ(engine_->setInterface(1, 0, 1), EIO);
 }
 
 TEST_F(UrbEngineTest, UnknownEndpointIsRefused) { EXPECT_EQ(engine_->submit({1, 0x100}, 0x81, {}, 8), ENOENT); }
