@@ -204,12 +204,9 @@ FinishedUrb UrbEngine::read(Job &job, uint32_t pipe) {
     uint8_t pipeWord[4];
     protocol::putPipeWord(pipeWord, pipe);
     FinishedUrb urb{job.id, 0, std::vector<uint8_t>(wholePackets(job.length)), 0};
-    const auto started = std::chrono::steady_clock::now();
     if (!card_->request(protocol::kBulkRead, pipeWord, sizeof pipeWord, urb.data.data(), uint32_t(urb.data.size()),
                         &urb.actualLength))
         return FinishedUrb{job.id, -EPIPE, {}, 0};
-    if (pipe == protocol::kPipeAdData)
-        slowDown(std::chrono::steady_clock::now() - started);
     if (urb.actualLength > job.length) {
         urb.status = -EOVERFLOW;
         urb.actualLength = job.length;
@@ -225,6 +222,8 @@ FinishedUrb UrbEngine::run(Job &job) {
         return read(job, pipe);
     uint8_t pipeWord[4];
     protocol::putPipeWord(pipeWord, pipe);
+    if (pipe == protocol::kPipeAdCommand)
+        slowDown(job.data);
     FinishedUrb urb{job.id, 0, {}, 0};
     if (!card_->request(protocol::kBulkWrite, pipeWord, sizeof pipeWord, job.data.data(), uint32_t(job.data.size()),
                         &urb.actualLength))
@@ -232,12 +231,22 @@ FinishedUrb UrbEngine::run(Job &job) {
     return urb;
 }
 
-// The card converts at a fraction of the rate: the data it took `took` to
-// deliver comes `slowFactor_` times as late.
-void UrbEngine::slowDown(std::chrono::steady_clock::duration took) {
-    std::unique_lock lock(mutex_);
-    const auto until = std::chrono::steady_clock::now() + took * (slowFactor_ - 1);
-    faultChanged_.wait_until(lock, until, [&] { return stopping_ || unplugged_; });
+// A slow card converts at a fraction of the rate asked: the period divider
+// of an AD configuration packet (bytes 5 to 8, in 100 ns ticks; 0 is one
+// tick) is made that many times longer on its way to the card.
+void UrbEngine::slowDown(std::vector<uint8_t> &packet) {
+    constexpr size_t kDivider = 5;
+    double factor = 1;
+    {
+        std::lock_guard lock(mutex_);
+        factor = slowFactor_;
+    }
+    if (factor == 1 || packet.size() < kDivider + 4 || packet[0] != protocol::kCmdAdConfig)
+        return;
+    const uint32_t divider = std::max<uint32_t>(1, protocol::readLe32(&packet[kDivider]));
+    const auto slowed = uint32_t(std::min(double(UINT32_MAX), divider * factor));
+    for (size_t i = 0; i < 4; ++i)
+        packet[kDivider + i] = uint8_t(slowed >> (8 * i));
 }
 
 // While the card answers nothing a URB waits, unless it is taken back.

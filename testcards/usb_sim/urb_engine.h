@@ -72,7 +72,7 @@ public:
     void stall(uint32_t pipe);
     // The card answers nothing for this long from now: URBs wait.
     void nak(std::chrono::milliseconds duration);
-    // AD data comes `factor` times slower than the card delivers it.
+    // The card converts `factor` times slower than an AD set-up asks.
     void slow(double factor);
 
     // Queues a bulk URB: OUT carries `data`, IN asks for `length` bytes.
@@ -111,7 +111,7 @@ private:
     void finishLocked(FinishedUrb urb);
     void takenLocked();
     void waitWhileSilent(std::unique_lock<std::mutex> &lock, const Job &job);
-    void slowDown(std::chrono::steady_clock::duration took);
+    void slowDown(std::vector<uint8_t> &packet);
     Worker &workerFor(uint8_t endpoint);
     int32_t cardRequest(uint32_t code, void *input, uint32_t inputSize);
 
@@ -126,7 +126,7 @@ private:
     std::chrono::steady_clock::time_point silentUntil_{};
     double slowFactor_ = 1;
     ReadyChanged readyChanged_;
-    std::condition_variable faultChanged_;  // a NAK ended early: the card was pulled or the engine stops
+    std::condition_variable faultChanged_;  // a silent card's URB is taken back, the card pulled out, the engine stopped
     bool unplugged_ = false;
     bool stopping_ = false;
 };
