@@ -122,7 +122,7 @@ TEST_F(UsbBackendStrictTest, CaughtSignalsDuringReadsLoseNothing) {
         uint64_t next = 0;
         std::vector<uint16_t> block;
         while (signalling && !::testing::Test::HasFailure())
-            readAndCheck(handle, 1001, &next, block); // 33 ms at 30 kS/s: mostly waiting for the card
+            readAndCheck(handle, 1024, &next, block); // whole packets, 34 ms at 30 kS/s: mostly waiting
         return next;
     });
     const pthread_t thread = readerThread.get_future().get();
