@@ -48,11 +48,7 @@ CardFile::CardFile(libusb_device *device, int fd)
       address_(libusb_get_device_address(device)) {}
 
 CardFile::~CardFile() {
-    for (uint32_t i = 0; i < 32; ++i) {
-        unsigned int interfaceNumber = i;
-        if (claimed_ & (1u << i))
-            ::ioctl(fd_, USBDEVFS_RELEASEINTERFACE, &interfaceNumber);
-    }
+    releaseAllLocked(); // the last owner: nothing else can hold the lock
     ::close(fd_);
     libusb_unref_device(device_);
 }
@@ -143,11 +139,29 @@ bool CardFile::selectSetting(uint8_t interfaceNumber, uint8_t alternateSetting) 
     return endpointsOf(device_, interfaceNumber, alternateSetting, &endpoints_);
 }
 
+// The interfaces are let go around the reset and claimed again after it,
+// as the kernel drops usbfs claims when it rebinds the device's interfaces.
 bool CardFile::resetPort() {
-    if (::ioctl(fd_, USBDEVFS_RESET, nullptr) == 0)
-        return true;
-    noteError(errno);
-    return false;
+    std::lock_guard lock(settingMutex_);
+    const uint32_t claimed = claimed_;
+    releaseAllLocked();
+    const bool reset = ::ioctl(fd_, USBDEVFS_RESET, nullptr) == 0;
+    if (!reset)
+        noteError(errno);
+    uint32_t status = 0;
+    for (uint8_t i = 0; i < 32; ++i)
+        if (claimed & (1u << i))
+            claimLocked(i, &status);
+    return reset;
+}
+
+void CardFile::releaseAllLocked() {
+    for (uint32_t i = 0; i < 32; ++i) {
+        unsigned int interfaceNumber = i;
+        if (claimed_ & (1u << i))
+            ::ioctl(fd_, USBDEVFS_RELEASEINTERFACE, &interfaceNumber);
+    }
+    claimed_ = 0;
 }
 
 void CardFile::clearHalt(uint8_t endpoint) {

@@ -63,6 +63,7 @@ public:
 private:
     CardFile(libusb_device *device, int fd);
     bool claimLocked(uint8_t interfaceNumber, uint32_t *status);
+    void releaseAllLocked();
     void waitForCompletions();
     void reapLocked();
     void noteError(int error);
