@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "KVD4093.h"
+#include "card_model/driver_protocol.h"
 #include "card_model/sample_stream.h"
 #include "core/messages.h"
 #include "device/trace.h"
@@ -100,6 +101,22 @@ TEST_F(UsbBackendStrictTest, ANewSetUpDropsWhatTheLastReadLeftInThePacket) {
     uint64_t next = 0;
     std::vector<uint16_t> block;
     readAndCheck(handle, 7, &next, block); // the new acquisition's first samples, none of the old one's
+}
+
+TEST_F(UsbBackendStrictTest, AShortPacketEndsALongReadWithTheSamplesInOrder) {
+    KVD4093_HANDLE handle = open();
+    ASSERT_EQ(KVD4093_InitDeviceAD(handle, &kThreeChannels), 1);
+    // Each transfer of the card now ends after 1000 bytes, inside its third packet.
+    vcard::card(0).shortenReturns({protocol::kBulkRead, 2}, 1000);
+    std::vector<uint16_t> block(40000, 0xFFFF);
+    uint32_t got = 0;
+    ASSERT_EQ(KVD4093_ReadDeviceAD(handle, block.data(), 40000, &got), 1);
+    // The first transfer's 500 samples, and what transfers queued behind it
+    // received before they were taken back, closed up behind them.
+    ASSERT_GE(got, 500u);
+    ASSERT_LT(got, 40000u);
+    for (uint32_t i = 0; i < got; ++i)
+        ASSERT_EQ(block[i], modelSample(i)) << i;
 }
 
 void onSignal(int) {}

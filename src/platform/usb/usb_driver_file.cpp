@@ -27,6 +27,8 @@ constexpr uint32_t kPipeWordSize = 4;
 constexpr uint32_t kInterfaceSize = 2;
 // What one URB moves at most: the most usbfs takes in one piece everywhere.
 constexpr uint32_t kMaxUrbBytes = 16384;
+// URBs of one read queued at once: 128 KiB in flight.
+constexpr uint32_t kQueuedUrbs = 8;
 
 void answerNumber(void *input, uint32_t number, uint32_t *bytesReturned) {
     auto *bytes = static_cast<uint8_t *>(input);
@@ -37,8 +39,13 @@ void answerNumber(void *input, uint32_t number, uint32_t *bytesReturned) {
 
 } // namespace
 
+// The slots for a read's queue and two requests beside it (a command, a
+// status read) are made with the file: requests then allocate nothing.
 DriverFile::DriverFile(std::shared_ptr<CardFile> card, int32_t logicalNumber)
-    : card_(std::move(card)), logicalNumber_(logicalNumber) {}
+    : card_(std::move(card)), logicalNumber_(logicalNumber) {
+    for (uint32_t i = 0; i < kQueuedUrbs + 2; ++i)
+        slots_.push_back(std::make_unique<Slot>());
+}
 
 bool DriverFile::enter(uint64_t *generation) {
     std::lock_guard lock(mutex_);
@@ -152,13 +159,12 @@ bool DriverFile::read(uint32_t pipe, uint8_t *data, uint32_t size, uint32_t *byt
     uint64_t epoch = 0;
     uint32_t done = takeKept(in, data, size, &epoch);
     const uint32_t packet = endpoint.maxPacket;
-    while (size - done >= packet) {
-        const uint32_t chunk = std::min((size - done) / packet * packet, kMaxUrbBytes / packet * packet);
+    if (const uint32_t whole = (size - done) / packet * packet; whole > 0) {
         uint32_t moved = 0;
-        if (!transfer(endpoint, data + done, chunk, &moved, generation))
+        if (!readPackets(endpoint, data + done, whole, &moved, generation))
             return false;
         done += moved;
-        if (moved < chunk) { // a short packet ends the read
+        if (moved < whole) { // a short packet ended the card's transfer
             *bytesReturned = done;
             return true;
         }
@@ -221,11 +227,8 @@ DriverFile::Slot *DriverFile::submit(const Endpoint &endpoint, uint8_t *data, ui
     return &slot;
 }
 
-bool DriverFile::transfer(const Endpoint &endpoint, uint8_t *data, uint32_t size, uint32_t *moved,
-                          uint64_t generation) {
-    Slot *slot = submit(endpoint, data, size, generation);
-    if (slot == nullptr)
-        return false;
+// Waits for the slot's URB and gives the slot back; the URB's status.
+int DriverFile::finish(const Endpoint &endpoint, Slot *slot, uint32_t *moved) {
     card_->await(slot->transfer);
     const int status = slot->transfer.urb.status;
     *moved = uint32_t(std::max(slot->transfer.urb.actual_length, 0));
@@ -236,7 +239,65 @@ bool DriverFile::transfer(const Endpoint &endpoint, uint8_t *data, uint32_t size
     }
     if (status == -EPIPE) // the endpoint halted: this request fails, the next one may work
         card_->clearHalt(endpoint.address);
-    return status == 0;
+    return status;
+}
+
+bool DriverFile::transfer(const Endpoint &endpoint, uint8_t *data, uint32_t size, uint32_t *moved,
+                          uint64_t generation) {
+    Slot *slot = submit(endpoint, data, size, generation);
+    return slot != nullptr && finish(endpoint, slot, moved) == 0;
+}
+
+// Whole packets straight into the caller's buffer, in URBs of at most
+// kMaxUrbBytes with several queued at once, so that the card's data flows
+// while the next URB is prepared. A URB that comes back short ends the
+// card's transfer: the ones queued after it are taken back, and whatever
+// they did receive closes up behind the data before it.
+bool DriverFile::readPackets(const Endpoint &endpoint, uint8_t *data, uint32_t size, uint32_t *moved,
+                             uint64_t generation) {
+    struct Queued {
+        Slot *slot;
+        uint32_t offset;
+        uint32_t size;
+    };
+    std::array<Queued, kQueuedUrbs> queue{};
+    const uint32_t largest = kMaxUrbBytes / endpoint.maxPacket * endpoint.maxPacket;
+    uint32_t submitted = 0, done = 0, first = 0, count = 0;
+    bool failed = false, ended = false; // ended: a short URB, or a failure, stops submitting
+    while (count > 0 || (!ended && submitted < size)) {
+        for (; !ended && submitted < size && count < kQueuedUrbs; ++count) {
+            const uint32_t chunk = std::min(size - submitted, largest);
+            Slot *slot = submit(endpoint, data + submitted, chunk, generation);
+            if (slot == nullptr) {
+                failed = ended = true;
+                break;
+            }
+            queue[(first + count) % kQueuedUrbs] = {slot, submitted, chunk};
+            submitted += chunk;
+        }
+        if (count == 0)
+            break;
+        const Queued urb = queue[first];
+        first = (first + 1) % kQueuedUrbs;
+        --count;
+        uint32_t got = 0;
+        const int status = finish(endpoint, urb.slot, &got);
+        const bool takenBack = status == -ENOENT && ended && !failed;
+        if (status != 0 && !takenBack)
+            failed = true;
+        if (!ended && (failed || got < urb.size)) {
+            ended = true;
+            std::lock_guard lock(mutex_);
+            for (uint32_t i = 0; i < count; ++i)
+                card_->discard(queue[(first + i) % kQueuedUrbs].slot->transfer);
+        }
+        if (!failed && got > 0) {
+            std::memmove(data + done, data + urb.offset, got);
+            done += got;
+        }
+    }
+    *moved = done;
+    return !failed;
 }
 
 } // namespace kvd::platform::usb

@@ -55,7 +55,9 @@ private:
     uint32_t takeKept(InPipe &in, uint8_t *data, uint32_t size, uint64_t *epoch);
     void keep(InPipe &in, uint32_t from, uint32_t count, uint64_t epoch);
     void discardKeptLocked();
+    bool readPackets(const Endpoint &endpoint, uint8_t *data, uint32_t size, uint32_t *moved, uint64_t generation);
     bool transfer(const Endpoint &endpoint, uint8_t *data, uint32_t size, uint32_t *moved, uint64_t generation);
+    int finish(const Endpoint &endpoint, Slot *slot, uint32_t *moved);
     Slot *submit(const Endpoint &endpoint, uint8_t *data, uint32_t size, uint64_t generation);
     void endAllLocked();
 
