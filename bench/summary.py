@@ -68,9 +68,15 @@ def rows(f):
            f.counter(f"{transport}:BM_BulkWriteThroughLibrary", "allocs/call"), "")
     yield ("allocations per backend request (malloc and new)", "0", 0.0, "max",
            f.counter(f"{transport}:BM_BulkWriteStraightOnBackend", "allocs/call"), "")
+    usb = "bench_usb_transport"
     yield ("library cost of a request on the USB card backend (emulated card)", "<= 50 ns", 50.0, "max",
-           f.overhead_ns("bench_usb_transport:BM_LowFileThroughLibrary",
-                         "bench_usb_transport:BM_LowFileStraightOnBackend"), "ns")
+           f.overhead_ns(f"{usb}:BM_LowFileThroughLibrary", f"{usb}:BM_LowFileStraightOnBackend"), "ns")
+    yield ("library cost of a 1-sample AD read (the packet kept), USB card backend", "<= 50 ns", 50.0, "max",
+           f.overhead_ns(f"{usb}:BM_AdReadThroughLibrary/1", f"{usb}:BM_AdReadStraightOnBackend/1"), "ns")
+    for request in ("AdRead", "StatusRead", "BulkWrite"):
+        name = f"{usb}:BM_{request}ThroughLibrary" + ("/1000" if request == "AdRead" else "")
+        yield (f"allocations per {request} on the USB card backend (malloc and new)", "0", 0.0, "max",
+               f.counter(name, "allocs/call"), "")
     csv = f.get("bench_csv_writer:BM_CsvLines")
     yield ("CSV lines of 4 channels written", ">= 100 MS/s", 100e6, "min",
            None if csv is None else per_second(csv), "S/s")

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "device/device_object.h"
+#include "device/trace.h"
 #include "device/transport.h"
 #include "core/messages.h"
 #include "core/library_app.h"
@@ -58,6 +59,8 @@ KVD4093_HANDLE createDevice(int32_t logicalNumber) {
     uint32_t status = 0;
     DriverFile driver;
     if (!openDriver(logicalNumber, &status, &driver)) {
+        if (status == platform::kStatusCardBusy)
+            trace::recordBusyOpen(logicalNumber, status);
         logError(1, "KVD4093_CreateDevice", text::kNoDeviceDriver);
         return KVD4093_INVALID_HANDLE;
     }

@@ -232,6 +232,13 @@ struct CardBackend {
     bool (*close)(BackendFile *file);
 };
 
+// The open status of a card that another program holds.
+#if defined(_WIN32)
+constexpr uint32_t kStatusCardBusy = 32; // ERROR_SHARING_VIOLATION
+#else
+constexpr uint32_t kStatusCardBusy = 16; // EBUSY
+#endif
+
 // The backend that answers for this process: the virtual cards when they are
 // installed or listed in KVD4093_VIRTUAL_CARDS, else the OS driver.
 const CardBackend &activeCardBackend();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <string>
 
 #include "acquisition/acquisition_stop.h"
 #include "common/errors.h"
@@ -110,6 +111,10 @@ std::optional<std::string> readBlocks(ScanReader &reader, const AcquisitionStop 
     return std::nullopt;
 }
 
+// A card pulled out fails every request, even those its driver answers
+// without the card, such as the count of cards.
+bool unplugged(KVD4093_HANDLE card) { return KVD4093_GetDeviceCount(card) == 0; }
+
 // After a failed write: the other files are finished as far as they can be.
 void finishQuietly(const std::vector<SampleSink *> &sinks, const AcquisitionOutcome &outcome) {
     for (SampleSink *sink : sinks) {
@@ -162,6 +167,8 @@ AcquisitionOutcome acquire(KVD4093_HANDLE card, const AcquisitionInfo &info, con
     const bool stopped = stop.stop();
     outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     finishAll();
+    if (readFailure && unplugged(card))
+        throw ToolError("card unplugged after " + std::to_string(outcome.scans) + " scans");
     if (readFailure)
         throw CallFailed("KVD4093_ReadDeviceAD failed: " + *readFailure);
     if (!stopped)
