@@ -279,7 +279,7 @@ TEST_F(ToolCommandTest, SettingsAreSavedPerCardUnderTheConfigurationDirectory) {
     EXPECT_EQ(lines[4], "LastChannel    = 3");
     EXPECT_EQ(lines[5], "Frequency      = 10000");
     EXPECT_EQ(lines[9], "Gains          = 2");
-    EXPECT_TRUE(std::filesystem::exists(dir_.file("config/Olm/KVD4093.reg")));
+    EXPECT_TRUE(std::filesystem::exists(dir_.file("config/Olm/KVD4093-virtual.reg")));
     EXPECT_FALSE(std::filesystem::exists(dir_.file("home")));
 
     const ChildResult otherCard = run({"settings", "show", "--virtual=8"});
