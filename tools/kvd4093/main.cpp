@@ -1,7 +1,9 @@
 // kvd4093: the command line of the KVD4093 library. Exit status: 0 done,
 // 1 a library call or a file failed, 2 a bad command line, 128 + the
-// signal's number for an acquisition stopped by a signal (130: Ctrl-C).
+// signal's number for an acquisition stopped by a signal (130: Ctrl-C),
+// 141 when the reader of its output quit.
 #include <algorithm>
+#include <new>
 #include <optional>
 #include <cstdio>
 #include <string>
@@ -114,6 +116,8 @@ int main(int argc, char **argv) {
     reportBrokenPipesAsErrors();
     try {
         return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const ReaderGone &) {
+        return kExitReaderGone; // nothing to say: the reader left on purpose
     } catch (const UsageError &error) {
         std::fprintf(stderr, "kvd4093: %s\n", error.what());
         return kExitUsage;
@@ -122,6 +126,12 @@ int main(int argc, char **argv) {
         return kExitFailed;
     } catch (const ToolError &error) {
         std::fprintf(stderr, "kvd4093: %s\n", error.what());
+        return kExitFailed;
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "kvd4093: out of memory\n");
+        return kExitFailed;
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "kvd4093: unexpected failure: %s\n", error.what());
         return kExitFailed;
     }
 }

@@ -2,7 +2,10 @@
 //  - UsageError: the command line is wrong (exit 2);
 //  - CallFailed: a library call failed; the text is the library's own
 //    message for it, in the terminal's encoding (exit 1);
-//  - ToolError: anything else the tool could not do, such as writing a file (exit 1).
+//  - ToolError: anything else the tool could not do, such as writing a file (exit 1);
+//  - ReaderGone, a ToolError: the reader of a pipe the tool writes to has
+//    quit (`kvd4093 acquire --output - | head`); the tool ends quietly with
+//    128 + SIGPIPE, as filters do.
 #pragma once
 
 #include <stdexcept>
@@ -16,6 +19,8 @@ constexpr int kExitUsage = 2;
 // An acquisition stopped by a signal exits with 128 + its number, the
 // shell's convention: 130 for Ctrl-C (SIGINT), 143 for SIGTERM.
 constexpr int kExitSignalBase = 128;
+// 128 + SIGPIPE (13), what a shell shows for `yes | head`.
+constexpr int kExitReaderGone = kExitSignalBase + 13;
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -23,6 +28,10 @@ struct UsageError : std::runtime_error {
 
 struct ToolError : std::runtime_error {
     using std::runtime_error::runtime_error;
+};
+
+struct ReaderGone : ToolError {
+    using ToolError::ToolError;
 };
 
 struct CallFailed : std::runtime_error {
