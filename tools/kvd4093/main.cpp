@@ -66,6 +66,16 @@ std::string unknownCommand(const std::string &word) {
            "; kvd4093 --help lists the commands";
 }
 
+// What a person can do when no card opens; the doctor's advice as soon as
+// the tool has that command.
+std::string missingCardAdvice() {
+    std::string text = "To see the cards there are: kvd4093 list\n"
+                       "To try without a card: add --virtual to the command\n";
+    if (findCommand("doctor"))
+        text += "To find out why no card is found: kvd4093 doctor\n";
+    return text;
+}
+
 bool asksForHelp(const std::vector<std::string> &words) {
     return std::any_of(words.begin(), words.end(), [](const std::string &w) { return w == "--help" || w == "-h"; });
 }
@@ -121,6 +131,9 @@ int main(int argc, char **argv) {
     } catch (const UsageError &error) {
         std::fprintf(stderr, "kvd4093: %s\n", error.what());
         return kExitUsage;
+    } catch (const CardMissing &error) {
+        std::fprintf(stderr, "kvd4093: %s\n%s", error.what(), missingCardAdvice().c_str());
+        return kExitFailed;
     } catch (const CallFailed &error) {
         std::fprintf(stderr, "kvd4093: %s\n", error.what());
         return kExitFailed;

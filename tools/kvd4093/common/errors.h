@@ -38,13 +38,22 @@ struct CallFailed : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// No card opened where one was asked for: main adds what a person can do.
+struct CardMissing : CallFailed {
+    using CallFailed::CallFailed;
+};
+
 // What the library's error log holds for a function name (the answer of
-// KVD4093_GetLastErrorEx, "message[name]"), converted for the terminal.
+// KVD4093_GetLastErrorEx, "message[name]"), converted for the terminal, with
+// the English rendering of a Chinese message after it:
+// "物理ID号=7的设备不存在[KVD4093_CreateDeviceEx] (no device with physical ID 7 exists)".
 std::string libraryMessage(const char *loggedName);
 
-// Throws CallFailed for a failed call of `function`, with the message the
-// library logged under `loggedName` (most calls log under their own name;
-// a few under another's, which the caller passes).
+// "KVD4093_X failed: <message>": the message the library logged for a
+// failed call of `function` under `loggedName` (most calls log under their
+// own name; a few under another's, which the caller passes).
+std::string failureText(const char *function, const char *loggedName = nullptr);
+// Throws CallFailed with that text.
 [[noreturn]] void failCall(const char *function, const char *loggedName = nullptr);
 
 } // namespace kvd::tool
