@@ -210,7 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
         badLine({"acquire", "--scan-rate", "0"}, "--scan-rate: 0 is not between 1 and 10000000"),
         badLine({"acquire", "--output", "-", "--format", "txt"}, "--format: \"txt\" is not csv or bin"),
         badLine({"acquire", "--format", "bin"}, "--format needs --output"),
-        badLine({"acquire", "--time", "soon"}, "--time: \"soon\" is not a duration such as 2s or 500ms"),
+        badLine({"acquire", "--time", "soon"}, "--time: \"soon\" is not a duration such as 500ms, 2s, 5m or 1h"),
         badLine({"acquire", "--output", "run.txt"}, "--output: \"run.txt\" must end in .csv or .bin (or give --format)"),
         badLine({"acquire", "--plot", "run.png"}, "--plot: \"run.png\" must end in .svg"),
         badLine({"acquire", "--InputRange", "1", "--input-range", "2"}, "give --InputRange or --input-range, not both"),

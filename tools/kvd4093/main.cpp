@@ -37,18 +37,26 @@ namespace {
 
 std::string overview() {
     std::string text = "Usage: kvd4093 COMMAND [options]   (kvd4093 COMMAND --help for its options)\n"
-                       "       kvd4093 --version | --help\n\n";
+                       "       kvd4093 --version | --help | help --all\n\n";
     for (const Command &command : commands()) {
         char line[128];
         std::snprintf(line, sizeof line, "  %-10s %s\n", command.name, command.summary);
         text += line;
     }
     return text + "\n"
-                  "Every command takes --card N (logical number) or --id P (physical ID), and\n"
-                  "--virtual[=IDS] for virtual cards (KVD4093_VIRTUAL_CARDS; KVD4093_VIRTUAL_PACING=off\n"
-                  "delivers samples at once). Exit status: 0 done, 1 a call or file failed, 2 a bad\n"
-                  "command line, 128 + the signal's number for an acquisition stopped by Ctrl-C\n"
-                  "(130), SIGTERM (143) or SIGHUP (129).\n";
+                  "Every command takes --card N (-c N, logical number) or --id P (physical ID),\n"
+                  "and --virtual[=IDS] for virtual cards (KVD4093_VIRTUAL_CARDS). -V is --version,\n"
+                  "-h --help; kvd4093 help --all shows every command's help, the environment\n"
+                  "variables and the files.\n";
+}
+
+// The overview, every command's help, then the exit status, environment,
+// files and examples: what the manual page is made of.
+std::string wholeHelp() {
+    std::string text = overview() + "\n*Commands*\n";
+    for (const Command &command : commands())
+        text += "\n" + std::string(command.name) + ":\n  " + command.help(); // help2man: a sub-section
+    return text + "\n" + referenceHelp();
 }
 
 const Command *findCommand(const std::string &name) {
@@ -76,6 +84,21 @@ std::string missingCardAdvice() {
     return text;
 }
 
+// kvd4093 help [COMMAND | --all]
+int runHelp(const std::vector<std::string> &words) {
+    if (words.size() > 2)
+        throw UsageError("help takes one command or --all");
+    if (words.size() == 1)
+        std::printf("%s\n%s", overview().c_str(), exitStatusHelp().c_str());
+    else if (words[1] == "--all")
+        std::printf("%s", wholeHelp().c_str());
+    else if (const Command *command = findCommand(words[1]))
+        std::printf("%s", command->help().c_str());
+    else
+        throw UsageError(unknownCommand(words[1]));
+    return kExitOk;
+}
+
 bool asksForHelp(const std::vector<std::string> &words) {
     return std::any_of(words.begin(), words.end(), [](const std::string &w) { return w == "--help" || w == "-h"; });
 }
@@ -88,17 +111,17 @@ std::vector<std::string>::iterator findCommandWord(std::vector<std::string> &wor
 
 int run(std::vector<std::string> words) {
     takeVirtualOption(words);
+    if (!words.empty() && words.front() == "help")
+        return runHelp(words);
     const auto word = findCommandWord(words);
     if (word == words.end()) {
         if (words.empty()) {
             std::fprintf(stderr, "%s", overview().c_str());
             return kExitUsage;
         }
-        if (asksForHelp(words) || words.front() == "help") {
-            std::printf("%s", overview().c_str());
-            return kExitOk;
-        }
-        if (words.front() == "--version" || words.front() == "version") {
+        if (asksForHelp(words))
+            return runHelp({"help"});
+        if (words.front() == "--version" || words.front() == "-V" || words.front() == "version") {
             std::printf("%s", toolAndLibraryVersion().c_str());
             return kExitOk;
         }

@@ -11,7 +11,7 @@
 namespace kvd::tool {
 
 const char kCardOptionsHelp[] =
-    "  --card N               the card with logical number N (its place in the order of\n"
+    "  -c, --card N           the card with logical number N (its place in the order of\n"
     "                         plugging in; 0 when no card is chosen)\n"
     "  --id P                 the card whose physical ID (set on the card) is P\n"
     "  --virtual[=IDS]        use virtual cards with these physical IDs, e.g. --virtual=7,9,5\n"

@@ -38,4 +38,9 @@ std::string trigHelp();
 std::string settingsHelp();
 std::string logHelp();
 
+// The exit status in a paragraph, and the reference that ends `help --all`
+// (exit status, environment, files, examples; reference.cpp).
+std::string exitStatusHelp();
+std::string referenceHelp();
+
 } // namespace kvd::tool
