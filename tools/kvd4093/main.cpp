@@ -54,9 +54,10 @@ std::string overview() {
 // files and examples: what the manual page is made of.
 std::string wholeHelp() {
     std::string text = overview() + "\n*Commands*\n";
+    // "NAME:" before a line that is indented: a sub-section to help2man.
     for (const Command &command : commands())
-        text += "\n" + std::string(command.name) + ":\n  " + command.help(); // help2man: a sub-section
-    return text + "\n" + referenceHelp();
+        text.append("\n").append(command.name).append(":\n  ").append(command.help());
+    return text.append("\n").append(referenceHelp());
 }
 
 const Command *findCommand(const std::string &name) {

@@ -43,9 +43,14 @@ constexpr ShortOption kShortOptions[] = {{'c', "card"},    {'o', "output"}, {'r'
 std::string longForm(const std::string &word) {
     if (word.size() < 2 || word[0] != '-' || word[1] == '-')
         return word;
-    for (const ShortOption &option : kShortOptions)
-        if (word[1] == option.letter)
-            return "--" + std::string(option.name) + (word.size() > 2 ? "=" + word.substr(2) : std::string());
+    for (const ShortOption &option : kShortOptions) {
+        if (word[1] != option.letter)
+            continue;
+        std::string expanded = std::string("--").append(option.name);
+        if (word.size() > 2)
+            expanded.append("=").append(word, 2);
+        return expanded;
+    }
     return word;
 }
 
