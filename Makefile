@@ -4,7 +4,8 @@
 
 # The configurations `make test` runs, each as its target test-NAME, in this
 # order; tools/test-summary ends the run with a line for each and a last
-# line "N passed, N failed". To add one, add its name here and its target below.
+# line "N passed, N failed, N skipped". To add one, add its name here and its
+# target below.
 TEST_CONFIGURATIONS = docs linux linux-sanitize linux-thread python windows
 
 all:

@@ -4,6 +4,9 @@
 - Every message of the library's message table (src/**/messages.h) appears in
   the troubleshooting page, in a table row with an English rendering, and its
   readable form in the table matches the GBK bytes the library uses.
+- Every Chinese message of the error log's table has its English rendering
+  in the table the tool shows them from (include/KVD4093_messages_english.h),
+  word for word as the page gives it, and that table holds no other.
 - Every message the reference shows through a Doxygen alias is one of them.
 - Every example program is built and run by the tests, named by an \\example
   block and referenced from a page (the Python examples: linked from a page);
@@ -152,6 +155,37 @@ def check_messages():
             english = row_cells[index + 1] if index + 1 < len(row_cells) else ""
             check(english and not has_cjk(english), f"{name}: its row gives an English rendering")
     return shown
+
+
+RENDERING = re.compile(r'\{\s*((?:"(?:[^"\\]|\\.)*"\s*)+),\s*((?:"(?:[^"\\]|\\.)*"\s*)+)\}')
+
+
+def section(page, anchor):
+    """The text of the page's section whose heading carries {#anchor}."""
+    start = page.index("{#%s}" % anchor)
+    end = page.find("\n## ", start)
+    return page[start:] if end < 0 else page[start:end]
+
+
+def check_english_renderings():
+    relative = os.path.join("include", "KVD4093_messages_english.h")
+    header = read(os.path.join(ROOT, relative))
+    table = {literal_bytes(logged).decode("gbk"): literal_bytes(english).decode("ascii")
+             for logged, english in RENDERING.findall(header)}
+    check(len(table) >= 10, f"{relative}: {len(table)} English renderings")
+    page = read(os.path.join(DOCS, "troubleshooting.md"))
+    listed = set()
+    for row in table_rows(section(page, "ts-log-messages")):
+        row_cells = cells(row)
+        quoted = re.fullmatch(r'`"(.*)"`', row_cells[0])
+        if not quoted or not has_cjk(quoted.group(1)):
+            continue
+        message = unescape_readable(quoted.group(1))
+        listed.add(message)
+        check(table.get(message) == row_cells[1],
+              f"{relative} renders \"{quoted.group(1)}\" as the page does: {row_cells[1]!r}")
+    for message in sorted(set(table) - listed):
+        check(False, f"{relative}: \"{message}\" is no Chinese message of the error log's table")
 
 
 def check_aliases(shown):
@@ -445,6 +479,7 @@ def main():
                         help="the interpreter the tour's python3 means (it needs numpy); default: this one")
     arguments = parser.parse_args()
     shown = check_messages()
+    check_english_renderings()
     check_aliases(shown)
     check_examples()
     check_markdown()

@@ -100,6 +100,18 @@ const char *environmentVariable(const char *name);
 
 // Selects the root for every later profile call (the start-up hook does this once).
 void setProfileRoot(const char *key, const char *application);
+
+// Which store the profile calls use. KVD4093_SETTINGS names one explicitly
+// (on POSIX the settings file, on Windows a key below HKEY_CURRENT_USER),
+// for real and virtual cards alike. Otherwise it is the application's own
+// store, except while the cards are the virtual cards of
+// KVD4093_VIRTUAL_CARDS: then its sibling "<application>-virtual", so that
+// trying virtual cards leaves the real cards' saved settings alone.
+struct ProfileStore {
+    std::string named;       // KVD4093_SETTINGS, empty when unset
+    std::string application; // the application's store name to use
+};
+ProfileStore profileStore(const std::string &application);
 // Stores a 32-bit value (DWORD), creating the section's keys; false on failure.
 bool writeProfileInt(const char *section, const char *name, int32_t value);
 // The stored value, or defaultValue when the value or its section is missing.

@@ -1,6 +1,8 @@
 // The per-user profile on POSIX: one REGEDIT4 export per application at
 // $XDG_CONFIG_HOME/<key>/<application>.reg ($HOME/.config when the variable
-// is unset), with the keys below HKEY_CURRENT_USER\Software\<key>\<application>.
+// is unset), with the keys below HKEY_CURRENT_USER\Software\<key>\<application>;
+// the virtual cards' store and one the user names take its place as
+// profileStore() (platform.h) chooses.
 //
 // Every change reads the file, changes it in memory and replaces it by
 // rename, all under an exclusive lock on "<file>.lock": two processes saving
@@ -10,6 +12,7 @@
 // overwritten: writes to it fail, and the first says why on stderr (once for
 // each such file). A symbolic link is written through: the file it points to
 // is replaced and the link stays.
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -62,9 +65,6 @@ bool configHome(std::string *folder) {
 }
 
 bool storeFiles(StoreFiles *files) {
-    std::string home;
-    if (!configHome(&home))
-        return false;
     std::string key;
     std::string application;
     {
@@ -72,10 +72,20 @@ bool storeFiles(StoreFiles *files) {
         key = g_rootKey;
         application = g_rootApplication;
     }
-    files->folder = home + "/" + key;
-    files->file = files->folder + "/" + application + ".reg";
+    const ProfileStore store = profileStore(application);
+    if (!store.named.empty()) {
+        const size_t slash = store.named.rfind('/');
+        files->folder = slash == std::string::npos ? "." : store.named.substr(0, std::max<size_t>(slash, 1));
+        files->file = store.named;
+    } else {
+        std::string home;
+        if (!configHome(&home))
+            return false;
+        files->folder = home + "/" + key;
+        files->file = files->folder + "/" + store.application + ".reg";
+    }
     files->lock = files->file + ".lock";
-    files->rootPath = "HKEY_CURRENT_USER\\Software\\" + key + "\\" + application;
+    files->rootPath = "HKEY_CURRENT_USER\\Software\\" + key + "\\" + store.application;
     return true;
 }
 

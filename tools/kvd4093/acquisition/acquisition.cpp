@@ -146,7 +146,7 @@ AcquisitionOutcome acquire(KVD4093_HANDLE card, const AcquisitionInfo &info, con
         // Watching from before the set-up: its first read waits for 512
         // samples, minutes at the lowest rates.
         const StopOnSignal watcher(stop);
-        if (!KVD4093_InitDeviceAD(card, &info.para) && !stopAsked(stop)) {
+        if (!stop.start(info.para) && !stopAsked(stop)) {
             const std::string failure = libraryMessage("KVD4093_InitDeviceAD");
             stop.stop();
             finishAll();
@@ -155,7 +155,11 @@ AcquisitionOutcome acquire(KVD4093_HANDLE card, const AcquisitionInfo &info, con
         const uint32_t blockScans = scansPerBlock(info);
         ScanReader reader(card, stop, info.channelCount(), blockScans);
         readFailure = readBlocks(reader, stop, info, blockScans, sinks, progress, outcome);
-    } catch (const ToolError &) {
+    } catch (const CallFailed &) {
+        throw; // the card is stopped and the sinks finished already
+    } catch (const std::exception &) {
+        // A failed write, or anything else (no memory, no thread): the card
+        // stops and the files end as well as they can.
         stop.stop();
         progress.finish();
         finishQuietly(sinks, outcome);

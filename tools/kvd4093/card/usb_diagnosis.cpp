@@ -43,8 +43,13 @@ std::string placeOf(libusb_device *device, const libusb_device_descriptor &descr
     uint8_t ports[8];
     const int depth = libusb_get_port_numbers(device, ports, sizeof ports);
     std::string portPath;
-    for (int i = 0; i < depth; ++i)
-        portPath += (i ? "." : "") + std::to_string(ports[i]);
+    for (int i = 0; i < depth; ++i) {
+        // Appended piece by piece: "." + std::to_string(...) makes g++ 12
+        // warn of overlapping copies (-Wrestrict) in an optimised build.
+        if (i > 0)
+            portPath += '.';
+        portPath += std::to_string(ports[i]);
+    }
     char text[128];
     std::snprintf(text, sizeof text, "%04x:%04x on bus %u, port %s (/dev/bus/usb/%03u/%03u)", descriptor.idVendor,
                   descriptor.idProduct, libusb_get_bus_number(device), portPath.c_str(),

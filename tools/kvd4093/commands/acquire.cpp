@@ -30,21 +30,21 @@ std::string acquireHelp() {
                        "128 + the signal's number: 130 for Ctrl-C).\n"
                        "\n"
                        "How much (default: --time 1s):\n"
-                       "  --samples N            samples per channel, that is scans, e.g. 100k\n"
-                       "  --time T               how long, e.g. 2s or 500ms; scans = T x scan rate\n"
+                       "  -n, --samples N        samples per channel, that is scans, e.g. 100k\n"
+                       "  -t, --time T           how long, e.g. 2s, 500ms or 5m; scans = T x scan rate\n"
                        "  --continuous           until Ctrl-C, SIGTERM or SIGHUP, writing as it goes\n"
                        "How fast (default: the saved Frequency):\n"
-                       "  --rate N               samples a second of all channels together (Frequency)\n"
+                       "  -r, --rate N           samples a second of all channels together (Frequency)\n"
                        "  --scan-rate N          scans a second, that is samples a second of each\n"
                        "                         channel: --rate = N x the number of channels\n"
                        "Where to (all optional):\n"
-                       "  --output FILE.csv      CSV: a header \"scan,time_s,ch0,...\", then one scan a line\n"
-                       "  --output FILE.bin      raw 16-bit little-endian samples, scan after scan, and a\n"
+                       "  -o, --output FILE.csv  CSV: a header \"scan,time_s,ch0,...\", then one scan a line\n"
+                       "  -o, --output FILE.bin  raw 16-bit little-endian samples, scan after scan, and a\n"
                        "                         JSON sidecar FILE.bin.json (rate, channels, card, start\n"
                        "                         time in UTC, sample count, the ADPara record)\n"
-                       "  --output -             standard output (CSV; --format bin: the raw samples,\n"
+                       "  -o, --output -         standard output (CSV; --format bin: the raw samples,\n"
                        "                         no sidecar); the report then goes to standard error\n"
-                       "  --format csv|bin       the output's format whatever its name\n"
+                       "  -f, --format csv|bin   the output's format whatever its name\n"
                        "  --plot FILE.svg        the channels over time, a picture for a browser\n"
                        "The record (only what is given changes the saved settings):\n") +
            kRecordOptionsHelp + "The card:\n" + kCardOptionsHelp +
@@ -52,10 +52,12 @@ std::string acquireHelp() {
            "Every output path is checked before the card is touched. A field the card\n"
            "takes narrowed (--InputRange 99 reaches it as 3) is sent as given, with a\n"
            "warning on standard error. Samples are codes 0 to 65535, offset binary (32768\n"
-           "is zero). Numbers take k (x1000) and M (x1000000): --rate 25k, --samples 1M.\n"
-           "Example: kvd4093 acquire --virtual --channels 0-3 --rate 100k --time 2s \\\n"
-           "             --output run.csv --plot run.svg\n"
-           "         kvd4093 acquire --virtual --continuous --output - | head -5\n";
+           "is zero).\n"
+           "Numbers take k (x1000) or M (x1000000), durations ms, s, m or h: -r 25k, -t 5m.\n"
+           "\n"
+           "Examples, on a virtual card:\n"
+           "  $ kvd4093 acquire --virtual --channels 0-3 -r 100k -t 2s -o run.csv --plot run.svg\n"
+           "  $ kvd4093 acquire --virtual --continuous -o - | head -5\n";
 }
 
 namespace {

@@ -40,4 +40,9 @@ std::string settingsHelp();
 std::string logHelp();
 std::string panelHelp();
 
+// The exit status in a paragraph, and the reference that ends `help --all`
+// (exit status, environment, files, examples; reference.cpp).
+std::string exitStatusHelp();
+std::string referenceHelp();
+
 } // namespace kvd::tool

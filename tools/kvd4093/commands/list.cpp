@@ -1,10 +1,10 @@
 // list: every card that opens among logical numbers 0 to 31.
 #include <cstdio>
-#include <cstdlib>
 
 #include "card/card_probe.h"
 #include "commands/commands.h"
 #include "card/usb_diagnosis.h"
+#include "card/virtual_cards.h"
 
 namespace kvd::tool {
 
@@ -15,8 +15,9 @@ std::string listHelp() {
     "order of plugging in), physical ID (set on the card) and firmware version.\n"
     "Each number without a card leaves an entry in the library's error log.\n"
     "On USB it names the cards the user may not open (permission denied), those\n"
-    "another program holds (in use by another program) and,\n"
-    "when no card is found, the pairs it looked for (KVD4093_USB_IDS); it then exits 1.\n"
+    "another program holds (in use by another program) and, when no card is found,\n"
+    "the pairs it looked for (KVD4093_USB_IDS). Without a card (real or virtual) it\n"
+    "exits 1.\n"
     "\n"
     "  --virtual[=IDS]        list virtual cards with these physical IDs instead,\n"
     "                         e.g. --virtual=7,9,5 (a bare --virtual: one card, ID 0)\n";
@@ -39,6 +40,16 @@ std::string describe(int32_t n) {
     return line;
 }
 
+// Virtual cards need no explaining; real ones may be missing for a reason,
+// and a malformed list of virtual cards leaves the real ones.
+std::string whyCardsMayBeMissing(const VirtualCards &virtualCards, bool anyCard) {
+    if (virtualCards.active())
+        return {};
+    if (virtualCards.malformed)
+        return virtualCards.malformedNote() + "\n";
+    return explainUsb(diagnoseUsb(), anyCard);
+}
+
 } // namespace
 
 int runList(Arguments &arguments) {
@@ -46,12 +57,10 @@ int runList(Arguments &arguments) {
     std::string lines;
     for (int32_t n = 0; n < kLogicalNumbers; ++n)
         lines += describe(n);
-    // Virtual cards need no explaining; real ones may be missing for a reason.
-    const bool virtualCards = std::getenv("KVD4093_VIRTUAL_CARDS") != nullptr;
-    const std::string explanation = virtualCards ? "" : explainUsb(diagnoseUsb(), !lines.empty());
+    const std::string explanation = whyCardsMayBeMissing(virtualCardsFromEnvironment(), !lines.empty());
     if (lines.empty()) {
         std::printf("No KVD4093 card found.\n%s", explanation.c_str());
-        return virtualCards ? 0 : 1;
+        return 1;
     }
     std::printf("logical  physical ID  version\n%s%s", lines.c_str(), explanation.c_str());
     return 0;

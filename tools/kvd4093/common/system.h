@@ -16,8 +16,9 @@ int terminalColumns(std::FILE *stream);
 // Sets a variable in this process's environment, replacing any value.
 void setEnvironment(const char *name, const char *value);
 
-// A write to a pipe whose reader has gone fails with EPIPE, reported as a
-// write error, instead of ending the process with SIGPIPE.
+// A write to a pipe whose reader has gone fails with EPIPE instead of
+// ending the process with SIGPIPE: the tool stops the card first, then ends
+// quietly with 128 + SIGPIPE (errors.h).
 void reportBrokenPipesAsErrors();
 
 // Ctrl-C, SIGTERM and SIGHUP: after watchStopSignals() the first of them

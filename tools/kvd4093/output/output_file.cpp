@@ -69,6 +69,9 @@ void OutputFile::close() {
 }
 
 void OutputFile::fail(const char *what) {
+    // Only a pipe or a socket answers EPIPE: its reader has gone.
+    if (errno == EPIPE)
+        throw ReaderGone(std::string(what) + " " + shownName() + ": " + std::strerror(errno));
     throw ToolError(std::string(what) + " " + shownName() + ": " + std::strerror(errno));
 }
 

@@ -1,5 +1,6 @@
 // A file written front to back through a large buffer, or standard output
-// for the path "-"; every failure becomes a ToolError naming the file.
+// for the path "-"; every failure becomes a ToolError naming the file
+// (ReaderGone when the reader of a pipe has quit).
 #pragma once
 
 #include <cstdio>
