@@ -199,7 +199,7 @@ class PanelBrowserTest(unittest.TestCase):
             "[...document.querySelectorAll('#log tbody tr:first-child td')].map(c => c.textContent)"), "a log entry")
         self.assertEqual(row[1:], ["KVD4093_CreateDevice", "Sorry, there are no device drivers found in your system",
                                    "Sorry, there are no device drivers found in your system"])
-        self.assertIn("KVD4093_CreateDevice failed", self.tab.evaluate("document.getElementById('error').textContent"))
+        self.assertIn("virtual card 5 does not exist", self.tab.evaluate("document.getElementById('error').textContent"))
         self.assertIn("running", self.tab.evaluate("document.getElementById('run-status').textContent"),
                       "the card that is open stays open and running")
 

@@ -47,25 +47,17 @@ void AcquisitionRun::read() {
         sink->begin(info_);
     const auto start = std::chrono::steady_clock::now();
     AcquisitionOutcome outcome;
-    bool stopDuringSetUp = false;
     {
         // Watching from before the set-up, whose first read may wait long.
+        // The stop sets nothing up once it was asked for, and stops the card
+        // again when a stop came while the set-up ran.
         const StopOnSignal watcher(stop_);
-        if (!stop_.requested()) {
-            const bool setUp = KVD4093_InitDeviceAD(card_, &info_.para) != 0;
-            stopDuringSetUp = stop_.requested();
-            if (!setUp && !stopDuringSetUp)
-                failure_ = "KVD4093_InitDeviceAD failed: " + libraryMessage("KVD4093_InitDeviceAD");
-            else if (setUp)
-                readBlocks();
-        }
+        if (stop_.start(info_.para))
+            readBlocks();
+        else if (!stop_.requested())
+            failure_ = "KVD4093_InitDeviceAD failed: " + libraryMessage("KVD4093_InitDeviceAD");
     }
     stopped_ = stop_.stop();
-    // A stop asked for during the set-up may have reached the card before the
-    // set-up's own packets, which then started it again: it is stopped once
-    // more, now that the set-up is over.
-    if (stopDuringSetUp)
-        stopped_ = KVD4093_ReleaseDeviceAD(card_) != 0;
     outcome.stopSignal = stopSignal();
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (SampleSink *sink : sinks_)

@@ -7,6 +7,7 @@
 
 #include "card/ad_fields.h"
 #include "card/digital_io.h"
+#include "card/logged_names.h"
 #include "common/errors.h"
 #include "common/system.h"
 
@@ -34,12 +35,14 @@ std::string backendName() {
 #endif
 }
 
-// The name a failed call's message ends with: "... failed: message[KVD4093_CreateDevice]".
-std::string loggedName(const std::string &failure) {
-    const size_t open = failure.rfind('[');
-    if (open == std::string::npos || failure.back() != ']')
-        return {};
-    return failure.substr(open + 1, failure.size() - open - 2);
+// The name under which a failed call logged, from its message
+// ("... failed: message[KVD4093_CreateDevice] (English)"); a card choice
+// that failed logged under the open call, whatever the message says of it.
+std::string loggedName(const std::string &failure, const Command &command) {
+    for (const char *name : kLoggedNames)
+        if (failure.find("[" + std::string(name) + "]") != std::string::npos)
+            return name;
+    return std::holds_alternative<command::SelectCard>(command) ? "KVD4093_CreateDevice" : "";
 }
 
 ADPara loadRecord(KVD4093_HANDLE card) {
@@ -146,7 +149,7 @@ void CardController::handle(const Pending &pending) {
     try {
         handleCommand(std::get<Command>(pending.what));
     } catch (const CallFailed &error) {
-        failed = loggedName(error.what());
+        failed = loggedName(error.what(), std::get<Command>(pending.what));
         server_->sendText(pending.client, errorMessage(error.what()));
     } catch (const std::runtime_error &error) { // UsageError, ToolError
         server_->sendText(pending.client, errorMessage(error.what()));

@@ -4,9 +4,9 @@
 
 #include "KVD4093.h"
 #include "card/logged_names.h"
+#include "common/english_rendering.h"
 #include "common/system.h"
 #include "common/text_conversion.h"
-#include "panel/log_renderings.h"
 
 namespace kvd::tool::panel {
 namespace {
@@ -45,7 +45,9 @@ std::vector<LogEntry> LogWatch::newEntries(const std::string &failed) {
         if (message == kNoEntry) // the log was emptied
             continue;
         const std::string text = gbkToUtf8(message);
-        entries.push_back({utcTimestamp(), name, text, englishOf(text)});
+        // The library's English messages are their own rendering.
+        const std::string english = englishRendering(message);
+        entries.push_back({utcTimestamp(), name, text, english.empty() && text == message ? text : english});
     }
     return entries;
 }
