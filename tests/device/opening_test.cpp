@@ -1,4 +1,6 @@
 // Opening cards by logical number and by physical ID, identity and release.
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "device/device_object.h"
@@ -126,6 +128,32 @@ TEST_F(OpeningTest, IdsOfSixteenAndAboveStopAtTheFirstCard) {
         if (c.cards.size() > 1) {
             EXPECT_TRUE(vcard::card(1).requests().empty()) << "no further number is tried";
         }
+    }
+}
+
+// When a record no caller has seen cannot be closed, it stays live, with its
+// driver file, as a handle whose release failed does: nothing is lost.
+TEST_F(OpeningTest, ARecordNoCallerHasSeenStaysLiveWhenItsFileWillNotClose) {
+    struct Case {
+        const char *what;
+        vcard::RequestMatch failing;
+        std::function<KVD4093_HANDLE()> open;
+        KVD4093_HANDLE returned;
+    };
+    const Case cases[] = {
+        {"open packet refused", {protocol::kBulkWrite, 1}, [] { return KVD4093_CreateDevice(0); }, nullptr},
+        {"interface selection failed", {protocol::kSetInterface, -1}, [] { return KVD4093_CreateDeviceEx(5); },
+         KVD4093_INVALID_HANDLE},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        install({5});
+        vcard::card(0).failRequest(c.failing, 0);
+        vcard::card(0).failClose(true);
+        const size_t live = device::liveDeviceCount();
+        EXPECT_EQ(c.open(), c.returned);
+        EXPECT_EQ(vcard::card(0).openFiles(), 1);
+        EXPECT_EQ(device::liveDeviceCount(), live + 1) << "the record is kept where the library finds it";
     }
 }
 
