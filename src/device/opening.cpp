@@ -78,11 +78,7 @@ KVD4093_HANDLE createDeviceEx(int32_t wanted) {
         if (handle == KVD4093_INVALID_HANDLE)
             continue;
         const int32_t found = readPhysicalId(handle);
-        if (found < 0) { // the status could not be read: no card to match
-            releaseDevice(handle);
-            continue;
-        }
-        if (wanted >= kFirstSpecialId) {
+        if (wanted >= kFirstSpecialId) { // whatever this card's ID read gave
             if (found == kIdSelectedBySpecialId && wanted == kFirstSpecialId)
                 return selectCard(handle);
             if (found == kIdSelectedBySpecialId)
@@ -91,7 +87,7 @@ KVD4093_HANDLE createDeviceEx(int32_t wanted) {
                 releaseDevice(handle);
             break;
         }
-        if (found == wanted)
+        if (found >= 0 && found == wanted) // an ID that could not be read matches nothing
             return selectCard(handle);
         releaseDevice(handle);
     }
