@@ -72,7 +72,15 @@ void appendQuoted(std::string &out, std::string_view text) {
 }
 
 // A text with a line break cannot stand between quotes in a line-based
-// file; it is written as the bytes of an ANSI string (hex(1)), with its zero.
+// file; it is written as the bytes of an ANSI string (hex(1)), which end at
+// their only zero. A text with a zero of its own therefore stays quoted: only
+// a hand-made quoted text gives one, and that never holds a line feed (its
+// carriage returns stand between the quotes as they did).
+bool writtenAsBytes(std::string_view text) {
+    return hasLineBreak(text) && text.find('\0') == std::string_view::npos;
+}
+
+// hex(1): the text's bytes, then its zero.
 void appendGbkBytes(std::string &out, std::string_view text) {
     out.append(kGbkStringPrefix);
     char digits[4];
@@ -97,7 +105,7 @@ void appendValue(std::string &out, const RegistryValue &value) {
         break;
     }
     case RegistryValue::Kind::String:
-        if (hasLineBreak(value.data))
+        if (writtenAsBytes(value.data))
             appendGbkBytes(out, value.data);
         else
             appendQuoted(out, value.data);
