@@ -71,6 +71,9 @@ def rows(f):
     yield ("library cost of a request on the USB road (emulated card)", "<= 50 ns", 50.0, "max",
            f.overhead_ns("bench_usb_transport:BM_LowFileThroughLibrary",
                          "bench_usb_transport:BM_LowFileStraightOnBackend"), "ns")
+    deep = f.get("bench_parameter_store:BM_LoadParaAD_DeepKeysFile")
+    yield ("LoadParaAD from a 1 MiB file of keys 512 deep", "< 100 ms", 100.0, "max",
+           None if deep is None else nanoseconds(deep) / 1e6, "ms")
     csv = f.get("bench_csv_writer:BM_CsvLines")
     yield ("CSV lines of 4 channels written", ">= 100 MS/s", 100e6, "min",
            None if csv is None else per_second(csv), "S/s")

@@ -379,5 +379,31 @@ TEST(RegistryFileTest, AQuotedTextWithAZeroAndACarriageReturnStaysQuoted) {
     EXPECT_NE(file.text().find(line + "\r\n"), std::string::npos) << ::testing::PrintToString(file.text());
 }
 
+// Reading one section finds in every text exactly what reading the whole
+// text finds there, and refuses exactly the texts the whole reading refuses.
+TEST(RegistryFileTest, ReadingOneSectionFindsWhatReadingItAllFinds) {
+    TextMaker maker(936);
+    for (int n = 0; n < 5000; ++n) {
+        const std::string input = maker.text();
+        RegistryFile all = tree();
+        const bool parsed = all.parse(input, nullptr);
+        for (const std::string &section : TextMaker::sections()) {
+            RegistryFile one = tree();
+            ASSERT_EQ(one.parseSection(input, section.c_str(), nullptr), parsed) << ::testing::PrintToString(input);
+            for (const std::string &name : TextMaker::names()) {
+                const RegistryValue *expected = all.find(section.c_str(), name.c_str());
+                const RegistryValue *found = one.find(section.c_str(), name.c_str());
+                ASSERT_EQ(found == nullptr, expected == nullptr) << section << "/" << name;
+                if (expected != nullptr) {
+                    EXPECT_EQ(found->kind, expected->kind);
+                    EXPECT_EQ(found->dword, expected->dword);
+                    EXPECT_EQ(found->data, expected->data);
+                    EXPECT_EQ(found->name, expected->name);
+                }
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace kvd::platform
