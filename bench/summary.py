@@ -79,6 +79,9 @@ def rows(f):
         name = f"{usb}:BM_{request}ThroughLibrary" + ("/1000" if request == "AdRead" else "")
         yield (f"allocations per {request} on the USB card backend (malloc and new)", "0", 0.0, "max",
                f.counter(name, "allocs/call"), "")
+    deep = f.get("bench_parameter_store:BM_LoadParaAD_DeepKeysFile")
+    yield ("LoadParaAD from a 1 MiB file of keys 512 deep", "< 100 ms", 100.0, "max",
+           None if deep is None else nanoseconds(deep) / 1e6, "ms")
     csv = f.get("bench_csv_writer:BM_CsvLines")
     yield ("CSV lines of 4 channels written", ">= 100 MS/s", 100e6, "min",
            None if csv is None else per_second(csv), "S/s")

@@ -116,6 +116,17 @@ ProfileStore profileStore(const std::string &application);
 bool writeProfileInt(const char *section, const char *name, int32_t value);
 // The stored value, or defaultValue when the value or its section is missing.
 int32_t profileInt(const char *section, const char *name, int32_t defaultValue);
+// One read of a batch: an integer value by name, and the default it reads as
+// when the value or its section is missing; the result lands in value.
+struct ProfileRead {
+    const char *name;
+    int32_t defaultValue;
+    int32_t value;
+};
+// Reads integer values of one section, each as profileInt would, in one look
+// at the store where the store can (on POSIX one read of the file instead of
+// one per value).
+void profileInts(const char *section, ProfileRead *reads, size_t count);
 // Stores a string value; false on failure.
 bool writeProfileString(const char *section, const char *name, const char *value);
 // The stored text, or defaultValue when the value or its section is missing.

@@ -99,9 +99,10 @@ bool refuse(const std::string &file, const std::string &why) {
     return false;
 }
 
-// The tree as the file holds it now; empty when the file is missing, cannot
-// be read or does not parse.
-RegistryFile load() {
+// The values of one section as the file holds them now; none when the file
+// is missing, cannot be read or does not parse. The file is read once and no
+// other key is built, so a large file costs one pass over its text.
+RegistryFile load(const char *section) {
     StoreFiles files;
     if (!storeFiles(&files))
         return RegistryFile("");
@@ -109,8 +110,15 @@ RegistryFile load() {
     std::string text;
     std::string why;
     if (readWholeFile(files.file, kMaxFileBytes, &text, &why))
-        tree.parse(text, &why); // a tree that does not parse is left empty
+        tree.parseSection(text, section, &why); // a tree that does not parse is left empty
     return tree;
+}
+
+int32_t intIn(const RegistryFile &tree, const char *section, const char *name, int32_t defaultValue) {
+    const RegistryValue *value = tree.find(section, name);
+    if (value == nullptr || value->kind != RegistryValue::Kind::Dword)
+        return defaultValue;
+    return static_cast<int32_t>(value->dword); // the bit pattern back as the signed number stored
 }
 
 // One read-modify-write of the file under its lock. edit answers false for
@@ -164,11 +172,13 @@ bool writeProfileInt(const char *section, const char *name, int32_t value) {
 }
 
 int32_t profileInt(const char *section, const char *name, int32_t defaultValue) {
-    const RegistryFile tree = load();
-    const RegistryValue *value = tree.find(section, name);
-    if (value == nullptr || value->kind != RegistryValue::Kind::Dword)
-        return defaultValue;
-    return static_cast<int32_t>(value->dword); // the bit pattern back as the signed number stored
+    return intIn(load(section), section, name, defaultValue);
+}
+
+void profileInts(const char *section, ProfileRead *reads, size_t count) {
+    const RegistryFile tree = load(section);
+    for (size_t i = 0; i < count; ++i)
+        reads[i].value = intIn(tree, section, reads[i].name, reads[i].defaultValue);
 }
 
 bool writeProfileString(const char *section, const char *name, const char *value) {
@@ -179,7 +189,7 @@ bool writeProfileString(const char *section, const char *name, const char *value
 }
 
 std::string profileString(const char *section, const char *name, const char *defaultValue) {
-    const RegistryFile tree = load();
+    const RegistryFile tree = load(section);
     const RegistryValue *value = tree.find(section, name);
     if (value == nullptr || value->kind != RegistryValue::Kind::String)
         return defaultValue != nullptr ? defaultValue : "";

@@ -124,6 +124,12 @@ int32_t profileInt(const char *section, const char *name, int32_t defaultValue) 
     return static_cast<int32_t>(bits);
 }
 
+void profileInts(const char *section, ProfileRead *reads, size_t count) {
+    // The registry answers each value as cheaply one by one.
+    for (size_t i = 0; i < count; ++i)
+        reads[i].value = profileInt(section, reads[i].name, reads[i].defaultValue);
+}
+
 bool writeProfileString(const char *section, const char *name, const char *value) {
     const Key key = Key::create(section);
     return key && setText(key.get(), name, value);
