@@ -4,6 +4,7 @@
 
 #include "KVD4093.h"
 #include "commands/commands.h"
+#include "card/firmware_version.h"
 #include "card/usb_diagnosis.h"
 
 namespace kvd::tool {
@@ -25,12 +26,6 @@ namespace {
 
 constexpr int32_t kLogicalNumbers = 32;
 
-std::string versionText(uint32_t version) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u", (version >> 16) & 0xFF, (version >> 8) & 0xFF, version & 0xFF);
-    return text;
-}
-
 // One line for the card at n; empty when nothing opens there.
 std::string describe(int32_t n) {
     KVD4093_HANDLE card = KVD4093_CreateDevice(n);
@@ -47,7 +42,7 @@ std::string describe(int32_t n) {
     const bool versioned = KVD4093_GetDevVersion(card, &version, nullptr) != 0;
     KVD4093_ReleaseDevice(card);
     std::snprintf(line, sizeof line, "%7d  %11s  %s\n", int(n), identified ? std::to_string(physical).c_str() : "?",
-                  versioned ? versionText(version).c_str() : "?");
+                  versioned ? firmwareVersionText(version).c_str() : "?");
     return line;
 }
 
