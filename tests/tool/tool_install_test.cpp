@@ -61,6 +61,8 @@ TEST_F(ToolInstallTest, BashCompletionCompletesCommandsAndOptions) {
     for (const Completion &completion : {Completion{"kvd4093 acq", "acquire"},
                                          Completion{"kvd4093 acquire --scan", "--scan-rate"},
                                          Completion{"kvd4093 acquire --format b", "bin"},
+                                         Completion{"kvd4093 acquire --format h", "h5"},
+                                         Completion{"kvd4093 conv", "convert"},
                                          Completion{"kvd4093 settings sh", "show"},
                                          Completion{"kvd4093 --virtual di --car", "--card"}}) {
         const ChildResult result = runChild("/bin/bash",

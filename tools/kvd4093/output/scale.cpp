@@ -90,8 +90,9 @@ std::string decimalText(int64_t units, int decimals) {
     std::string digits = std::to_string(units < 0 ? -uint64_t(units) : uint64_t(units));
     if (decimals > 0) {
         if (digits.size() <= size_t(decimals))
-            digits.insert(0, size_t(decimals) + 1 - digits.size(), '0');
-        digits.insert(digits.size() - size_t(decimals), ".");
+            digits = std::string(size_t(decimals) + 1 - digits.size(), '0') + digits;
+        const size_t point = digits.size() - size_t(decimals);
+        digits = digits.substr(0, point) + "." + digits.substr(point);
     }
     return (units < 0 ? "-" : "") + digits;
 }

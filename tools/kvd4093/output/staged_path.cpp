@@ -68,7 +68,12 @@ bool writable(const std::string &path) {
 std::string createTemporaryBeside(const std::string &target) {
     const fs::path where(target);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const fs::path name = where.parent_path() / ("." + where.filename().string() + "." + uniqueTail() + ".part");
+        std::string hidden = ".";
+        hidden += where.filename().string();
+        hidden += '.';
+        hidden += uniqueTail();
+        hidden += ".part";
+        const fs::path name = where.parent_path() / hidden;
         if (createNew(name.string()))
             return name.string();
         if (errno != EEXIST)
