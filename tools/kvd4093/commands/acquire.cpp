@@ -42,11 +42,12 @@ std::string acquireHelp() {
                        "  --output FILE          the samples, in the format FILE's extension names:\n") +
            formatHelp() +
            "                         any other name (data, /dev/null, a FIFO) is CSV\n"
-           "  --output -             standard output (CSV unless --format says otherwise; bin\n"
-           "                         without a sidecar); the report then goes to standard error\n"
-           "  --format NAME          the output's format whatever its name: " + formatNames() + "\n"
+           "  --output -             standard output (CSV unless --format says otherwise;\n"
+           "                         bin without a sidecar); the report goes to standard error\n"
+           "  --format NAME          the output's format whatever its name:\n"
+           "                         " + formatNames() + "\n"
            "  --scale GAIN[,OFFSET][,UNIT]\n"
-           "                         value = code x GAIN + OFFSET, e.g. 0.000305,-10,V: kept in\n"
+           "                         value = code x GAIN + OFFSET, e.g. 0.000305,-10,V: in\n"
            "                         the file's metadata; CSV and .sr write the values\n"
            "  --plot FILE.svg        the channels over time, a picture for a browser\n" +
            std::string("The record (only what is given changes the saved settings):\n") +

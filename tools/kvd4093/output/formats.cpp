@@ -58,15 +58,15 @@ const std::vector<OutputFormat> &outputFormats() {
     static const std::vector<OutputFormat> all = {
         {"csv", ".csv", "CSV: a header \"scan,time_s,ch0,...\", then one scan a line", true, "",
          openWith<CsvWriter>, ""},
-        {"bin", ".bin", "raw 16-bit little-endian codes, scan after scan, and a JSON sidecar FILE.bin.json", true,
+        {"bin", ".bin", "raw little-endian codes, and a JSON sidecar FILE.bin.json", true,
          ".json", openWith<BinWriter>, ""},
-        {"sr", ".sr", "a sigrok session for PulseView and sigrok-cli: float32 values per channel", false, "",
+        {"sr", ".sr", "a sigrok session (PulseView, sigrok-cli): float32 per channel", false, "",
          kOpenSigrok, "libzip (Debian: libzip-dev)"},
-        {"h5", ".h5", "HDF5: dataset \"samples\", uint16 (scans, channels), the acquisition in attributes", false,
+        {"h5", ".h5", "HDF5: uint16 dataset \"samples\" (scans, channels), attributes", false,
          "", kOpenHdf5, "HDF5 (Debian: libhdf5-dev)"},
         {"npy", ".npy", "a NumPy array, uint16 (scans, channels), for numpy.load", false, "", openWith<NpyWriter>,
          ""},
-        {"wav", ".wav", "WAV, 16-bit PCM, a WAV channel per AD channel at the scan rate (code - 32768)", true, "",
+        {"wav", ".wav", "WAV, 16-bit PCM at the scan rate, a channel per AD channel", true, "",
          openWith<WavWriter>, ""},
     };
     return all;

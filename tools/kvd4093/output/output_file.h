@@ -61,8 +61,6 @@ public:
     // A file that can be cut back and patched: not standard output, a pipe
     // or a device.
     bool rewritable() const { return staged_ && !staged_->inPlace(); }
-    // Bytes that reached the file in whole blocks.
-    uint64_t wholeBytes() const { return wholeBytes_; }
 
 private:
     [[noreturn]] void fail(const char *what);

@@ -25,7 +25,6 @@ public:
     // The file written: the temporary file until commit(), the target in place.
     const std::string &path() const { return inPlace_ ? target_ : committed_ ? renamedTo_ : temporary_; }
     bool inPlace() const { return inPlace_; }
-    bool committed() const { return committed_; }
 
     // Gives the written file the target's name; at most once, and a no-op in
     // place. Throws ToolError.
