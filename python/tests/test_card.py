@@ -74,6 +74,29 @@ def test_close_releases_the_card_once(monkeypatch):
         card.do = 1
 
 
+def test_a_failed_release_keeps_the_card_open_until_a_release_succeeds(monkeypatch):
+    card = kvd4093.open(number=1)
+    library = card._library
+    real = library.KVD4093_ReleaseDevice
+    released = []
+
+    def fail_the_first(handle):
+        released.append(handle)
+        return 0 if len(released) == 1 else real(handle)
+
+    monkeypatch.setattr(library, "KVD4093_ReleaseDevice", fail_the_first)
+    with pytest.raises(kvd4093.Error) as raised:
+        card.close()
+    assert raised.value.function == "KVD4093_ReleaseDevice"
+    assert not card.closed
+    assert card.settings() is not None  # the handle still works
+    card.close()
+    assert card.closed
+    assert released == [released[0]] * 2  # the same handle again
+    card.close()
+    assert len(released) == 2
+
+
 def test_the_answer_is_sized_for_any_name():
     name = "KVD4093_" + "X" * 5000
     assert errors.newest_message(_library.library(), name)[1] == "No error message"

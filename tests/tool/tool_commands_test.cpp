@@ -255,7 +255,7 @@ TEST_F(ToolCommandTest, NoCommandShowsTheOverviewOnStandardErrorAndExitsTwo) {
 TEST_F(ToolCommandTest, EveryCommandHasHelpThatExitsZero) {
     const ChildResult overview = run({"--help"});
     EXPECT_EQ(overview.exitCode, 0);
-    for (const std::string command : {"list", "acquire", "di", "do", "da", "trig", "settings", "log"}) {
+    for (const std::string command : {"list", "acquire", "di", "do", "da", "trig", "settings", "log", "panel"}) {
         EXPECT_NE(overview.out.find("\n  " + command + " "), std::string::npos) << command;
         const ChildResult help = run({command, "--help"});
         EXPECT_EQ(help.exitCode, 0) << command;

@@ -44,7 +44,7 @@ TEST_F(UsbToolTest, AcquisitionWritesEveryScan) {
     EXPECT_EQ(lines[4000].substr(0, 5), "3999,");
 }
 
-TEST_F(UsbToolTest, TheSameProgramGivesTheSameTraceOnBothRoads) {
+TEST_F(UsbToolTest, TheSameProgramGivesTheSameTraceOnBothCardBackends) {
     const std::vector<Args> program = {
         {"list"},
         {"do", "0xa5c3", "--id", "9"},

@@ -29,6 +29,7 @@ const std::vector<Command> &commands() {
         {"trig", "set the trigger level", trigHelp, runTrig},
         {"settings", "show, save or reset the saved AD settings", settingsHelp, runSettings},
         {"log", "show what the error log holds for function names", logHelp, runLog},
+        {"panel", "serve the card's test panel to a browser", panelHelp, runPanel},
     };
     return all;
 }

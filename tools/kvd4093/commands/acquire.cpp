@@ -8,7 +8,7 @@
 #include "acquisition/acquisition.h"
 #include "card/ad_fields.h"
 #include "card/card.h"
-#include "card/firmware_version.h"
+#include "card/card_probe.h"
 #include "acquisition/channel_summary.h"
 #include "commands/commands.h"
 #include "common/errors.h"
@@ -226,7 +226,8 @@ int runAcquire(Arguments &arguments) {
     warnOfNarrowedFields(info.para);
     info.logicalNumber = card.logicalNumber();
     info.physicalId = card.physicalId();
-    info.cardVersion = firmwareVersion(card.handle());
+    uint32_t version = 0;
+    info.cardVersion = KVD4093_GetDevVersion(card.handle(), &version, nullptr) ? versionText(version) : "";
     info.scale = request.scale;
     info.sampleRate = cardSampleRate(info.para);
     info.continuous = request.continuous;

@@ -29,6 +29,7 @@ int runDa(Arguments &arguments);
 int runTrig(Arguments &arguments);
 int runSettings(Arguments &arguments);
 int runLog(Arguments &arguments);
+int runPanel(Arguments &arguments);
 
 std::string listHelp();
 std::string acquireHelp();
@@ -39,5 +40,6 @@ std::string daHelp();
 std::string trigHelp();
 std::string settingsHelp();
 std::string logHelp();
+std::string panelHelp();
 
 } // namespace kvd::tool

@@ -2,9 +2,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "KVD4093.h"
+#include "card/card_probe.h"
 #include "commands/commands.h"
-#include "card/firmware_version.h"
 #include "card/usb_diagnosis.h"
 
 namespace kvd::tool {
@@ -24,25 +23,18 @@ std::string listHelp() {
 
 namespace {
 
-constexpr int32_t kLogicalNumbers = 32;
-
 // One line for the card at n; empty when nothing opens there.
 std::string describe(int32_t n) {
-    KVD4093_HANDLE card = KVD4093_CreateDevice(n);
-    if (card == KVD4093_INVALID_HANDLE)
+    const std::optional<CardProbe> probe = probeCard(n);
+    if (!probe)
         return {};
     char line[96];
-    if (card == nullptr) {
+    if (!probe->answers)
         std::snprintf(line, sizeof line, "%7d  %11s  %s\n", int(n), "-", "(does not answer)");
-        return line;
-    }
-    int32_t logical = n, physical = -1;
-    uint32_t version = 0;
-    const bool identified = KVD4093_GetDeviceCurrentID(card, &logical, &physical) != 0;
-    const bool versioned = KVD4093_GetDevVersion(card, &version, nullptr) != 0;
-    KVD4093_ReleaseDevice(card);
-    std::snprintf(line, sizeof line, "%7d  %11s  %s\n", int(n), identified ? std::to_string(physical).c_str() : "?",
-                  versioned ? firmwareVersionText(version).c_str() : "?");
+    else
+        std::snprintf(line, sizeof line, "%7d  %11s  %s\n", int(n),
+                      probe->physicalId ? std::to_string(*probe->physicalId).c_str() : "?",
+                      probe->version ? versionText(*probe->version).c_str() : "?");
     return line;
 }
 

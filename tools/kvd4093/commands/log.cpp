@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "card/card.h"
+#include "card/logged_names.h"
 #include "commands/commands.h"
 #include "common/errors.h"
 
@@ -22,15 +23,6 @@ std::string logHelp() {
 }
 
 namespace {
-
-// Every name the library logs failures under.
-constexpr const char *kLoggedNames[] = {
-    "KVD4093_CreateDevice",   "KVD4093_CreateDeviceEx",     "KVD4093_ReleaseDevice",
-    "KVD4093_GetDeviceCount", "KVD4093_GetDeviceCurrentID", "KVD4093_InitDeviceAD",
-    "KVD4093_ReadDeviceAD",   "KVD4093_SetDeviceTrigLevel", "KVD4093_WriteDeviceDA",
-    "KVD4093_SetDeviceDO",    "KVD4093_CreateFileObject",   "KVD4093_WriteFile",
-    "KVD4093_ReadFile",       "KVD4093_GetFileLength",
-};
 
 constexpr std::string_view kNoEntry = "No error message[";
 

@@ -8,9 +8,14 @@
 #if defined(_WIN32)
 #include <io.h>
 #include <windows.h>
+#include <shellapi.h>
 #else
+#include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char **environ;
 #endif
 
 namespace kvd::tool {
@@ -102,6 +107,22 @@ std::string signalName(int signal) {
 #endif
     default: return "signal " + std::to_string(signal);
     }
+}
+
+bool openInBrowser(const std::string &address) {
+#if defined(_WIN32)
+    return reinterpret_cast<intptr_t>(ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr,
+                                                    SW_SHOWNORMAL)) > 32;
+#else
+    char program[] = "xdg-open";
+    std::string argument = address;
+    char *arguments[] = {program, argument.data(), nullptr};
+    pid_t child = 0;
+    if (posix_spawnp(&child, program, nullptr, nullptr, arguments, environ) != 0)
+        return false;
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+#endif
 }
 
 std::string utcTimestamp() {

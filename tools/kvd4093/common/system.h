@@ -29,6 +29,10 @@ int stopSignal();
 // "Ctrl-C", "SIGTERM", "SIGHUP".
 std::string signalName(int signal);
 
+// Opens the address in the desktop's browser (xdg-open; on Windows the
+// shell); false when that cannot be started or fails.
+bool openInBrowser(const std::string &address);
+
 // The current time in UTC as ISO 8601 with milliseconds: 2026-12-08T05:51:14.123Z.
 std::string utcTimestamp();
 
