@@ -114,8 +114,11 @@ void takeOutput(Arguments &arguments, AcquireRequest &request) {
         throw UsageError("--format needs --output");
     if (request.output)
         request.format = &chooseFormat(*request.output, format);
-    if (const std::optional<std::string> scale = arguments.value("scale"))
+    if (const std::optional<std::string> scale = arguments.value("scale")) {
+        if (!request.output)
+            throw UsageError("--scale needs --output");
         request.scale = parseScale(*scale);
+    }
 }
 
 AcquireRequest takeRequest(Arguments &arguments) {

@@ -46,12 +46,12 @@ std::string archiveError(zip_t *archive) {
 
 SigrokWriter::SigrokWriter(std::string path) : path_(std::move(path)) {}
 
-// sigrok's sample rate is a whole number of hertz; the exact scan rate is
+// sigrok's sample rate is a whole number of hertz (at least 1); the exact scan rate is
 // kept beside it, with the card and the scale, in a group sigrok passes over.
 std::string SigrokWriter::metadata(const AcquisitionInfo &info) {
     std::string text = "[device 1]\n"
                        "samplerate = " +
-                       std::to_string(std::llround(info.scanRate())) + " Hz\n" +
+                       std::to_string(std::max(1LL, std::llround(info.scanRate()))) + " Hz\n" +
                        "total analog = " + std::to_string(info.channelCount()) + "\n";
     for (uint32_t i = 0; i < info.channelCount(); ++i)
         text += "analog" + std::to_string(i + 1) + " = ch" + std::to_string(info.channel(i)) + "\n";

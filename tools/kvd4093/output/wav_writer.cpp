@@ -1,5 +1,6 @@
 #include "output/wav_writer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -36,7 +37,7 @@ WavWriter::WavWriter(std::string path) : file_(std::move(path)) {}
 
 std::string WavWriter::header(const AcquisitionInfo &info, std::optional<uint64_t> scans) {
     const uint32_t channels = info.channelCount();
-    const auto rate = static_cast<uint32_t>(std::lround(info.scanRate()));
+    const auto rate = static_cast<uint32_t>(std::max(1L, std::lround(info.scanRate())));
     const uint64_t dataBytes = scans ? *scans * channels * 2 : kUnknownSize;
     const uint32_t dataSize = dataBytes <= kUnknownSize ? uint32_t(dataBytes) : kUnknownSize;
     std::string out = "RIFF";

@@ -1,5 +1,5 @@
 // Writes a WAV file: 16-bit PCM, one WAV channel per AD channel, at the scan
-// rate (rounded to whole hertz), each code as a signed sample (code - 32768),
+// rate (rounded to whole hertz, at least 1), each code as a signed sample (code - 32768),
 // as Audacity, sox and Python's wave read it. The sizes in the header are
 // written at the end; on standard output, a pipe or a device, where they
 // cannot be, they say "unknown" the way sox writes it, and readers read to
