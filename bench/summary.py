@@ -85,6 +85,11 @@ def rows(f):
     csv = f.get("bench_csv_writer:BM_CsvLines")
     yield ("CSV lines of 4 channels written", ">= 100 MS/s", 100e6, "min",
            None if csv is None else per_second(csv), "S/s")
+    for name, goal in (("csv", 25e6), ("csv_scaled", 25e6), ("bin", 50e6), ("sr", 25e6), ("h5", 50e6),
+                       ("npy", 50e6), ("wav", 50e6)):
+        writer = f.get(f"bench_output_writers:BM_Writer/{name}")
+        yield (f"{name} writer, 4 channels, whole file", f">= {goal / 1e6:.0f} MS/s", goal, "min",
+               None if writer is None else per_second(writer), "S/s")
     yield ("stop's return after the read ends, median", "< 1000 us", 1000.0, "max",
            f.counter(f"{stop}:BM_StopWhileAReadWaits/iterations:1", "median_us"), "us")
     yield ("stop's return after the read ends, worst of 20", "< 1000 us", 1000.0, "max",

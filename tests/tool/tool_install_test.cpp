@@ -75,6 +75,8 @@ TEST_F(ToolInstallTest, BashCompletionCompletesCommandsOptionsAndTheRecordsField
                                          Completion{"kvd4093 acquire --scan", "--scan-rate"},
                                          Completion{"kvd4093 acquire --format b", "bin"},
                                          Completion{"kvd4093 acquire -f c", "csv"},
+                                         Completion{"kvd4093 acquire --format h", "h5"},
+                                         Completion{"kvd4093 conv", "convert"},
                                          Completion{"kvd4093 settings sh", "show"},
                                          Completion{"kvd4093 --virtual di --car", "--card"},
                                          Completion{"kvd4093 settings save --input", "--input-range"},

@@ -105,8 +105,8 @@ TEST(ToolStopTest, CtrlCStopsAWaitingReadAtOnce) {
     ToolProcess tool(dir.path(),
                      {"acquire", "--virtual", "--channels", "0-1", "--rate", "1", "--time", "60s", "--output",
                       "run.csv"},
-                     {{"KVD4093_VIRTUAL_PACING", "on"}});
-    waitForContent(dir.file("run.csv")); // the header: the card starts next
+                     {{"KVD4093_VIRTUAL_PACING", "on"}, {"KVD4093_TRACE", dir.file("trace.txt")}});
+    waitForText(dir.file("trace.txt"), kTracedAdStart);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     tool.signal(SIGINT);
     const ChildResult result = tool.wait(std::chrono::seconds(20));

@@ -22,7 +22,9 @@ namespace kvd::tool {
 const std::vector<Command> &commands() {
     static const std::vector<Command> all = {
         {"list", "list the cards: logical number, physical ID, version", listHelp, runList},
-        {"acquire", "run an AD acquisition to CSV, binary or SVG, with a summary", acquireHelp, runAcquire},
+        {"acquire", "run an AD acquisition to a file (CSV, .sr, .h5, .npy, .wav, raw) and SVG", acquireHelp,
+         runAcquire},
+        {"convert", "write a raw binary acquisition (.bin) as CSV, .sr, .h5, .npy or .wav", convertHelp, runConvert},
         {"di", "read the 16 digital inputs", diHelp, runDi},
         {"do", "set the 16 digital outputs", doHelp, runDo},
         {"da", "write a DA channel and show the DA values", daHelp, runDa},

@@ -22,6 +22,7 @@ const std::vector<Command> &commands();
 
 int runList(Arguments &arguments);
 int runAcquire(Arguments &arguments);
+int runConvert(Arguments &arguments);
 int runDi(Arguments &arguments);
 int runDo(Arguments &arguments);
 int runDa(Arguments &arguments);
@@ -32,6 +33,7 @@ int runPanel(Arguments &arguments);
 
 std::string listHelp();
 std::string acquireHelp();
+std::string convertHelp();
 std::string diHelp();
 std::string doHelp();
 std::string daHelp();

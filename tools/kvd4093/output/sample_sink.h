@@ -6,6 +6,7 @@
 #include <string>
 
 #include "KVD4093.h"
+#include "output/scale.h"
 
 namespace kvd::tool {
 
@@ -14,10 +15,12 @@ struct AcquisitionInfo {
     ADPara para{};
     int32_t logicalNumber = 0;
     int32_t physicalId = 0;
+    std::string cardVersion;   // the firmware version as `kvd4093 list` shows it, or empty
     double sampleRate = 0;     // samples a second of all channels together, as the card runs
     uint64_t plannedScans = 0; // scans asked for; 0 when continuous
     bool continuous = false;   // runs until a stop signal
     std::string startTime;     // UTC, ISO 8601
+    Scale scale;               // --scale, recorded by every format
 
     // The card takes the low 8 bits of each channel number, so the record's
     // channels 0-300 scan channels 0 to 44.
@@ -35,6 +38,18 @@ struct AcquisitionOutcome {
     double seconds = 0;       // wall-clock time from the start to the stop
 
     bool stoppedBySignal() const { return stopSignal != 0; }
+    // False when the run failed before its first scan (the card refused the
+    // set-up, the first read failed): the files are then dropped and
+    // whatever was at their paths stays as it was. A stop asked for keeps
+    // them, however little they hold.
+    bool keepsFiles() const { return scans > 0 || stoppedBySignal(); }
+};
+
+// Scans that never reached the sinks: scans firstScan to firstScan +
+// scansLost - 1 were lost.
+struct ScanGap {
+    uint64_t firstScan = 0;
+    uint64_t scansLost = 0;
 };
 
 class SampleSink {
