@@ -153,7 +153,7 @@ class MessageTest(unittest.TestCase):
                 client.close()
         # The panel goes on serving.
         self.client.send('{"type": "set-do", "word": 5}')
-        self.assertEqual(self.client.next_json("state")["digitalOutputs"], 5)
+        self.client.next_state_where("digitalOutputs", 5)
 
 
 class FrameTest(unittest.TestCase):

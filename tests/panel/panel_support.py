@@ -181,6 +181,15 @@ class WebSocket:
             elif opcode == 8:
                 raise ConnectionError("closed with %r" % payload)
 
+    def next_state_where(self, key, value, timeout=10.0):
+        """The first state message whose key holds value: states sent for
+        earlier changes (another tab's, a closed connection's) may come first."""
+        deadline = time.monotonic() + timeout
+        while True:
+            state = self.next_json("state", max(0.01, deadline - time.monotonic()))
+            if state[key] == value:
+                return state
+
     def close(self):
         self.socket.close()
 

@@ -115,8 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
             {"kvd4093: --time: \"5min\" is not a duration such as 500ms, 2s, 5m or 1h\n"}},
         Line{{"acquire", "--help"}, std::nullopt, 0, {},
             {"\nNumbers take k (x1000) or M (x1000000), durations ms, s, m or h: -r 25k, -t 5m.\n",
-             "\n  -n, --samples N ", "\n  -t, --time T ", "\n  -r, --rate N ", "\n  -o, --output FILE.csv ",
-             "\n  -f, --format csv|bin ", "\n  -c, --card N "}},
+             "\n  -n, --samples N ", "\n  -t, --time T ", "\n  -r, --rate N ", "\n  -o, --output FILE ",
+             "\n  -f, --format NAME ", "\n  -c, --card N "}},
         Line{{"help", "acquire"}, std::nullopt, 0, {}, {"Usage: kvd4093 acquire [options]\n"}},
         Line{{"help", "acquir"}, std::nullopt, 2, {"unknown command \"acquir\" (did you mean acquire?)"}}));
 
