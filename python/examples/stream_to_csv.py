@@ -7,7 +7,7 @@ formats and writes a second of scans at a time, and prints a line a second:
 the scans written, how far the reads are behind the card's clock, the scans
 lost. Should the program fall so far behind that the ring of buffer_seconds
 overflows, the scans lost leave a comment line in the file where they are
-missing ("# gap: first_scan=... scans_lost=..."), as kvd4093 acquire writes.
+missing ("# 1200 scans lost from scan 5000"), as kvd4093 acquire writes.
 """
 
 import argparse
@@ -40,7 +40,7 @@ def write_scans(out, scans):
         table = numpy.column_stack([numbers[row:at], times[row:at], scans[row:at]])
         numpy.savetxt(out, table, delimiter=",", fmt=["%d", "%.7f"] + ["%d"] * scans.shape[1])
         if gap is not None:
-            out.write("# gap: first_scan=%d scans_lost=%d\n" % gap)
+            out.write("# %d scans lost from scan %d\n" % (gap.scans, gap.first_scan))
         row = at
 
 

@@ -18,7 +18,7 @@ HANDLE = ctypes.c_void_p
 INVALID_HANDLE = ctypes.c_void_p(-1).value
 
 _WINDOWS = sys.platform == "win32"
-# 32-bit Windows: every export is __stdcall; some carry decorated names only.
+# 32-bit Windows: every export is __stdcall.
 _STDCALL = _WINDOWS and ctypes.sizeof(ctypes.c_void_p) == 4
 
 
@@ -93,15 +93,26 @@ def locate(environment=None, package_folder=None):
     return system_name()
 
 
-def _find(library, name, argument_count):
-    """The export `name`; on 32-bit Windows also its decorated stdcall form,
-    _name@bytes (every argument is 4 bytes there)."""
-    try:
-        return getattr(library, name)
-    except AttributeError:
-        if not _STDCALL:
-            raise
-        return getattr(library, "_%s@%d" % (name, 4 * argument_count))
+def export_names(name, argument_count, windows=_WINDOWS):
+    """The export names `name` is looked for under, in order: the name itself,
+    then on Windows its decorated __stdcall form _name@bytes, 4 bytes an
+    argument. Some exports carry only that form, in the 32-bit and the 64-bit
+    DLL alike: both take their names from one table of 32-bit names."""
+    if not windows:
+        return [name]
+    return [name, "_%s@%d" % (name, 4 * argument_count)]
+
+
+def _find(library, name, argument_count, windows=_WINDOWS):
+    """The function `name` of the loaded library, under the first of its
+    export names the library has."""
+    names = export_names(name, argument_count, windows)
+    for candidate in names:
+        try:
+            return getattr(library, candidate)
+        except AttributeError:
+            pass
+    raise AttributeError("the library exports none of %s" % ", ".join(names))
 
 
 class Library:

@@ -17,6 +17,9 @@ SECONDS_PER_READ = 0.05
 
 _SAMPLE_POINTER = ctypes.POINTER(ctypes.c_uint16)
 
+# What a read ended by close() from another thread says.
+CLOSED_MESSAGE = "the card was closed during the acquisition"
+
 
 def samples_per_read(frequency):
     """Samples one read asks for at `frequency` samples a second."""
@@ -33,9 +36,12 @@ class ScanReader:
     array, so every array handed out holds whole scans.
     """
 
-    def __init__(self, library, handle, channels, frequency):
+    def __init__(self, library, handle, channels, frequency, closed=lambda: False):
+        """closed: tells whether the card is being closed or was closed; a
+        read that fails then says so rather than what the library logged."""
         self._library = library
         self._handle = handle
+        self._closed = closed
         self._read_size = samples_per_read(frequency)
         self._count = ctypes.c_uint32()
         self._to_skip = (-SET_UP_SAMPLES) % channels
@@ -57,6 +63,8 @@ class ScanReader:
             wanted = min(total - done, self._read_size)
             target = ctypes.cast(address + 2 * done, _SAMPLE_POINTER)
             if not read(self._handle, target, wanted, ctypes.byref(self._count)):
+                if self._closed():
+                    raise Error("KVD4093_ReadDeviceAD", 0, CLOSED_MESSAGE)
                 raise failure(self._library, "KVD4093_ReadDeviceAD")
             got = min(self._count.value, wanted)
             if got == 0:

@@ -109,12 +109,15 @@ class Card:
     """An open card. Use it as a context manager, or call close().
 
     Attributes: number (logical number), physical_id, version ("1.0.1").
-    A Card is for one thread at a time.
+    A Card is for one thread at a time; only close() may come from another
+    thread, to end an acquisition there (it raises Error saying the card was
+    closed).
     """
 
     def __init__(self, library, handle):
         self._library = library
         self._handle = handle
+        self._closing = False
         self._acquiring = False
         self._do = None
         self._trigger_level = None
@@ -142,16 +145,26 @@ class Card:
         return self._handle is None
 
     def close(self):
-        """Stops an acquisition still running and releases the card. Only the
-        first call does anything."""
+        """Stops an acquisition still running and releases the card. Once the
+        card is released, further calls do nothing; when the release fails,
+        this raises Error and the card stays open, so close() can be tried
+        again."""
         if self._handle is None:
             return
+        # A read in another thread that the release ends must tell why.
+        self._closing = True
         try:
             self._stop(quiet=True)
         finally:
-            handle, self._handle = self._handle, None
-            if not self._library.KVD4093_ReleaseDevice(handle):
-                raise failure(self._library, "KVD4093_ReleaseDevice")
+            try:
+                if not self._library.KVD4093_ReleaseDevice(self._handle):
+                    raise failure(self._library, "KVD4093_ReleaseDevice")
+                self._handle = None
+            finally:
+                self._closing = False
+
+    def _closed_or_closing(self):
+        return self._closing or self._handle is None
 
     def _open_handle(self):
         if self._handle is None:
@@ -342,7 +355,8 @@ class _Running:
             # A failed set-up may have started the card before its first read.
             card._stop(quiet=True)
             raise
-        return ScanReader(card._library, handle, _channel_count(self._settings), self._settings.frequency)
+        return ScanReader(card._library, handle, _channel_count(self._settings), self._settings.frequency,
+                          closed=card._closed_or_closing)
 
     def __exit__(self, kind, value, traceback):
         # Leaving a stream (GeneratorExit) is an ordinary end; a failure

@@ -2,6 +2,8 @@
 first rows, the packets that start and stop them, and the stop on every way
 out."""
 
+import threading
+
 import numpy
 import pytest
 
@@ -145,6 +147,31 @@ def test_a_failed_read_raises_the_librarys_message_and_stops(card, trace, monkey
         card.acquire(10, channels=(0, 3))
     assert (raised.value.function, raised.value.code, raised.value.message) == ("KVD4093_ReadDeviceAD", 2, "读AD数据失败")
     assert trace.ad_commands()[-1].startswith(STOP)
+
+
+def test_close_from_another_thread_ends_an_acquisition_saying_so(trace, monkeypatch):
+    card = kvd4093.open(physical_id=9)
+    library = card._library
+    real = library.KVD4093_ReadDeviceAD
+    reads = []
+
+    def read_after_a_close_in_another_thread(*arguments):
+        reads.append(1)
+        if len(reads) == 3:
+            closer = threading.Thread(target=card.close)
+            closer.start()
+            closer.join()
+        return real(*arguments)
+
+    monkeypatch.setattr(library, "KVD4093_ReadDeviceAD", read_after_a_close_in_another_thread)
+    with pytest.raises(kvd4093.Error) as raised:
+        card.acquire(100_000, channels=(0, 3), rate=10_000)
+    assert (raised.value.function, raised.value.code, raised.value.message) == (
+        "KVD4093_ReadDeviceAD", 0, "the card was closed during the acquisition")
+    assert str(raised.value) == "KVD4093_ReadDeviceAD failed: the card was closed during the acquisition (code 0)"
+    assert card.closed and len(reads) == 3
+    assert trace.ad_commands()[-1].startswith(STOP)
+    assert sum(command.startswith(STOP) for command in trace.ad_commands()) == 1
 
 
 def test_one_acquisition_at_a_time(card, trace):

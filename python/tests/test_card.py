@@ -40,7 +40,8 @@ def test_a_failed_open_raises_the_librarys_message(arguments, function, message)
     with pytest.raises(kvd4093.Error) as raised:
         kvd4093.open(**arguments)
     assert (raised.value.function, raised.value.code, raised.value.message) == (function, 1, message)
-    assert str(raised.value) == "%s failed: %s (code 1)" % (function, message)
+    assert str(raised.value).startswith("%s failed: %s " % (function, message))
+    assert str(raised.value).endswith(" (code 1)")
 
 
 @pytest.mark.parametrize(
@@ -72,6 +73,29 @@ def test_close_releases_the_card_once(monkeypatch):
         card.settings()
     with pytest.raises(ValueError, match="closed"):
         card.do = 1
+
+
+def test_a_failed_release_keeps_the_card_open_until_a_release_succeeds(monkeypatch):
+    card = kvd4093.open(number=1)
+    library = card._library
+    real = library.KVD4093_ReleaseDevice
+    released = []
+
+    def fail_the_first(handle):
+        released.append(handle)
+        return 0 if len(released) == 1 else real(handle)
+
+    monkeypatch.setattr(library, "KVD4093_ReleaseDevice", fail_the_first)
+    with pytest.raises(kvd4093.Error) as raised:
+        card.close()
+    assert raised.value.function == "KVD4093_ReleaseDevice"
+    assert not card.closed
+    assert card.settings() is not None  # the handle still works
+    card.close()
+    assert card.closed
+    assert released == [released[0]] * 2  # the same handle again
+    card.close()
+    assert len(released) == 2
 
 
 def test_the_answer_is_sized_for_any_name():
@@ -171,4 +195,4 @@ def test_an_unloadable_library_says_which_variable_to_set(tmp_path):
 def test_an_error_survives_pickling():
     error = pickle.loads(pickle.dumps(kvd4093.Error("KVD4093_CreateDeviceEx", 1, "物理ID号=99的设备不存在")))
     assert (error.function, error.code, error.message) == ("KVD4093_CreateDeviceEx", 1, "物理ID号=99的设备不存在")
-    assert str(error) == "KVD4093_CreateDeviceEx failed: 物理ID号=99的设备不存在 (code 1)"
+    assert str(error) == "KVD4093_CreateDeviceEx failed: 物理ID号=99的设备不存在 (no device with physical ID 99 exists) (code 1)"

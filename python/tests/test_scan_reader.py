@@ -63,6 +63,16 @@ def test_a_failed_read_raises_the_logged_message():
     assert (raised.value.function, raised.value.code, raised.value.message) == ("KVD4093_ReadDeviceAD", 2, "读AD数据失败")
 
 
+@pytest.mark.parametrize(
+    "closed, code, message", [(False, 2, "读AD数据失败"), (True, 0, "the card was closed during the acquisition")]
+)
+def test_a_failed_read_says_when_the_card_was_closed(closed, code, message):
+    reader = ScanReader(ShortReads(most=100, fail_at=1), None, 4, frequency=10_000, closed=lambda: closed)
+    with pytest.raises(kvd4093.Error) as raised:
+        reader.fill(numpy.empty((10, 4), dtype=numpy.uint16))
+    assert (raised.value.function, raised.value.code, raised.value.message) == ("KVD4093_ReadDeviceAD", code, message)
+
+
 def test_a_read_that_brings_nothing_ends_the_acquisition():
     reader = ScanReader(ShortReads(most=0), None, 4, frequency=10_000)
     with pytest.raises(kvd4093.Error, match="no samples"):

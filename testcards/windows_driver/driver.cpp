@@ -5,33 +5,47 @@
 // - Bulk writes on pipe 0 and 1 go to the firmware as command packets; bulk
 //   reads on pipe 3 return its status packet; bulk reads on pipe 2 return
 //   samples, paced by the clock at the configured rate.
-// - A pipe-2 read whose samples do not exist yet is marked pending and queued;
-//   a worker thread completes it when the firmware has converted them, when a
-//   stop ends it with what was converted, or fails it when no acquisition
-//   started within 200 ms. The stop's fast restart therefore completes it.
+// - Every pipe-2 read is queued; a worker thread completes it when the
+//   firmware has converted its samples, when a stop ends it with what was
+//   converted, or fails it when no acquisition started within 200 ms. The
+//   stop's fast restart therefore completes it. Under the card's lock the
+//   worker only takes the read off the queue with its range of the stream
+//   (sample_ranges.h); it computes the samples after releasing the lock.
 // - Pending reads can be cancelled (CancelIoEx, a closed handle).
 // - The identity requests (method "neither") write the count or the logical
-//   number into the caller's 4-byte input buffer.
+//   number into the caller's 4-byte input buffer, once it is known to lie in
+//   the caller's memory, with a guarded store (user_buffer.h).
+// - Only the system and administrators may open a card (device_access.h).
 // wdm.h defines these two itself; mingw-w64's intrin.h must not define them first.
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
 extern "C" {
 #include <ntddk.h>
-// Exported by the kernel, not declared by mingw-w64's headers.
+// Exported by the kernel, declared by mingw-w64's ntifs.h only, which does
+// not go together with ntddk.h.
 NTSYSAPI NTSTATUS NTAPI ZwWaitForSingleObject(HANDLE handle, BOOLEAN alertable, PLARGE_INTEGER timeout);
+NTSYSAPI NTSTATUS NTAPI ZwSetSecurityObject(HANDLE handle, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor);
+NTKERNELAPI NTSTATUS NTAPI ObOpenObjectByPointer(PVOID object, ULONG attributes, PACCESS_STATE state,
+                                                 ACCESS_MASK access, POBJECT_TYPE type, KPROCESSOR_MODE mode,
+                                                 PHANDLE handle);
 }
 
 #include <new>
 
 #include "card_names.h"
+#include "device_access.h"
 #include "card_model/driver_protocol.h"
 #include "card_model/firmware.h"
+#include "sample_ranges.h"
+#include "user_buffer.h"
 
 namespace {
 
 namespace protocol = kvd::protocol;
 using kvd::vcard::Firmware;
 using kvd::vcard::Nanoseconds;
+using kvd::testcard::SampleLedger;
+using kvd::testcard::SampleRange;
 namespace names = kvd::testcard;
 
 constexpr uint64_t kStartWaitNanoseconds = 200'000'000; // a read waits this long for a start
@@ -39,6 +53,7 @@ constexpr uint32_t kNameLength = 96;
 
 struct Card {
     Firmware firmware;
+    SampleLedger samples; // pipe 2: the firmware's own stream is not read
     KSPIN_LOCK lock;
     LIST_ENTRY pendingReads; // IRPs of pipe-2 reads, oldest first
     int32_t logicalNumber;
@@ -90,18 +105,19 @@ NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 
 enum class ReadState { Done, Failed, Waiting };
 
-// Serves a sample read if it can be served now, with the card locked. As on
-// the virtual cards: all samples asked for once converted; after a stop what
-// was converted; without a start within 200 ms, failure.
-ReadState serveSamples(Card &card, PIRP irp, Nanoseconds now, ULONG *bytes) {
-    Firmware &firmware = card.firmware;
+// Decides whether a sample read can be served now, with the card locked, and
+// if so takes its range of the stream. As on the virtual cards: all samples
+// asked for once converted; after a stop what was converted; without a start
+// within 200 ms, failure.
+ReadState serveSamples(Card &card, PIRP irp, Nanoseconds now, SampleRange *range) {
+    const Firmware &firmware = card.firmware;
     const ULONG size = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
     if (firmware.running())
         noteRunning(irp);
     else if (!sawRunning(irp))
         return now >= startDeadline(irp) ? ReadState::Failed : ReadState::Waiting;
     const uint64_t wanted = (uint64_t(size) + 1) / 2;
-    const uint64_t delivered = firmware.samplesDelivered();
+    const uint64_t delivered = card.samples.delivered();
     const uint64_t converted = firmware.samplesConverted(now);
     uint64_t deliver = size;
     if (converted < delivered + wanted) {
@@ -111,12 +127,20 @@ ReadState serveSamples(Card &card, PIRP irp, Nanoseconds now, ULONG *bytes) {
         if (deliver > size)
             deliver = size;
     }
-    uint8_t *out = mappedBuffer(irp);
-    if (out == nullptr && deliver != 0)
-        return ReadState::Failed;
-    firmware.readSamples(out, ULONG(deliver));
-    *bytes = ULONG(deliver);
+    *range = card.samples.reserve(ULONG(deliver));
     return ReadState::Done;
+}
+
+// Computes the samples of a read taken off the queue, at PASSIVE_LEVEL, and
+// completes it. Its buffer was mapped when it was queued.
+void completeRead(PIRP irp, const SampleRange &range) {
+    uint8_t *out = mappedBuffer(irp);
+    if (out == nullptr && range.bytes != 0) {
+        complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+        return;
+    }
+    range.fill(out);
+    complete(irp, STATUS_SUCCESS, range.bytes);
 }
 
 void cancelRead(PDEVICE_OBJECT device, PIRP irp) {
@@ -130,7 +154,8 @@ void cancelRead(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 // Completes, oldest first, the queued reads of one card that can be served;
-// the time until the first that cannot, or 0 when none waits.
+// the time until the first that cannot, or 0 when none waits. Only the worker
+// calls it, so reads complete in the order they took their ranges.
 Nanoseconds serveQueuedReads(Card &card) {
     for (;;) {
         KIRQL irql;
@@ -138,18 +163,18 @@ Nanoseconds serveQueuedReads(Card &card) {
         const Nanoseconds now = monotonicNanoseconds();
         PIRP irp = nullptr;
         ReadState state = ReadState::Waiting;
-        ULONG bytes = 0;
+        SampleRange range;
         Nanoseconds wait = 0;
         for (PLIST_ENTRY entry = card.pendingReads.Flink; entry != &card.pendingReads; entry = entry->Flink) {
             PIRP candidate = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
             if (candidate->Cancel)
                 continue; // its cancel routine takes it out
-            state = serveSamples(card, candidate, now, &bytes);
+            state = serveSamples(card, candidate, now, &range);
             if (state == ReadState::Waiting) {
                 const Firmware &firmware = card.firmware;
                 const ULONG size = IoGetCurrentIrpStackLocation(candidate)->Parameters.DeviceIoControl.OutputBufferLength;
                 const Nanoseconds ready = firmware.running()
-                    ? firmware.convertedAt(firmware.samplesDelivered() + (uint64_t(size) + 1) / 2)
+                    ? firmware.convertedAt(card.samples.delivered() + (uint64_t(size) + 1) / 2)
                     : startDeadline(candidate);
                 wait = ready > now ? ready - now : 1;
                 break;
@@ -164,7 +189,7 @@ Nanoseconds serveQueuedReads(Card &card) {
         if (irp == nullptr)
             return wait;
         if (state == ReadState::Done)
-            complete(irp, STATUS_SUCCESS, bytes);
+            completeRead(irp, range);
         else
             complete(irp, STATUS_DEVICE_NOT_READY, 0);
     }
@@ -187,7 +212,10 @@ VOID NTAPI serveReadsForever(PVOID) {
     PsTerminateSystemThread(STATUS_SUCCESS);
 }
 
-NTSTATUS queueRead(Card &card, PIRP irp) {
+NTSTATUS queueRead(Card &card, PIRP irp, ULONG size) {
+    // Mapped now, in the caller's request, so that the worker cannot fail to.
+    if (mappedBuffer(irp) == nullptr && size != 0)
+        return complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
     setStartDeadline(irp, monotonicNanoseconds() + kStartWaitNanoseconds);
     irp->Tail.Overlay.DriverContext[1] = nullptr;
     KIRQL irql;
@@ -212,6 +240,11 @@ int32_t pipeOf(PIRP irp, ULONG inputSize) {
     return int32_t(protocol::readLe32(static_cast<const uint8_t *>(irp->AssociatedIrp.SystemBuffer)));
 }
 
+// A run command with a nonzero second byte: the firmware starts.
+bool startsAcquisition(const uint8_t *packet, ULONG size) {
+    return size >= 2 && packet[0] == protocol::kCmdAdRun && packet[1] != 0;
+}
+
 NTSTATUS bulkWrite(Card &card, PIRP irp, int32_t pipe, ULONG size) {
     if (pipe != int32_t(protocol::kPipeAdCommand) && pipe != int32_t(protocol::kPipeCommand))
         return complete(irp, STATUS_INVALID_PARAMETER, 0);
@@ -220,10 +253,13 @@ NTSTATUS bulkWrite(Card &card, PIRP irp, int32_t pipe, ULONG size) {
         return complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
     KIRQL irql;
     KeAcquireSpinLock(&card.lock, &irql);
-    if (pipe == int32_t(protocol::kPipeAdCommand))
+    if (pipe == int32_t(protocol::kPipeAdCommand)) {
         card.firmware.takeAdCommand(data, size);
-    else
+        if (startsAcquisition(data, size)) // the stream starts again at scan 0
+            card.samples.restart(card.firmware.firstChannel(), card.firmware.lastChannel());
+    } else {
         card.firmware.takeCommand(data, size);
+    }
     KeReleaseSpinLock(&card.lock, irql);
     KeSetEvent(&g_driver.wake, IO_NO_INCREMENT, FALSE); // a start or stop may serve a waiting read
     return complete(irp, STATUS_SUCCESS, size);
@@ -243,16 +279,22 @@ NTSTATUS bulkRead(Card &card, PIRP irp, int32_t pipe, ULONG size) {
     }
     if (pipe != int32_t(protocol::kPipeAdData))
         return complete(irp, STATUS_INVALID_PARAMETER, 0);
-    return queueRead(card, irp);
+    return queueRead(card, irp, size);
 }
 
-// Method "neither": the answer goes straight into the caller's input buffer.
+// Method "neither": the answer goes straight into the caller's input buffer,
+// at the address the caller gave. This runs in the caller's thread, so the
+// address means the caller's memory; a program's buffer must lie below
+// MmUserProbeAddress (what ProbeForWrite checks), and the store is guarded
+// as ProbeForWrite under __try would be.
 NTSTATUS answerNumber(PIRP irp, ULONG inputSize, int32_t number) {
-    auto *input = static_cast<uint8_t *>(IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.Type3InputBuffer);
+    void *input = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.Type3InputBuffer;
     if (input == nullptr || inputSize < 4)
         return complete(irp, STATUS_INVALID_PARAMETER, 0);
-    for (int i = 0; i < 4; ++i)
-        input[i] = uint8_t(uint32_t(number) >> (8 * i));
+    if (irp->RequestorMode != KernelMode && !names::liesBelow(uintptr_t(input), 4, MmUserProbeAddress))
+        return complete(irp, STATUS_ACCESS_VIOLATION, 0);
+    if (!kvdStoreGuarded(input, uint32_t(number)))
+        return complete(irp, STATUS_ACCESS_VIOLATION, 0);
     return complete(irp, STATUS_SUCCESS, 4);
 }
 
@@ -354,16 +396,37 @@ VOID NTAPI unload(PDRIVER_OBJECT) {
     }
 }
 
+// Gives the device the card's security descriptor, which admits the system
+// and administrators only, in place of the default one.
+NTSTATUS admitAdministratorsOnly(PDEVICE_OBJECT device) {
+    HANDLE handle;
+    NTSTATUS status = ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, nullptr, WRITE_DAC, nullptr, KernelMode, &handle);
+    if (!NT_SUCCESS(status))
+        return status;
+    static names::SecurityDescriptorBytes descriptor = names::kCardSecurityDescriptor;
+    status = ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION, descriptor.bytes);
+    ZwClose(handle);
+    return status;
+}
+
 NTSTATUS createCard(PDRIVER_OBJECT driver, int32_t logicalNumber, uint8_t physicalId) {
     WCHAR deviceText[kNameLength];
     UNICODE_STRING deviceName;
     formatName(deviceText, names::kDeviceObjectPrefix, uint32_t(logicalNumber), 2, nullptr, &deviceName);
     PDEVICE_OBJECT device;
-    NTSTATUS status = IoCreateDevice(driver, sizeof(Card), &deviceName, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+    // FILE_DEVICE_SECURE_OPEN: the descriptor also guards names below the
+    // device's (\Device\KVD4093Card00\anything).
+    NTSTATUS status =
+        IoCreateDevice(driver, sizeof(Card), &deviceName, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
     if (!NT_SUCCESS(status))
         return status;
-    Card *card = new (device->DeviceExtension) Card{Firmware(physicalId, &monotonicNanoseconds), {}, {}, logicalNumber, {}, {}};
-    card->firmware.setSignals(kvd::vcard::Signals::Waveforms, {}); // what a person wants to see
+    status = admitAdministratorsOnly(device);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(device);
+        return status;
+    }
+    Card *card = new (device->DeviceExtension)
+        Card{Firmware(physicalId, &monotonicNanoseconds), SampleLedger(), {}, {}, logicalNumber, {}, {}};
     KeInitializeSpinLock(&card->lock);
     InitializeListHead(&card->pendingReads);
     formatName(card->linkText, names::kDosDevicePrefix, uint32_t(logicalNumber), 4, L"#", &card->link);

@@ -5,6 +5,7 @@
 // that wait for room, and the backlog measured against the clock.
 #include <chrono>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -96,7 +97,8 @@ protected:
         plan_.sampleRate = frequency;
         plan_.start = Clock::now();
         const ADPara para = {0, 0, 0, 1, frequency, 0, 1000, 1, 0, 0, 0, 0, 0, 10, 0, 0, 0};
-        ASSERT_EQ(KVD4093_InitDeviceAD(card_, &para), 1);
+        stop_.emplace(card_);
+        ASSERT_TRUE(stop_->start(para));
     }
 
     // Checks a block's samples against the card's count and returns its scans.
@@ -110,6 +112,7 @@ protected:
 
     KVD4093_HANDLE card_ = nullptr;
     ReadPlan plan_;
+    std::optional<tool::AcquisitionStop> stop_; // sets the card up and stops it
 };
 
 // At 20 kS/s the clock takes half a second for the 5000 scans: a consumer
@@ -119,8 +122,7 @@ TEST_F(BlockReaderTest, ReadsEveryScanInOrderWithItsIndexSinceTheStart) {
     start(false, 20000);
     plan_.plannedScans = 5000;
     BlockQueue queue(4, 300, 2);
-    tool::AcquisitionStop stop(card_);
-    BlockReader reader(card_, stop, queue, plan_);
+    BlockReader reader(card_, *stop_, queue, plan_);
     uint64_t next = 0;
     for (BlockQueue::Popped popped; !(popped = queue.pop(milliseconds(100))).ended;) {
         if (popped.block == nullptr)
@@ -142,11 +144,10 @@ TEST_F(BlockReaderTest, ReadsEveryScanInOrderWithItsIndexSinceTheStart) {
 TEST_F(BlockReaderTest, AFullQueueStopsTheCardKeepingEveryBlockRead) {
     start(false, 10000000);
     BlockQueue queue(4, 300, 2);
-    tool::AcquisitionStop stop(card_);
-    BlockReader reader(card_, stop, queue, plan_);
+    BlockReader reader(card_, *stop_, queue, plan_);
     reader.join();
     EXPECT_TRUE(reader.result().overrun);
-    EXPECT_TRUE(stop.requested());
+    EXPECT_TRUE(stop_->requested());
     EXPECT_FALSE(vcard::card(0).running());
     for (uint64_t first = 0; first < 1200; first += 300) {
         const BlockQueue::Popped popped = queue.pop(milliseconds(0));
@@ -164,8 +165,7 @@ TEST_F(BlockReaderTest, AFullQueueDropsWholeBlocksAndCountsThem) {
     plan_.plannedScans = 20 * 300;
     plan_.onOverrun = OverrunChoice::Continue;
     BlockQueue queue(4, 300, 2);
-    tool::AcquisitionStop stop(card_);
-    BlockReader reader(card_, stop, queue, plan_);
+    BlockReader reader(card_, *stop_, queue, plan_);
     reader.join();
     EXPECT_FALSE(reader.result().overrun);
     EXPECT_EQ(reader.result().lostAtEnd, 16u * 300);
@@ -181,8 +181,7 @@ TEST_F(BlockReaderTest, ReadsAheadOfTheClockWaitForRoomThenDropWholeBlocks) {
     plan_.plannedScans = 30 * 300;
     plan_.onOverrun = OverrunChoice::Continue;
     BlockQueue queue(2, 300, 2);
-    tool::AcquisitionStop stop(card_);
-    BlockReader reader(card_, stop, queue, plan_);
+    BlockReader reader(card_, *stop_, queue, plan_);
     std::this_thread::sleep_for(milliseconds(200));
     uint64_t next = 0, written = 0, lost = 0;
     for (BlockQueue::Popped popped; !(popped = queue.pop(milliseconds(100))).ended;) {
@@ -207,9 +206,8 @@ TEST_F(BlockReaderTest, ReadsAheadOfTheClockWaitForRoomThenDropWholeBlocks) {
 TEST_F(BlockReaderTest, BacklogIsTheScansTheClockOwesBeyondThoseRead) {
     start(true, 20000);
     BlockQueue queue(100, 100, 2);
-    tool::AcquisitionStop stop(card_);
     vcard::card(0).holdReads();
-    BlockReader reader(card_, stop, queue, plan_);
+    BlockReader reader(card_, *stop_, queue, plan_);
     ASSERT_TRUE(vcard::card(0).waitForHeldRead(5000));
     const auto held = Clock::now();
     std::this_thread::sleep_for(milliseconds(300));

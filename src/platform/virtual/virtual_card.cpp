@@ -127,7 +127,7 @@ void VirtualCard::waitWhileHeld(Lock &lock, const Caller &caller) {
     const uint64_t release = releases_;
     ++heldReads_;
     changed_.notify_all();
-    changed_.wait(lock, [&] { return releases_ != release || ended(caller); });
+    changed_.wait(lock, [&] { return releases_ != release || detached_ || (cancelled(caller) && !ignoringCancels_); });
     --heldReads_;
 }
 
@@ -207,6 +207,12 @@ void VirtualCard::releaseReads() {
     Lock lock(mutex_);
     holding_ = false;
     ++releases_;
+    changed_.notify_all();
+}
+
+void VirtualCard::ignoreCancels(bool ignore) {
+    Lock lock(mutex_);
+    ignoringCancels_ = ignore;
     changed_.notify_all();
 }
 

@@ -108,6 +108,9 @@ public:
     // acquisition runs, else waits for a start.
     virtual void holdReads() = 0;
     virtual void releaseReads() = 0;
+    // While set, a held read ignores cancels, as a driver would that never
+    // ends a request: only releaseReads() or the card going away lets it go.
+    virtual void ignoreCancels(bool ignore) = 0;
     // Waits until at least one read is blocked in the card; false on timeout.
     virtual bool waitForHeldRead(uint32_t timeoutMs) = 0;
     // Waits until a paced read is waiting in the card for its samples; false on timeout.

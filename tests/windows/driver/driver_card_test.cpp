@@ -19,6 +19,8 @@
 #include "platform/platform.h"
 #include "card_model/sample_stream.h"
 #include "support/test_support.h"
+#include "user_tokens.h"
+#include "windows/events_made.h"
 
 namespace kvd::testing {
 namespace {
@@ -36,6 +38,49 @@ bool underWine() {
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
+
+// A file of a card opened through the Windows card backend alone, for
+// requests below the library's.
+class DriverFile {
+public:
+    explicit DriverFile(int32_t logicalNumber) { file_ = backend().open(logicalNumber, &status_); }
+    ~DriverFile() {
+        if (file_ != nullptr)
+            backend().close(file_);
+    }
+    DriverFile(const DriverFile &) = delete;
+    DriverFile &operator=(const DriverFile &) = delete;
+
+    static const platform::CardBackend &backend() { return platform::osCardBackend(); }
+    platform::BackendFile *get() const { return file_; }
+    uint32_t openStatus() const { return status_; }
+    bool close() {
+        platform::BackendFile *file = file_;
+        file_ = nullptr;
+        return backend().close(file);
+    }
+    // A command packet on pipe 0 or 1, zero-padded to a whole packet.
+    int32_t write(uint32_t pipe, std::vector<uint8_t> packet) {
+        packet.resize(protocol::kPacketSize);
+        uint8_t pipeWord[4];
+        protocol::putPipeWord(pipeWord, pipe);
+        uint32_t returned = 0;
+        return backend().request(file_, protocol::kBulkWrite, pipeWord, 4, packet.data(), protocol::kPacketSize,
+                                 &returned);
+    }
+    // A bulk read of `size` bytes on `pipe`: the result and the bytes returned.
+    std::pair<int32_t, uint32_t> read(uint32_t pipe, void *out, uint32_t size) {
+        uint8_t pipeWord[4];
+        protocol::putPipeWord(pipeWord, pipe);
+        uint32_t returned = 0;
+        const int32_t result = backend().request(file_, protocol::kBulkRead, pipeWord, 4, out, size, &returned);
+        return {result, returned};
+    }
+
+private:
+    platform::BackendFile *file_ = nullptr;
+    uint32_t status_ = 0;
+};
 
 ADPara paraFor(int32_t first, int32_t last, int32_t frequency) {
     ADPara para = {0, 0, first, last, frequency, 0, 1000, 1, 0, 0, 0, 0, 0, 10, 0, 0, 0};
@@ -164,6 +209,31 @@ TEST_F(DriverCardTest, SetUpReadAndStopDeliverTheModelsWaveforms) {
     EXPECT_EQ(KVD4093_ReleaseDeviceAD(handle), 1);
 }
 
+// A steady acquisition makes no kernel object per request: the reads, which
+// wait in the driver for their samples, run on events kept from the first
+// ones, and each still ends with its own samples.
+TEST_F(DriverCardTest, ASteadyAcquisitionMakesNoEventPerRead) {
+    KVD4093_HANDLE handle = open(0);
+    ASSERT_NE(handle, KVD4093_INVALID_HANDLE);
+    const ADPara para = paraFor(0, 3, 100000);
+    ASSERT_EQ(KVD4093_InitDeviceAD(handle, &para), 1);
+    std::vector<uint16_t> samples(400);
+    uint32_t got = 0;
+    ASSERT_EQ(KVD4093_ReadDeviceAD(handle, samples.data(), 400, &got), 1);
+    const EventsMade made;
+    ASSERT_TRUE(made.watching());
+    uint64_t next = 128 + 100; // scans: those the set-up discards, then the first read's
+    for (int read = 0; read < 100; ++read) {
+        ASSERT_EQ(KVD4093_ReadDeviceAD(handle, samples.data(), 400, &got), 1);
+        ASSERT_EQ(got, 400u);
+        for (uint32_t i = 0; i < got; ++i)
+            ASSERT_EQ(samples[i], SampleStream::sampleAt(Signals::Waveforms, i % 4, next + i / 4)) << read << " " << i;
+        next += 100;
+    }
+    EXPECT_EQ(made.count(), 0) << "events made for 100 reads";
+    EXPECT_EQ(KVD4093_ReleaseDeviceAD(handle), 1);
+}
+
 // Starts a slow acquisition on one channel and a read of `count` samples in
 // another thread, and waits until that read is inside the driver.
 std::future<std::pair<int32_t, uint32_t>> pendingRead(KVD4093_HANDLE handle, std::vector<uint16_t> &samples,
@@ -243,38 +313,122 @@ TEST_F(DriverCardTest, DigitalOutputsLoopBackAndDaValuesShowInTheStatus) {
 // Cancelling the requests of a driver file ends a read waiting in the
 // driver with failure; the file stays usable and closes afterwards.
 TEST_F(DriverCardTest, CancelEndsAReadWaitingInTheDriver) {
-    const platform::CardBackend &backend = platform::osCardBackend();
-    uint32_t status = 0;
-    platform::BackendFile *file = backend.open(2, &status);
-    ASSERT_NE(file, nullptr);
-    auto write = [&](uint32_t pipe, std::vector<uint8_t> packet) {
-        packet.resize(protocol::kPacketSize);
-        uint8_t pipeWord[4];
-        protocol::putPipeWord(pipeWord, pipe);
-        uint32_t returned = 0;
-        return backend.request(file, protocol::kBulkWrite, pipeWord, 4, packet.data(), protocol::kPacketSize, &returned);
-    };
+    DriverFile file(2);
+    ASSERT_NE(file.get(), nullptr);
     // One channel at 1 kHz (divider 10000), started.
-    ASSERT_NE(write(protocol::kPipeAdCommand, {0x02, 0, 0, 0, 0, 0x10, 0x27, 0, 0}), 0);
-    ASSERT_NE(write(protocol::kPipeAdCommand, {0x03, 1}), 0);
+    ASSERT_NE(file.write(protocol::kPipeAdCommand, {0x02, 0, 0, 0, 0, 0x10, 0x27, 0, 0}), 0);
+    ASSERT_NE(file.write(protocol::kPipeAdCommand, {0x03, 1}), 0);
     auto read = std::async(std::launch::async, [&] {
         std::vector<uint8_t> buffer(20000);
-        uint8_t pipeWord[4];
-        protocol::putPipeWord(pipeWord, protocol::kPipeAdData);
-        uint32_t returned = 77;
-        const int32_t result = backend.request(file, protocol::kBulkRead, pipeWord, 4, buffer.data(),
-                                               uint32_t(buffer.size()), &returned);
-        return std::make_pair(result, returned);
+        return file.read(protocol::kPipeAdData, buffer.data(), uint32_t(buffer.size()));
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_EQ(read.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "10 s of samples: it waits";
-    backend.cancel(file);
+    DriverFile::backend().cancel(file.get());
     ASSERT_EQ(read.wait_for(std::chrono::seconds(2)), std::future_status::ready) << "the cancel ended the read";
     const auto [result, returned] = read.get();
     EXPECT_EQ(result, 0);
     EXPECT_EQ(returned, 0u);
-    EXPECT_NE(write(protocol::kPipeAdCommand, {0x03, 0}), 0) << "the file still works: the card stops";
-    EXPECT_TRUE(backend.close(file));
+    EXPECT_NE(file.write(protocol::kPipeAdCommand, {0x03, 0}), 0) << "the file still works: the card stops";
+    EXPECT_TRUE(file.close());
+}
+
+// One read of 16 MiB at the card's fastest rate (10 MS/s, 0.8 s of samples)
+// brings every sample in order, and the next read goes on from there. The
+// driver takes such a read off its queue with its range of the stream under
+// the card's lock and computes the samples after releasing it; Wine, which
+// has no interrupt levels, cannot show at which level they are computed.
+TEST_F(DriverCardTest, ALargeReadBringsEverySampleInOrderAndTheNextGoesOn) {
+    DriverFile file(1);
+    ASSERT_NE(file.get(), nullptr);
+    // Channels 0 to 3, divider 0 (one 100 ns tick a sample), started.
+    ASSERT_NE(file.write(protocol::kPipeAdCommand, {0x02, 0, 3, 0, 0, 0, 0, 0, 0}), 0);
+    ASSERT_NE(file.write(protocol::kPipeAdCommand, {0x03, 1}), 0);
+    constexpr uint32_t kSamples = 8u << 20;
+    std::vector<uint16_t> samples(kSamples);
+    const auto [result, returned] = file.read(protocol::kPipeAdData, samples.data(), 2 * kSamples);
+    ASSERT_NE(result, 0);
+    ASSERT_EQ(returned, 2 * kSamples);
+    for (uint32_t i = 0; i < kSamples; ++i)
+        ASSERT_EQ(samples[i], SampleStream::sampleAt(Signals::Waveforms, i % 4, i / 4)) << i;
+
+    std::vector<uint8_t> next(1002, 0xEE); // 1001 bytes: 501 samples, the last one's low byte
+    const auto [nextResult, nextReturned] = file.read(protocol::kPipeAdData, next.data(), 1001);
+    ASSERT_NE(nextResult, 0);
+    ASSERT_EQ(nextReturned, 1001u);
+    for (uint32_t k = 0; k < 501; ++k) {
+        const uint32_t i = kSamples + k;
+        const uint16_t expected = SampleStream::sampleAt(Signals::Waveforms, i % 4, i / 4);
+        ASSERT_EQ(next[2 * k], expected & 0xFF) << k;
+        if (k < 500) {
+            ASSERT_EQ(next[2 * k + 1], expected >> 8) << k;
+        }
+    }
+    EXPECT_EQ(next[1001], 0xEE);
+    EXPECT_NE(file.write(protocol::kPipeAdCommand, {0x03, 0}), 0);
+}
+
+// The identity requests write their answer at the address the caller gave.
+// A kernel address fails with ERROR_NOACCESS, and so, on Windows, does a
+// read-only page of the caller's; nothing is written and the card answers
+// the next request. On Windows the driver refuses them (the address lies
+// above MmUserProbeAddress; the store into the read-only page faults under
+// its guard). Under Wine the driver works on a copy of the buffer in its own
+// process: Wine fails the kernel address before the request reaches the
+// driver, and the read-only page is copied and answered in the copy.
+TEST_F(DriverCardTest, IdentityRequestsRefuseBuffersTheCallerCannotWrite) {
+    DriverFile file(0);
+    ASSERT_NE(file.get(), nullptr);
+    const platform::CardBackend &backend = DriverFile::backend();
+    auto *kernel = reinterpret_cast<uint8_t *>(uintptr_t(0xFFFF800000001000));
+    auto *readOnly = static_cast<uint8_t *>(VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READONLY));
+    ASSERT_NE(readOnly, nullptr);
+    for (const uint32_t code : {protocol::kGetCurrentId, protocol::kGetDeviceCount}) {
+        SCOPED_TRACE(code);
+        uint32_t returned = 77;
+        SetLastError(0);
+        EXPECT_EQ(backend.request(file.get(), code, kernel, 4, nullptr, 0, &returned), 0);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_NOACCESS));
+        EXPECT_EQ(returned, 0u);
+
+        SetLastError(0);
+        const int32_t result = backend.request(file.get(), code, readOnly, 4, nullptr, 0, &returned);
+        if (!underWine()) {
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(GetLastError(), DWORD(ERROR_NOACCESS));
+        }
+        EXPECT_EQ(protocol::readLe32(readOnly), 0u);
+
+        uint8_t input[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+        EXPECT_NE(backend.request(file.get(), code, input, 4, nullptr, 0, &returned), 0);
+        EXPECT_EQ(returned, 4u);
+    }
+    VirtualFree(readOnly, 0, MEM_RELEASE);
+}
+
+// Only the system and administrators may open a card. On Windows the same
+// user without the administrators group is refused; Wine keeps no security
+// on the files of a device and opens it for any token, so there only the
+// administrator's open is shown (the descriptor's own check: device_access_test).
+TEST_F(DriverCardTest, OnlyAnAdministratorOpensACard) {
+    const Token administrator = impersonationToken(false);
+    const Token user = impersonationToken(true);
+    ASSERT_TRUE(administrator && user);
+    {
+        const Impersonation as(administrator.get());
+        ASSERT_TRUE(as.active());
+        DriverFile file(0);
+        EXPECT_NE(file.get(), nullptr) << file.openStatus();
+    }
+    {
+        const Impersonation as(user.get());
+        ASSERT_TRUE(as.active());
+        DriverFile file(0);
+        if (!underWine()) {
+            EXPECT_EQ(file.get(), nullptr);
+            EXPECT_EQ(file.openStatus(), DWORD(ERROR_ACCESS_DENIED));
+        }
+    }
 }
 
 // Releasing the device while another thread waits in a read ends that read

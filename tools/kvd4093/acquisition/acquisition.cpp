@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "acquisition/acquisition_stop.h"
 #include "acquisition/writer_stall.h"
@@ -110,6 +111,10 @@ void finishQuietly(const std::vector<SampleSink *> &sinks, const AcquisitionOutc
 
 bool stopAsked(const AcquisitionStop &stop) { return stop.requested() || stopSignal() != 0; }
 
+// A card pulled out fails every request, even those its driver answers
+// without the card, such as the count of cards.
+bool unplugged(KVD4093_HANDLE card) { return KVD4093_GetDeviceCount(card) == 0; }
+
 } // namespace
 
 QueueShape queueShape(const AcquisitionInfo &info, double bufferSeconds) {
@@ -142,14 +147,14 @@ AcquisitionOutcome acquire(KVD4093_HANDLE card, const AcquisitionInfo &info, con
                                         : Clock::now();
     const QueueShape shape = queueShape(info, streaming.bufferSeconds);
     AcquisitionStop stop(card);
-    BlockQueue queue(shape.depth, shape.blockScans, info.channelCount());
     Writer writer(info, sinks, progress, streaming, outcome);
     ReadResult read;
     try {
+        BlockQueue queue(shape.depth, shape.blockScans, info.channelCount());
         // Watching from before the set-up: its first read waits for 512
         // samples, minutes at the lowest rates.
         const StopOnSignal watcher(stop);
-        if (!KVD4093_InitDeviceAD(card, &info.para) && !stopAsked(stop)) {
+        if (!stop.start(info.para) && !stopAsked(stop)) {
             const std::string failure = libraryMessage("KVD4093_InitDeviceAD");
             stop.stop();
             finishAll();
@@ -163,7 +168,11 @@ AcquisitionOutcome acquire(KVD4093_HANDLE card, const AcquisitionInfo &info, con
         read = reader.result();
         outcome.largestBacklog = reader.largestBacklog();
         writer.gap(outcome.scans + outcome.scansLost, read.lostAtEnd);
-    } catch (const ToolError &) {
+    } catch (const CallFailed &) {
+        throw; // the card is stopped and the sinks finished already
+    } catch (const std::exception &) {
+        // A failed write, or anything else (no memory, no thread): the card
+        // stops and the files end as well as they can.
         stop.stop();
         progress.finish();
         finishQuietly(sinks, outcome);
@@ -176,6 +185,8 @@ AcquisitionOutcome acquire(KVD4093_HANDLE card, const AcquisitionInfo &info, con
     const bool stopped = stop.stop();
     outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     finishAll();
+    if (read.failure && unplugged(card))
+        throw ToolError("card unplugged after " + std::to_string(outcome.scans) + " scans");
     if (read.failure)
         throw CallFailed("KVD4093_ReadDeviceAD failed: " + *read.failure);
     if (!stopped)

@@ -44,8 +44,10 @@ std::string placeOf(libusb_device *device, const libusb_device_descriptor &descr
     const int depth = libusb_get_port_numbers(device, ports, sizeof ports);
     std::string portPath;
     for (int i = 0; i < depth; ++i) {
+        // Appended piece by piece: "." + std::to_string(...) makes g++ 12
+        // warn of overlapping copies (-Wrestrict) in an optimised build.
         if (i > 0)
-            portPath += '.'; // one append at a time: GCC 12 warns falsely of "." + text in Release
+            portPath += '.';
         portPath += std::to_string(ports[i]);
     }
     char text[128];
@@ -74,10 +76,16 @@ void lookAtDevices(UsbDiagnosis &diagnosis) {
         ++diagnosis.present;
         libusb_device_handle *handle = nullptr;
         const int opened = libusb_open(list[i], &handle);
-        if (opened == 0)
-            libusb_close(handle);
-        else if (opened == LIBUSB_ERROR_ACCESS)
+        if (opened == LIBUSB_ERROR_ACCESS)
             diagnosis.denied.push_back(placeOf(list[i], descriptor));
+        if (opened != 0)
+            continue;
+        // The library claims the card's interface 0; another program holds it when that fails so.
+        if (libusb_claim_interface(handle, 0) == LIBUSB_ERROR_BUSY)
+            diagnosis.busy.push_back(placeOf(list[i], descriptor));
+        else
+            libusb_release_interface(handle, 0);
+        libusb_close(handle);
     }
     if (count >= 0)
         libusb_free_device_list(list, 1);
@@ -100,6 +108,8 @@ UsbDiagnosis diagnoseUsb() {
 
 std::string explainUsb(const UsbDiagnosis &diagnosis, bool anyCard) {
     std::string text;
+    for (const std::string &device : diagnosis.busy)
+        text += "USB device " + device + ": in use by another program.\n";
     for (const std::string &device : diagnosis.denied)
         text += "USB device " + device + ": permission denied.\n";
     if (!diagnosis.denied.empty())

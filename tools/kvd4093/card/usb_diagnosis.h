@@ -1,5 +1,6 @@
 // Why no card shows up on USB: the vendor:product pairs the library looks
-// for, and the devices that match but cannot be opened for lack of permission.
+// for, and the devices that match but cannot be opened for lack of permission
+// or because another program holds them.
 #pragma once
 
 #include <string>
@@ -12,6 +13,7 @@ struct UsbDiagnosis {
     bool pairsFromEnvironment = false; // KVD4093_USB_IDS, else the library's built-in list
     size_t present = 0;                // matching devices present
     std::vector<std::string> denied;   // "1209:0001 on bus 1, port 1 (/dev/bus/usb/001/002)"
+    std::vector<std::string> busy;     // the same, for devices another program holds
 };
 
 UsbDiagnosis diagnoseUsb();

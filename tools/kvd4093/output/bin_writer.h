@@ -1,12 +1,7 @@
 // Writes the samples as the card sent them, raw 16-bit little-endian codes
 // (offset binary: 32768 is zero), scan after scan, channels in order; and
-// beside FILE a small JSON sidecar FILE.json recording what the bytes are:
-// rate, channels, card, the start (UTC in ISO 8601 and nanoseconds, the
-// monotonic clock's nanoseconds, scan 0's seconds after it), sample and scan
-// counts, the gaps where scans were dropped on the way (the file holds the
-// scans around them back to back), whether the acquisition ran to its end,
-// and the whole ADPara record.
-// On standard output ("-") there is no sidecar.
+// beside FILE a JSON sidecar FILE.json recording what the bytes are
+// (sidecar.h). On standard output ("-") there is no sidecar.
 #pragma once
 
 #include <optional>
@@ -29,10 +24,14 @@ public:
     static std::string sidecarPath(const std::string &path) { return path + ".json"; }
 
 private:
+    void commitSamples();
+
     OutputFile file_;
     std::optional<OutputFile> sidecar_; // none when the samples go to standard output
     AcquisitionInfo info_;
-    std::vector<Gap> gaps_;
+    uint64_t scans_ = 0; // whole scans in the file
+    std::vector<ScanGap> gaps_;
+    bool earlierSidecarRemoved_ = false;
 };
 
 } // namespace kvd::tool

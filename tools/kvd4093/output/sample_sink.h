@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "KVD4093.h"
+#include "output/scale.h"
 
 namespace kvd::tool {
 
@@ -15,15 +16,17 @@ struct AcquisitionInfo {
     ADPara para{};
     int32_t logicalNumber = 0;
     int32_t physicalId = 0;
+    std::string cardVersion;   // the firmware version as `kvd4093 list` shows it, or empty
     double sampleRate = 0;     // samples a second of all channels together, as the card runs
     uint64_t plannedScans = 0; // scans asked for; 0 when continuous
     bool continuous = false;   // runs until a stop signal
-    // The start: the host's clocks read together just before the card is
-    // started, as UTC in ISO 8601 and as nanoseconds since the epoch of
-    // UTC and of the monotonic clock (std::chrono::steady_clock: Linux's
+    std::string startTime;     // UTC, ISO 8601
+    Scale scale;               // --scale, recorded by every format
+    // The start, startTime, as the host's clocks read it together just
+    // before the card is started: nanoseconds since the epoch of UTC and of
+    // the monotonic clock (std::chrono::steady_clock: Linux's
     // CLOCK_MONOTONIC). Scan k of the outputs was converted about
     // firstScanSeconds() + k / scanRate() seconds after it.
-    std::string startTime;
     int64_t startUtcNanoseconds = 0;
     int64_t startMonotonicNanoseconds = 0;
 
@@ -40,10 +43,11 @@ struct AcquisitionInfo {
     double firstScanSeconds() const { return double(setUpScans()) / scanRate(); }
 };
 
-// Scans the card converted that never reached the sinks.
-struct Gap {
+// Scans that never reached the sinks: scans firstScan to firstScan +
+// scansLost - 1 were lost.
+struct ScanGap {
     uint64_t firstScan = 0;
-    uint64_t scans = 0;
+    uint64_t scansLost = 0;
 };
 
 // What the acquisition delivered in the end.
@@ -54,12 +58,17 @@ struct AcquisitionOutcome {
     bool overrun = false;     // stopped because the outputs could not keep up
     uint64_t scansLost = 0;   // dropped because the outputs could not keep up
     uint64_t gapCount = 0;    // the gaps they left
-    std::vector<Gap> firstGaps; // the first of those gaps, at most kListedGaps
-    uint64_t largestBacklog = 0; // the most scans the reads were behind the card's clock
+    std::vector<ScanGap> firstGaps; // the first of those gaps, at most kListedGaps
+    uint64_t largestBacklog = 0;    // the most scans the reads were behind the card's clock
 
     static constexpr size_t kListedGaps = 10;
 
     bool stoppedBySignal() const { return stopSignal != 0; }
+    // False when the run failed before its first scan (the card refused the
+    // set-up, the first read failed): the files are then dropped and
+    // whatever was at their paths stays as it was. A stop asked for keeps
+    // them, however little they hold.
+    bool keepsFiles() const { return scans > 0 || stoppedBySignal(); }
 };
 
 class SampleSink {

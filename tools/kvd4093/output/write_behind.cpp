@@ -36,8 +36,14 @@ ByteBlock WriteBehind::write(ByteBlock bytes, size_t size) {
 }
 
 void WriteBehind::wait() {
+    if (const std::exception_ptr failure = drain())
+        std::rethrow_exception(failure);
+}
+
+std::exception_ptr WriteBehind::drain() {
     std::unique_lock lock(mutex_);
-    waitForRoom(lock, 1);
+    changed_.wait(lock, [&] { return pending_.empty(); });
+    return failure_;
 }
 
 void WriteBehind::run() {
@@ -52,6 +58,7 @@ void WriteBehind::run() {
         try {
             file_.write(pending.block.bytes.get(), pending.size);
             file_.flush(); // a reader of the file or the pipe sees every block as it comes
+            file_.commit();
         } catch (...) {
             failure = std::current_exception();
         }

@@ -43,13 +43,16 @@ public:
     WriteBehind(const WriteBehind &) = delete;
     WriteBehind &operator=(const WriteBehind &) = delete;
 
-    // Hands the first `size` bytes over to be written and flushed, waiting
-    // while kMostWaiting blocks wait already, and returns a block for the
-    // next bytes: one written before, or an empty one.
+    // Hands the first `size` bytes over to be written as a block (written,
+    // flushed, committed: output_file.h), waiting while kMostWaiting blocks
+    // wait already, and returns a block for the next bytes: one written
+    // before, or an empty one.
     ByteBlock write(ByteBlock bytes, size_t size);
     // Waits until everything handed over is written: the file is the
     // caller's again. Throws what a write threw.
     void wait();
+    // The same, returning what a write threw instead of throwing it.
+    std::exception_ptr drain();
 
     static constexpr size_t kMostWaiting = 3;
 
