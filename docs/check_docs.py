@@ -161,9 +161,10 @@ RENDERING = re.compile(r'\{\s*((?:"(?:[^"\\]|\\.)*"\s*)+),\s*((?:"(?:[^"\\]|\\.)
 
 
 def section(page, anchor):
-    """The text of the page's section whose heading carries {#anchor}."""
-    start = page.index("{#%s}" % anchor)
-    end = page.find("\n## ", start)
+    """The text of the page's section whose heading a reader links as #anchor."""
+    title = next(text for _, text, slug in markdown_pages.headings(page) if slug == anchor)
+    start = page.index("## " + title + "\n")
+    end = page.find("\n## ", start + 1)
     return page[start:] if end < 0 else page[start:end]
 
 
@@ -175,7 +176,7 @@ def check_english_renderings():
     check(len(table) >= 10, f"{relative}: {len(table)} English renderings")
     page = read(os.path.join(DOCS, "troubleshooting.md"))
     listed = set()
-    for row in table_rows(section(page, "ts-log-messages")):
+    for row in table_rows(section(page, "messages-of-the-error-log")):
         row_cells = cells(row)
         quoted = re.fullmatch(r'`"(.*)"`', row_cells[0])
         if not quoted or not has_cjk(quoted.group(1)):

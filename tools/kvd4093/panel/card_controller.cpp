@@ -40,7 +40,7 @@ std::string backendName() {
 // that failed logged under the open call, whatever the message says of it.
 std::string loggedName(const std::string &failure, const Command &command) {
     for (const char *name : kLoggedNames)
-        if (failure.find("[" + std::string(name) + "]") != std::string::npos)
+        if (failure.find(std::string(1, '[').append(name).append("]")) != std::string::npos)
             return name;
     return std::holds_alternative<command::SelectCard>(command) ? "KVD4093_CreateDevice" : "";
 }

@@ -19,7 +19,7 @@ std::string newestMessage(const char *name) {
     std::vector<char> answer(std::strlen(name) + kRoomForMessage, '\0');
     KVD4093_GetLastErrorEx(name, answer.data());
     std::string text(answer.data());
-    const std::string suffix = "[" + std::string(name) + "]";
+    const std::string suffix = std::string(1, '[').append(name).append("]");
     if (text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
         text.resize(text.size() - suffix.size());
     return text;

@@ -25,7 +25,7 @@ std::unique_ptr<SampleSink> makeSink(const std::string &name) {
 
 bool hasFormat(const std::string &name) {
     return std::any_of(std::begin(kRecordingFormats), std::end(kRecordingFormats),
-                       [&](const char *format) { return hasExtension(name, "." + std::string(format)); });
+                       [&](const char *format) { return hasExtension(name, std::string(1, '.').append(format)); });
 }
 
 } // namespace

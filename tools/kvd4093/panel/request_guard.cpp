@@ -53,7 +53,7 @@ RequestGuard::RequestGuard(std::string token, std::vector<std::string> hosts, in
     : token_(std::move(token)), hosts_(std::move(hosts)), port_(port) {}
 
 bool RequestGuard::namesThePanel(std::string_view hostAndPort) const {
-    const std::string port = ":" + std::to_string(port_);
+    const std::string port = std::string(1, ':').append(std::to_string(port_));
     return std::any_of(hosts_.begin(), hosts_.end(),
                        [&](const std::string &host) { return equalWithoutCase(hostAndPort, host + port); });
 }
