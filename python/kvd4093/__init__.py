@@ -17,8 +17,7 @@ library's message.
 
 from .card import Card, CardInfo, cards, open  # noqa: A004 - open() is the package's
 from .errors import Error
+from ._version import __version__
 from .settings import ADSettings
-
-__version__ = "1.0.0"
 
 __all__ = ["ADSettings", "Card", "CardInfo", "Error", "cards", "open"]
