@@ -27,6 +27,7 @@ const std::vector<Command> &commands() {
         {"trig", "set the trigger level", trigHelp, runTrig},
         {"settings", "show, save or reset the saved AD settings", settingsHelp, runSettings},
         {"log", "show what the error log holds for function names", logHelp, runLog},
+        {"doctor", "check what stands between this user and a card, and how to fix it", doctorHelp, runDoctor},
     };
     return all;
 }

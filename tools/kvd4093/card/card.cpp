@@ -37,22 +37,26 @@ constexpr std::string_view kVirtualOption = "--virtual";
 constexpr std::string_view kVirtualWithIds = "--virtual=";
 constexpr std::string_view kOneCard = "0"; // a bare --virtual
 
-// The IDs as KVD4093_VIRTUAL_CARDS takes them: numbers 0 to 255 between commas.
 void checkVirtualIds(const std::string &ids) {
+    if (!isVirtualCardList(ids))
+        throw UsageError("--virtual: \"" + ids + "\" is not a list of IDs 0 to 255 such as 7,9,5");
+}
+
+} // namespace
+
+bool isVirtualCardList(const std::string &ids) {
     size_t start = 0;
     for (;;) {
         const size_t comma = ids.find(',', start);
         const std::string id = ids.substr(start, comma - start);
         if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos || id.size() > 3 ||
             std::stoi(id) > 255)
-            throw UsageError("--virtual: \"" + ids + "\" is not a list of IDs 0 to 255 such as 7,9,5");
+            return false;
         if (comma == std::string::npos)
-            return;
+            return true;
         start = comma + 1;
     }
 }
-
-} // namespace
 
 void takeVirtualOption(std::vector<std::string> &words) {
     std::optional<std::string> ids;

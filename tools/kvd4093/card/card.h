@@ -12,6 +12,9 @@
 
 namespace kvd::tool {
 
+// The logical numbers a card may have: 0 to 31.
+constexpr int32_t kLogicalNumbers = 32;
+
 struct CardChoice {
     bool given = false; // --card or --id was on the command line
     bool byPhysicalId = false;
@@ -22,6 +25,10 @@ struct CardChoice {
 CardChoice takeCardChoice(Arguments &arguments);
 
 extern const char kCardOptionsHelp[];
+
+// Whether the text is a list of virtual cards' IDs as KVD4093_VIRTUAL_CARDS
+// takes them: numbers 0 to 255 between commas, e.g. "7,9,5".
+bool isVirtualCardList(const std::string &ids);
 
 // Takes every --virtual[=IDS] from the words (anywhere on the line) and, when
 // there is one, sets KVD4093_VIRTUAL_CARDS to IDS ("0" for a bare --virtual)

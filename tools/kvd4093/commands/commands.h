@@ -28,6 +28,7 @@ int runDa(Arguments &arguments);
 int runTrig(Arguments &arguments);
 int runSettings(Arguments &arguments);
 int runLog(Arguments &arguments);
+int runDoctor(Arguments &arguments);
 
 std::string listHelp();
 std::string acquireHelp();
@@ -37,5 +38,6 @@ std::string daHelp();
 std::string trigHelp();
 std::string settingsHelp();
 std::string logHelp();
+std::string doctorHelp();
 
 } // namespace kvd::tool

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "KVD4093.h"
+#include "card/card.h"
 #include "commands/commands.h"
 #include "card/usb_diagnosis.h"
 
@@ -22,8 +23,6 @@ std::string listHelp() {
 }
 
 namespace {
-
-constexpr int32_t kLogicalNumbers = 32;
 
 std::string versionText(uint32_t version) {
     char text[32];

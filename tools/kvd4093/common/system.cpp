@@ -58,6 +58,22 @@ int terminalColumns(std::FILE *stream) {
     return columnsFromEnvironment();
 }
 
+void printUtf8(const std::string &text) {
+#if defined(_WIN32)
+    const HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
+    DWORD mode = 0;
+    if (GetConsoleMode(console, &mode)) {
+        std::wstring wide(text.size(), L'\0');
+        wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), int(wide.size())));
+        std::fflush(stdout);
+        DWORD written = 0;
+        WriteConsoleW(console, wide.data(), DWORD(wide.size()), &written, nullptr);
+        return;
+    }
+#endif
+    std::fputs(text.c_str(), stdout);
+}
+
 void setEnvironment(const char *name, const char *value) {
 #if defined(_WIN32)
     _putenv_s(name, value);

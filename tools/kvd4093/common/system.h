@@ -13,6 +13,10 @@ bool isTerminal(std::FILE *stream);
 // else from COLUMNS, else 80.
 int terminalColumns(std::FILE *stream);
 
+// Writes UTF-8 text to standard output: on a Windows console as the
+// characters it stands for, elsewhere byte for byte (terminals take UTF-8).
+void printUtf8(const std::string &text);
+
 // Sets a variable in this process's environment, replacing any value.
 void setEnvironment(const char *name, const char *value);
 
