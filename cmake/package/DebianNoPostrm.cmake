@@ -7,7 +7,9 @@
 foreach(deb IN LISTS CPACK_PACKAGE_FILES)
   set(tree "${CPACK_TOPLEVEL_DIRECTORY}/repacked")
   file(REMOVE_RECURSE "${tree}")
-  execute_process(COMMAND dpkg-deb --raw-extract "${deb}" "${tree}" RESULT_VARIABLE extracted)
+  # The files keep their modes also where a user's umask would take some away.
+  execute_process(COMMAND sh -c "umask 022 && dpkg-deb --raw-extract \"$1\" \"$2\"" sh "${deb}" "${tree}"
+    RESULT_VARIABLE extracted)
   file(REMOVE "${tree}/DEBIAN/postrm")
   execute_process(COMMAND dpkg-deb --root-owner-group --build "${tree}" "${deb}"
     OUTPUT_QUIET RESULT_VARIABLE packed)

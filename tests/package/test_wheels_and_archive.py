@@ -120,3 +120,10 @@ def test_the_windows_archive_holds_both_dlls_the_tool_the_driver_and_the_documen
         table = zipped.read(top + "KVD4093.def").decode()
     assert machines == {name: X86 if name.startswith("x86/") else X64 for name in machines}
     assert table == (REPOSITORY / "src" / "host" / "KVD4093.def").read_text()
+
+
+def test_the_readme_installs_the_packages_made(package_dir, version):
+    made = sorted(path.name for path in package_dir.glob("kvd4093*%s*" % version) if path.is_file())
+    assert made, "make package made nothing"
+    readme = (REPOSITORY / "README.md").read_text()
+    assert [name for name in made if name not in readme] == []
