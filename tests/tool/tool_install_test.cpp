@@ -62,7 +62,9 @@ TEST_F(ToolInstallTest, BashCompletionCompletesCommandsAndOptions) {
                                          Completion{"kvd4093 acquire --scan", "--scan-rate"},
                                          Completion{"kvd4093 acquire --format b", "bin"},
                                          Completion{"kvd4093 settings sh", "show"},
-                                         Completion{"kvd4093 --virtual di --car", "--card"}}) {
+                                         Completion{"kvd4093 --virtual di --car", "--card"},
+                                         Completion{"kvd4093 doc", "doctor"},
+                                         Completion{"kvd4093 doctor --udev", "--udev-rules"}}) {
         const ChildResult result = runChild("/bin/bash",
                                             {"-c", "source \"$0\"; COMP_WORDS=($1); COMP_CWORD=$((${#COMP_WORDS[@]} - 1));"
                                                    " _kvd4093; echo \"${COMPREPLY[*]}\"",
