@@ -4,7 +4,8 @@
 
 # The configurations `make test` runs, each as its target test-NAME, in this
 # order; tools/test-summary ends the run with a line for each and a last
-# line "N passed, N failed". To add one, add its name here and its target below.
+# line "N passed, N failed, N skipped". To add one, add its name here and its
+# target below.
 TEST_CONFIGURATIONS = docs linux linux-sanitize linux-thread python windows package
 
 all:
@@ -81,14 +82,16 @@ docs:
 	@echo "documentation: build/docs/html/index.html"
 
 # The documentation's checks: every message of the library in the
-# troubleshooting page, every example built, run and referenced; with
-# doxygen, the rendering and proof that a missing doc comment fails it.
-test-docs:
+# troubleshooting page, every example built, run and referenced, every link
+# whole, the README's tour run as written on what `make demo` builds (with
+# the interpreter of the Python tests); with doxygen, the rendering and proof
+# that a missing doc comment fails it.
+test-docs: demo
 	@if command -v doxygen >/dev/null; then \
-	  $(MAKE) --no-print-directory docs && python3 docs/check_docs.py --doxygen; \
+	  $(MAKE) --no-print-directory docs && python3 docs/check_docs.py --doxygen --python $(PYTHON_FOR_PACKAGE); \
 	else \
 	  echo "*** SKIPPING the documentation build: doxygen is not installed (.ci/run installs it)"; \
-	  python3 docs/check_docs.py; \
+	  python3 docs/check_docs.py --python $(PYTHON_FOR_PACKAGE); \
 	fi
 
 
@@ -141,7 +144,7 @@ test-package: package
 	  echo "*** $(PYTHON_FOR_PACKAGE) lacks pytest (python3-pytest; .ci/run installs it)"; exit 1; }
 	cd tests/package && $(PYTHON_FOR_PACKAGE) -m pytest -p no:cacheprovider -v . --package-dir $(PACKAGE_DIR)
 
-# Card.acquire against the same reads made from C, on an unpaced virtual card.
+# Card.acquire and Stream.read against the same reads made from C, on an unpaced virtual card.
 bench-python:
 	cmake --preset bench
 	cmake --build --preset bench --target kvd4093
@@ -157,6 +160,7 @@ bench:
 	  "$$b" --benchmark_out=build/bench/results/$$(basename $$b).json --benchmark_out_format=json || exit 1; \
 	done
 	bench/tool_csv_paced.sh build/bench/bin/kvd4093
+	bench/tool_streaming.sh build/bench/bin/kvd4093
 	python3 bench/summary.py build/bench/results
 
 clean:

@@ -15,7 +15,7 @@ struct VirtualCardFixture {
         vcard::card(0).setRecording(false);
         uint32_t status = 0;
         device::openDriver(0, &status, &driver);
-        handle = device::createDeviceObject(driver);
+        handle = device::createDeviceObject(driver).get();
     }
     // A request made straight on the backend, as the library would frame it.
     int32_t request(uint32_t code, uint32_t pipe, void *data, uint32_t size) {

@@ -379,18 +379,19 @@ KVD4093_API KVD4093_HANDLE KVD4093_CALL KVD4093_CreateDeviceEx(int32_t nDevicePh
 /**
  * \brief Closes a card and frees its handle.
  *
- * Takes the handle out of the set of live handles first, so every later call with it is refused;
- * then closes the card's driver file. A KVD4093_ReadDeviceAD() still waiting on the card on another
- * thread ends at once, with failure. The record behind the handle is freed when the last call still
- * using it has returned. Nothing is sent to the card: an acquisition still running is not stopped
- * (call KVD4093_ReleaseDeviceAD() first).
+ * In this order: takes the handle out of the set of live handles, so every later call with it is
+ * refused; ends what waits on the card (a KVD4093_ReadDeviceAD() waiting on another thread ends at
+ * once, with failure); waits until no other call still uses the handle, at most 5 seconds; closes
+ * the card's driver file; frees the record behind the handle. Nothing is sent to the card: an
+ * acquisition still running is not stopped (call KVD4093_ReleaseDeviceAD() first).
  *
  * \param hDevice A live device handle.
  * \return 1 when the card was closed; 0 for a dead handle (null, -1, released, or never handed out;
- *         not logged) or when the driver file could not be closed. Do not use the handle again
- *         either way.
+ *         not logged), or when a call on the handle did not end within 5 seconds or the driver file
+ *         could not be closed: the handle then stays live, and a later release may succeed.
  * \par Error log
- * - Driver file not closed: code 1, "KVD4093_ReleaseDevice", \msgDeviceHandleInvalid.
+ * - Calls on the handle still running after 5 seconds, or driver file not closed: code 1,
+ *   "KVD4093_ReleaseDevice", \msgDeviceHandleInvalid.
  * \par Threads
  * May run while other threads use the same handle; theirs finish or fail, none touches freed
  * memory. See \ref threads.

@@ -7,6 +7,8 @@
         data = card.acquire(4000, channels=(0, 3), rate=10_000)   # uint16, shape (4000, 4)
         for block in card.stream(2500, channels=(0, 1), rate=20_000):
             ...                                   # leaving the loop stops the acquisition
+        with card.start(channels=(0, 3), rate=100_000) as stream:   # read in the background
+            scans = stream.read(10_000)           # kvd4093.Overrun if scans were dropped
 
 The package calls the card's C library (libkvd4093.so.1, KVD4093.dll) through
 ctypes. It loads the library named by the environment variable
@@ -19,5 +21,6 @@ from .card import Card, CardInfo, cards, open  # noqa: A004 - open() is the pack
 from .errors import Error
 from ._version import __version__
 from .settings import ADSettings
+from .stream import Overrun, ScanArray, Stream
 
-__all__ = ["ADSettings", "Card", "CardInfo", "Error", "cards", "open"]
+__all__ = ["ADSettings", "Card", "CardInfo", "Error", "Overrun", "ScanArray", "Stream", "cards", "open"]

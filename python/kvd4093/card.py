@@ -9,6 +9,7 @@ from . import _library
 from .acquisition import ScanReader
 from .errors import failure
 from .settings import check_int32, check_integer, from_record, to_record, with_changes
+from .stream import Stream
 
 LOGICAL_NUMBERS = 32  # the library opens cards at logical numbers 0 to 31
 LINES = 16  # digital inputs and outputs
@@ -226,6 +227,27 @@ class Card:
         settings = self._acquisition_settings(channels, rate, fields)
         shape = (block_scans, _channel_count(settings))
         return self._blocks(settings, shape)
+
+    def start(self, channels=None, rate=None, buffer_seconds=2, on_overrun="raise", callback=None,
+              callback_scans=None, **fields):  # fmt: skip
+        """Starts an acquisition read in the background and returns it as a
+        running kvd4093.stream.Stream: a thread of its own reads the card
+        into a ring buffer of `buffer_seconds` of whole scans, from which
+        stream.read(n) takes them. Set up as acquire() is.
+
+        on_overrun: what stream.read() does when the ring was full and scans
+                    were dropped: "raise" kvd4093.Overrun at the gap, or
+                    "continue" past it (the array it returns says where).
+        callback:   called on the reader thread with every callback_scans
+                    scans read (default: 0.1 s of them), as a ScanArray,
+                    whether or not the ring keeps them; it must be quick and
+                    must not read the stream. An exception it raises ends
+                    the reading and comes out of stream.read().
+        Use the stream in a with block, or call its stop(): the card runs
+        until then.
+        """
+        settings = self._acquisition_settings(channels, rate, fields)
+        return Stream(self, settings, buffer_seconds, on_overrun, callback, callback_scans)
 
     def _blocks(self, settings, shape):
         with self._running(settings) as reader:

@@ -2,6 +2,8 @@
 
 import ctypes
 
+from ._english import english_rendering
+
 # Room for the longest message the library logs (55 bytes) with a wide margin;
 # the answer also holds the name, its two brackets and the terminating zero.
 _MESSAGE_ROOM = 1024
@@ -17,6 +19,8 @@ class Error(Exception):
     message:  the library's message for the failure, decoded from GBK, e.g.
               "物理ID号=99的设备不存在"; "No error message" when the library
               logged nothing for it.
+    english:  the message in English, e.g. "no device with physical ID 99
+              exists"; the message itself where the library wrote English.
     """
 
     def __init__(self, function, code, message):
@@ -24,9 +28,11 @@ class Error(Exception):
         self.function = function
         self.code = code
         self.message = message
+        self.english = english_rendering(message) or message
 
     def __str__(self):
-        return "%s failed: %s (code %d)" % (self.function, self.message, self.code)
+        english = "" if self.english == self.message else " (%s)" % self.english
+        return "%s failed: %s%s (code %d)" % (self.function, self.message, english, self.code)
 
 
 def newest_message(library, name):

@@ -69,6 +69,7 @@ void Firmware::startOrStop(bool start) {
     if (start) {
         samples_.start(firstChannel(), lastChannel());
         started_ = clock_();
+        lost_ = 0;
     } else {
         stopped_ = clock_();
     }
@@ -83,6 +84,25 @@ uint64_t Firmware::samplePeriod() const {
 uint64_t Firmware::samplesConverted(Nanoseconds now) const {
     const Nanoseconds end = running_ ? now : (stopped_ > started_ ? stopped_ : started_);
     return end > started_ ? (end - started_) / samplePeriod() : 0;
+}
+
+uint64_t Firmware::loseOverflow(Nanoseconds now) {
+    const uint64_t converted = samplesConverted(now);
+    const uint64_t delivered = samples_.samplesDelivered();
+    if (memorySamples_ == 0 || converted <= delivered || converted - delivered <= memorySamples_)
+        return 0;
+    const uint64_t channels = samples_.channels();
+    const uint64_t excess = converted - delivered - memorySamples_;
+    // Whole scans, never past the converted ones (a memory smaller than a scan
+    // keeps its last whole scans).
+    const uint64_t wholeScans = (converted - delivered) / channels * channels;
+    const uint64_t roundedUp = (excess + channels - 1) / channels * channels;
+    const uint64_t lost = roundedUp < wholeScans ? roundedUp : wholeScans;
+    if (lost == 0)
+        return 0;
+    samples_.skip(lost);
+    lost_ += lost;
+    return lost;
 }
 
 Nanoseconds Firmware::convertedAt(uint64_t count) const {

@@ -61,6 +61,19 @@ public:
     // stop when it is stopped), at the rate the period divider gives.
     uint64_t samplesConverted(Nanoseconds now) const;
     uint64_t samplesDelivered() const { return samples_.samplesDelivered(); }
+    // The card's own memory: how many converted samples it holds until they
+    // are read; 0 holds every one (no limit, the default).
+    void setMemorySamples(uint64_t samples) { memorySamples_ = samples; }
+    uint64_t memorySamples() const { return memorySamples_; }
+    // A host that reads too late finds the memory overflowed: of the samples
+    // converted by `now` and not read, the oldest that do not fit are lost, in
+    // whole scans so that every scan still starts with the first channel, and
+    // the stream goes on from the oldest sample still held. Call it as a read
+    // arrives: while a read waits, the samples flow out as they are converted
+    // and none is lost. Returns the samples lost now.
+    uint64_t loseOverflow(Nanoseconds now);
+    // Samples lost that way since the last start.
+    uint64_t samplesLost() const { return lost_; }
     // When the converted samples reach `count`, at the current rate
     // (saturating at the end of the clock's range).
     Nanoseconds convertedAt(uint64_t count) const;
@@ -111,6 +124,8 @@ private:
     Nanoseconds started_ = 0;
     Nanoseconds stopped_ = 0;
     SampleStream samples_;
+    uint64_t memorySamples_ = 0;
+    uint64_t lost_ = 0;
     int32_t daValues_[kDaChannels];
     uint16_t doLines_ = 0;
     uint8_t triggerLevel_ = 0;

@@ -184,6 +184,23 @@ uint16_t SampleStream::nextSample() {
     return static_cast<uint16_t>(value);
 }
 
+uint32_t SampleStream::noiseStateAt(uint32_t inPeriod) const {
+    uint32_t state = noise_.seed != 0 ? noise_.seed : 1;
+    if (noise_.amplitude != 0)
+        for (uint32_t i = 0; i < inPeriod; ++i)
+            xorshift32(state);
+    return state;
+}
+
+void SampleStream::skip(uint64_t count) {
+    if (!started_)
+        start(0, 0);
+    const uint64_t periodSamples = uint64_t(kScansPerPeriod) * channels_;
+    delivered_ += count;
+    inPeriod_ = static_cast<uint32_t>((inPeriod_ + count % periodSamples) % periodSamples);
+    random_ = noiseStateAt(inPeriod_);
+}
+
 void SampleStream::read(uint8_t *out, uint32_t size) {
     if (!started_)
         start(0, 0);

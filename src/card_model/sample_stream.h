@@ -51,12 +51,19 @@ public:
     // Writes `size` bytes of samples, little-endian, and moves on past every
     // sample touched (an odd size delivers the low byte of the last one).
     void read(uint8_t *out, uint32_t size);
-    // Samples delivered since the start.
+    // Moves on past `count` samples without writing them, as a read of them
+    // would (the samples a card lost never reach the host).
+    void skip(uint64_t count);
+    // Samples delivered (or skipped) since the start.
     uint64_t samplesDelivered() const { return delivered_; }
+    // Samples in a scan.
+    uint32_t channels() const { return channels_; }
 
 private:
     // The next sample of the stream, noise included; moves on past it.
     uint16_t nextSample();
+    // The noise sequence's state before the sample at inPeriod_.
+    uint32_t noiseStateAt(uint32_t inPeriod) const;
     void computePeriod();
     void copyFromPeriod(uint8_t *out, uint32_t size);
 

@@ -23,9 +23,14 @@ LiveRecords &liveRecords() {
     return *records;
 }
 
+std::atomic<uint64_t> g_devicesFreed{0};
+
 } // namespace
 
-void DeviceObject::operator delete(void *record, std::size_t size) noexcept { platform::quarantine(record, size); }
+void DeviceObject::operator delete(void *record, std::size_t size) noexcept {
+    g_devicesFreed.fetch_add(1, std::memory_order_relaxed);
+    platform::quarantine(record, size);
+}
 
 DeviceLease leaseOf(DeviceObject *device) {
     DeviceLease lease;
@@ -43,21 +48,23 @@ DeviceLease &DeviceLease::operator=(DeviceLease &&other) noexcept {
     return *this;
 }
 
+// Touches nothing of the record after the count goes down: from then on the
+// release may free it.
 void DeviceLease::drop() noexcept {
     if (device_ == nullptr)
         return;
-    if (device_->leases.fetch_sub(1, std::memory_order_acq_rel) == 1 && device_->retired.load())
-        delete device_;
+    device_->leases.fetch_sub(1, std::memory_order_release);
     device_ = nullptr;
 }
 
-KVD4093_HANDLE createDeviceObject(const DriverFile &driver) {
+DeviceLease createDeviceObject(const DriverFile &driver) {
     auto *device = new DeviceObject;
     device->hDriverFile = driver;
     LiveRecords &live = liveRecords();
     std::lock_guard lock(live.mutex);
+    DeviceLease lease = leaseOf(device);
     live.records.insert(device);
-    return device;
+    return lease;
 }
 
 DeviceLease liveDevice(KVD4093_HANDLE handle) {
@@ -81,10 +88,25 @@ DeviceLease retireDevice(KVD4093_HANDLE handle) {
     return leaseOf(static_cast<DeviceObject *>(handle));
 }
 
-void restoreDevice(DeviceObject &device) {
+void restoreDevice(DeviceLease own) {
     LiveRecords &live = liveRecords();
     std::lock_guard lock(live.mutex);
-    live.records.insert(&device);
+    live.records.insert(own.get());
 }
+
+void freeDevice(DeviceLease own) {
+    DeviceObject *device = own.device_;
+    own.device_ = nullptr; // the record goes with the release's lease
+    device->magic.store(0);
+    delete device;
+}
+
+size_t liveDeviceCount() {
+    LiveRecords &live = liveRecords();
+    std::lock_guard lock(live.mutex);
+    return live.records.size();
+}
+
+uint64_t devicesFreed() { return g_devicesFreed.load(); }
 
 } // namespace kvd::device

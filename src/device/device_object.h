@@ -37,12 +37,10 @@ struct DeviceObject {
     std::mutex readEndMutex;
     std::condition_variable readEnded;
 
-    // The leases held now: the calls using the record, and the release.
+    // The leases held now: the calls using the record, and the release's own.
     std::atomic<int32_t> leases{0};
-    // Set while the release closes the driver file: no new request starts.
+    // Set while the release ends the calls under way: no new request starts.
     std::atomic<bool> closing{false};
-    // Set once the driver file is closed: the last lease frees the record.
-    std::atomic<bool> retired{false};
 
     // A released record's storage waits in the quarantine before the heap
     // may hand its address out again.
@@ -51,7 +49,9 @@ struct DeviceObject {
 static_assert(std::atomic<int32_t>::is_always_lock_free && std::atomic<uint32_t>::is_always_lock_free);
 
 // A call's hold on a record: the record stays allocated while a lease on it
-// exists, even when another thread releases its handle meanwhile.
+// exists, even when another thread releases its handle meanwhile. Dropping a
+// lease never frees the record: only the release does, once its own lease is
+// the last one (freeDevice), so no two threads can both decide to free it.
 class DeviceLease {
 public:
     DeviceLease() = default;
@@ -62,6 +62,7 @@ public:
     DeviceLease &operator=(const DeviceLease &) = delete;
     ~DeviceLease() { drop(); }
 
+    DeviceObject *get() const { return device_; }
     DeviceObject *operator->() const { return device_; }
     DeviceObject &operator*() const { return *device_; }
     explicit operator bool() const { return device_ != nullptr; }
@@ -69,12 +70,15 @@ public:
 
 private:
     friend DeviceLease leaseOf(DeviceObject *device);
+    friend void freeDevice(DeviceLease own);
     void drop() noexcept;
     DeviceObject *device_ = nullptr;
 };
 
-// Creates a live record around an open driver file and registers it.
-KVD4093_HANDLE createDeviceObject(const DriverFile &driver);
+// Creates a record around an open driver file and makes its handle live; the
+// lease returned is held from the start, so the record cannot go before the
+// caller has used it.
+DeviceLease createDeviceObject(const DriverFile &driver);
 
 // The validity test: a lease on the record behind a handle the library
 // handed out and has not taken back, whose first word is the magic word;
@@ -82,10 +86,20 @@ KVD4093_HANDLE createDeviceObject(const DriverFile &driver);
 DeviceLease liveDevice(KVD4093_HANDLE handle);
 
 // Takes a handle out of the live set, so that every later call refuses it:
-// a lease on the record (to close its driver file), or null when it was not
-// live. Exactly one of several threads retiring the same handle gets it.
+// the release's own lease on the record, or null when it was not live.
+// Exactly one of several threads retiring the same handle gets it.
 DeviceLease retireDevice(KVD4093_HANDLE handle);
-// Puts back a record whose driver file would not close: the handle is live again.
-void restoreDevice(DeviceObject &device);
+// Puts back a record the release could not close: the handle is live again.
+void restoreDevice(DeviceLease own);
+// Frees a retired record whose driver file is closed. `own` is the release's
+// lease, which must be the only one left (the release has seen the count
+// fall to 1): no call holds the record any more, and none can take it.
+void freeDevice(DeviceLease own);
+
+// How many handles are live now, and how many records were freed since the
+// process started (a record freed twice counts twice): what the library
+// holds, for its tests.
+size_t liveDeviceCount();
+uint64_t devicesFreed();
 
 } // namespace kvd::device

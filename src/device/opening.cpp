@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "device/device_object.h"
+#include "device/trace.h"
 #include "device/transport.h"
 #include "core/messages.h"
 #include "core/library_app.h"
@@ -22,11 +23,13 @@ void logError(int32_t code, const char *functionName, const char *message) {
     theApp().logError(code, functionName, message);
 }
 
-bool sendOpenPacket(DeviceObject &device) {
+// Takes the new record's lease, held since its creation, and lets it go
+// with the packet.
+bool sendOpenPacket(DeviceLease device) {
     // A DA word with data 0x001F, channel 0 and bit 20 set.
     uint8_t packet[protocol::kPacketSize] = {protocol::kCmdDaWord, 0x1F, 0x00, 0x10};
     uint32_t written = 0;
-    return bulkWrite(device, protocol::kPipeCommand, packet, sizeof packet, &written) == 1;
+    return bulkWrite(*device, protocol::kPipeCommand, packet, sizeof packet, &written) == 1;
 }
 
 // Asks one of the identity requests, which answer in their 4-byte input buffer.
@@ -58,16 +61,18 @@ KVD4093_HANDLE createDevice(int32_t logicalNumber) {
     uint32_t status = 0;
     DriverFile driver;
     if (!openDriver(logicalNumber, &status, &driver)) {
+        if (status == platform::kStatusCardBusy)
+            trace::recordBusyOpen(logicalNumber, status);
         logError(1, "KVD4093_CreateDevice", text::kNoDeviceDriver);
         return KVD4093_INVALID_HANDLE;
     }
-    KVD4093_HANDLE handle = createDeviceObject(driver);
-    if (!sendOpenPacket(*liveDevice(handle))) {
-        logError(1, "KVD4093_WriteDeviceDA", text::kDeviceHandleInvalid);
-        discardDevice(handle);
-        return nullptr;
-    }
-    return handle;
+    DeviceLease device = createDeviceObject(driver);
+    KVD4093_HANDLE handle = device.get();
+    if (sendOpenPacket(std::move(device)))
+        return handle;
+    logError(1, "KVD4093_WriteDeviceDA", text::kDeviceHandleInvalid);
+    discardDevice(handle);
+    return nullptr;
 }
 
 KVD4093_HANDLE createDeviceEx(int32_t wanted) {
@@ -76,11 +81,7 @@ KVD4093_HANDLE createDeviceEx(int32_t wanted) {
         if (handle == KVD4093_INVALID_HANDLE)
             continue;
         const int32_t found = readPhysicalId(handle);
-        if (found < 0) { // the status could not be read: no card to match
-            releaseDevice(handle);
-            continue;
-        }
-        if (wanted >= kFirstSpecialId) {
+        if (wanted >= kFirstSpecialId) { // whatever this card's ID read gave
             if (found == kIdSelectedBySpecialId && wanted == kFirstSpecialId)
                 return selectCard(handle);
             if (found == kIdSelectedBySpecialId)
@@ -89,7 +90,7 @@ KVD4093_HANDLE createDeviceEx(int32_t wanted) {
                 releaseDevice(handle);
             break;
         }
-        if (found == wanted)
+        if (found >= 0 && found == wanted) // an ID that could not be read matches nothing
             return selectCard(handle);
         releaseDevice(handle);
     }
@@ -99,21 +100,13 @@ KVD4093_HANDLE createDeviceEx(int32_t wanted) {
     return KVD4093_INVALID_HANDLE;
 }
 
-// The handle leaves the live set before the driver file closes, so no new
-// call starts on it; closing ends a read still waiting in the driver, and the
-// record itself goes when the last call holding it returns.
 int32_t releaseDevice(KVD4093_HANDLE handle) {
-    const DeviceLease device = retireDevice(handle);
-    if (device == nullptr)
-        return 0;
-    if (!closeDriver(*device)) {
-        restoreDevice(*device);
-        logError(1, "KVD4093_ReleaseDevice", text::kDeviceHandleInvalid);
-        return 0;
+    switch (releaseHandle(handle)) {
+    case Release::Freed: return 1;
+    case Release::Kept: logError(1, "KVD4093_ReleaseDevice", text::kDeviceHandleInvalid); return 0;
+    case Release::NotLive: return 0;
     }
-    device->magic.store(0);
-    device->retired.store(true);
-    return 1;
+    return 0;
 }
 
 int32_t deviceCount(KVD4093_HANDLE handle) {

@@ -14,8 +14,9 @@ namespace kvd::device {
 KVD4093_HANDLE createDevice(int32_t logicalNumber);
 // Searches logical numbers 0 to 31 for a card with a physical ID; -1 when none.
 KVD4093_HANDLE createDeviceEx(int32_t physicalId);
-// Closes the driver file and frees the record; 0 when the close fails (the
-// handle then stays live) or the handle is dead.
+// Closes the driver file and frees the record (transport.h: releaseHandle);
+// 0 when the handle is dead, or, with an entry in the log, when the calls on
+// it did not end in time or the close failed (the handle then stays live).
 int32_t releaseDevice(KVD4093_HANDLE handle);
 int32_t deviceCount(KVD4093_HANDLE handle);
 int32_t deviceCurrentId(KVD4093_HANDLE handle, int32_t *logicalNumber, int32_t *physicalId);

@@ -63,15 +63,33 @@ uint32_t format(const Line &line, char *out) {
     return uint32_t(length);
 }
 
-void record(const Line &line) {
+namespace {
+
+void append(const char *text, uint32_t length) {
     Sink *sink = g_sink.load(std::memory_order_acquire);
     if (sink == nullptr)
         return;
-    char text[192];
-    const uint32_t length = format(line, text);
     std::lock_guard lock(sink->mutex);
     if (sink->file != nullptr)
         platform::writeFile(sink->file, text, length);
+}
+
+} // namespace
+
+void record(const Line &line) {
+    if (!enabled())
+        return;
+    char text[192];
+    append(text, format(line, text));
+}
+
+void recordBusyOpen(int32_t card, uint32_t status) {
+    if (!enabled())
+        return;
+    char text[96];
+    const int length =
+        std::snprintf(text, sizeof text, "card=%d OPEN status=%u busy: in use by another program\n", card, status);
+    append(text, uint32_t(length));
 }
 
 bool traceTo(const char *path) {

@@ -31,6 +31,10 @@ uint32_t format(const Line &line, char *out);
 // Appends one line whole; lines of several threads never mix.
 void record(const Line &line);
 
+// Appends the line of an open that failed because another program holds
+// the card: "card=0 OPEN status=16 busy: in use by another program".
+void recordBusyOpen(int32_t card, uint32_t status);
+
 // Sends the trace to a file (appending), or stops it with nullptr. Returns
 // false when the file cannot be opened; the trace is then off. The
 // environment's KVD4093_TRACE is applied the same way when the library loads.

@@ -1,6 +1,7 @@
 #include "device/transport.h"
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "device/trace.h"
@@ -33,6 +34,31 @@ void traceRequest(const DeviceObject &device, uint32_t code, const void *input, 
     trace::record(line);
 }
 
+// How long a release waits for the calls on its handle to end. A driver that
+// never ends a request must not hold the caller's release for good.
+constexpr std::chrono::seconds kCallsEndWithin{5};
+
+// Ends the calls still holding a retired record: no request starts once
+// closing is set, and what waits in the driver is cancelled, again and again,
+// because a call may enter the driver just after a cancel. True once the
+// release's own lease is the only one; false when calls remain after
+// kCallsEndWithin.
+bool endCalls(DeviceObject &device) {
+    const DriverFile &driver = device.hDriverFile;
+    device.closing.store(true);
+    const auto deadline = std::chrono::steady_clock::now() + kCallsEndWithin;
+    for (int round = 0; device.leases.load() > 1; ++round) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        driver.backend->cancel(driver.file);
+        if (round < 16)
+            std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
 } // namespace
 
 bool openDriver(int32_t logicalNumber, uint32_t *status, DriverFile *driver) {
@@ -44,29 +70,21 @@ bool openDriver(int32_t logicalNumber, uint32_t *status, DriverFile *driver) {
     return true;
 }
 
-// No request starts once closing is set; the calls already under way are
-// ended by cancelling what waits in the driver, again and again, because a
-// call may enter the driver just after a cancel.
-bool closeDriver(DeviceObject &device, int32_t ownLeases) {
-    const DriverFile &driver = device.hDriverFile;
-    device.closing.store(true);
-    for (int round = 0; device.leases.load() > ownLeases; ++round) {
-        driver.backend->cancel(driver.file);
-        if (round < 16)
-            std::this_thread::yield();
-        else
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+Release releaseHandle(KVD4093_HANDLE handle) {
+    DeviceLease device = retireDevice(handle);
+    if (device == nullptr)
+        return Release::NotLive;
+    const DriverFile &driver = device->hDriverFile;
+    if (!endCalls(*device) || !driver.backend->close(driver.file)) {
+        device->closing.store(false); // requests may start again
+        restoreDevice(std::move(device));
+        return Release::Kept;
     }
-    if (driver.backend->close(driver.file))
-        return true;
-    device.closing.store(false);
-    return false;
+    freeDevice(std::move(device));
+    return Release::Freed;
 }
 
-void discardDevice(KVD4093_HANDLE handle) {
-    if (const DeviceLease device = retireDevice(handle); device && closeDriver(*device))
-        device->retired.store(true);
-}
+void discardDevice(KVD4093_HANDLE handle) { releaseHandle(handle); }
 
 int32_t driverRequest(DeviceObject &device, uint32_t code, void *input, uint32_t inputSize, void *output,
                       uint32_t outputSize, uint32_t *bytesReturned) {
@@ -117,12 +135,27 @@ int32_t setInterface(KVD4093_HANDLE handle, uint32_t value) {
     return driverRequest(*device, protocol::kSetInterface, setting, sizeof setting, nullptr, 0, &returned) != 0;
 }
 
-int32_t usbReset(KVD4093_HANDLE handle) {
+namespace {
+
+// The reset request on a live handle: its truth value, or nothing when the
+// handle is dead. The lease ends with the request.
+std::optional<bool> resetPort(KVD4093_HANDLE handle) {
     const DeviceLease device = liveDevice(handle);
     if (device == nullptr)
-        return 0;
+        return std::nullopt;
     uint32_t returned = 0;
-    if (driverRequest(*device, protocol::kUsbReset, nullptr, 0, nullptr, 0, &returned) != 0)
+    return driverRequest(*device, protocol::kUsbReset, nullptr, 0, nullptr, 0, &returned) != 0;
+}
+
+} // namespace
+
+// The box waits for a person: no lease is held meanwhile, so a release from
+// another thread does not wait for the box to close.
+int32_t usbReset(KVD4093_HANDLE handle) {
+    const std::optional<bool> reset = resetPort(handle);
+    if (!reset)
+        return 0;
+    if (*reset)
         return 1;
     platform::showMessage(text::kUsbResetFailed, text::kApplicationName, platform::kMessageOk);
     return 0;

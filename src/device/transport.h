@@ -13,12 +13,19 @@ namespace kvd::device {
 // On success fills *driver and sets *status to 0; else returns false with
 // the backend's status code.
 bool openDriver(int32_t logicalNumber, uint32_t *status, DriverFile *driver);
-// Closes the record's driver file once no call but the closer's own
-// (ownLeases of them) uses the record, ending a read that waits in the
-// driver; false when the backend refuses (the file stays open and usable).
-bool closeDriver(DeviceObject &device, int32_t ownLeases = 1);
-// Takes a handle out of the live set, closes its driver file and lets the
-// record go, without an error-log entry: for records no caller has seen.
+// What a release did with a handle.
+enum class Release {
+    NotLive, // the handle was not live: nothing done
+    Kept,    // the calls on it did not end in time, or its driver file would
+             // not close: the file stays open and usable, the handle live
+    Freed,   // the driver file is closed and the record freed
+};
+// Releases a handle, step by step: takes it out of the live set, so no new
+// call starts on it; ends what waits in the driver; waits (at most five
+// seconds) until no other call holds the record; closes the driver file;
+// frees the record. Logs nothing.
+Release releaseHandle(KVD4093_HANDLE handle);
+// The same for records no caller has seen, where what it did is of no interest.
 void discardDevice(KVD4093_HANDLE handle);
 
 // Makes one driver request on the record's driver file and traces it.

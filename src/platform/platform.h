@@ -100,10 +100,33 @@ const char *environmentVariable(const char *name);
 
 // Selects the root for every later profile call (the start-up hook does this once).
 void setProfileRoot(const char *key, const char *application);
+
+// Which store the profile calls use. KVD4093_SETTINGS names one explicitly
+// (on POSIX the settings file, on Windows a key below HKEY_CURRENT_USER),
+// for real and virtual cards alike. Otherwise it is the application's own
+// store, except while the cards are the virtual cards of
+// KVD4093_VIRTUAL_CARDS: then its sibling "<application>-virtual", so that
+// trying virtual cards leaves the real cards' saved settings alone.
+struct ProfileStore {
+    std::string named;       // KVD4093_SETTINGS, empty when unset
+    std::string application; // the application's store name to use
+};
+ProfileStore profileStore(const std::string &application);
 // Stores a 32-bit value (DWORD), creating the section's keys; false on failure.
 bool writeProfileInt(const char *section, const char *name, int32_t value);
 // The stored value, or defaultValue when the value or its section is missing.
 int32_t profileInt(const char *section, const char *name, int32_t defaultValue);
+// One read of a batch: an integer value by name, and the default it reads as
+// when the value or its section is missing; the result lands in value.
+struct ProfileRead {
+    const char *name;
+    int32_t defaultValue;
+    int32_t value;
+};
+// Reads integer values of one section, each as profileInt would, in one look
+// at the store where the store can (on POSIX one read of the file instead of
+// one per value).
+void profileInts(const char *section, ProfileRead *reads, size_t count);
 // Stores a string value; false on failure.
 bool writeProfileString(const char *section, const char *name, const char *value);
 // The stored text, or defaultValue when the value or its section is missing.
@@ -231,6 +254,13 @@ struct CardBackend {
     // and the file stays open and usable.
     bool (*close)(BackendFile *file);
 };
+
+// The open status of a card that another program holds.
+#if defined(_WIN32)
+constexpr uint32_t kStatusCardBusy = 32; // ERROR_SHARING_VIOLATION
+#else
+constexpr uint32_t kStatusCardBusy = 16; // EBUSY
+#endif
 
 // The backend that answers for this process: the virtual cards when they are
 // installed or listed in KVD4093_VIRTUAL_CARDS, else the OS driver.

@@ -92,8 +92,13 @@ int32_t loadParaAD(KVD4093_HANDLE handle, ADPara *record) {
     const std::string adPara = adParaSection(handle);
     if (record == nullptr)
         return 1;
-    for (const fields::AdField &field : kAdFields)
-        record->*field.member = platform::profileInt(adPara.c_str(), field.name, field.defaultValue);
+    // One look at the settings for all the fields, however large the file.
+    platform::ProfileRead reads[std::size(kAdFields)];
+    for (size_t i = 0; i < std::size(kAdFields); ++i)
+        reads[i] = {kAdFields[i].name, kAdFields[i].defaultValue, 0};
+    platform::profileInts(adPara.c_str(), reads, std::size(reads));
+    for (size_t i = 0; i < std::size(kAdFields); ++i)
+        record->*kAdFields[i].member = reads[i].value;
     return 1;
 }
 

@@ -7,7 +7,6 @@ namespace kvd::usbsim {
 namespace {
 
 constexpr uint8_t kAlternateSettings = 2;
-constexpr uint16_t kMaxPacket = 512;
 
 void append(std::vector<uint8_t> &bytes, std::initializer_list<uint8_t> more) {
     for (uint8_t byte : more)

@@ -12,6 +12,8 @@ namespace kvd::usbsim {
 constexpr std::array<uint8_t, 4> kPipeEndpoints{0x02, 0x04, 0x86, 0x88};
 constexpr uint16_t kVendorId = 0x1209;  // pid.codes
 constexpr uint16_t kProductId = 0x0001; // pid.codes' test product
+// Every endpoint's wMaxPacketSize: a high-speed bulk endpoint's.
+constexpr uint16_t kMaxPacket = 512;
 
 // The device descriptor followed by the configuration descriptor with its
 // interfaces and endpoints, as sysfs shows them in "descriptors".

@@ -1,17 +1,24 @@
 // kvd4093-usb-sim: runs a program with emulated KVD4093 cards on USB.
 //
-//   kvd4093-usb-sim [--ids 7,9,5] [--deny 0,2] -- COMMAND [ARGS...]
+//   kvd4093-usb-sim [--ids 7,9,5] [--deny 0,2] [FAULTS] -- COMMAND [ARGS...]
 //
 // The cards are virtual cards (the same model as KVD4093_VIRTUAL_CARDS) put
 // behind emulated USB devices in a umockdev test bed; COMMAND runs with
 // umockdev's preload library, so libusb, and the library's USB backend with
 // it, find them as if they were plugged in. COMMAND's exit status is passed back.
+// The faults are those a program meets on a real card: the cards are pulled
+// out, replugged, halt a pipe, convert slowly or stay silent for a while.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -32,7 +39,7 @@ constexpr int kUsageStatus = 2;
 constexpr uid_t kNobody = 65534;
 
 const char kUsage[] =
-    "Usage: kvd4093-usb-sim [--ids IDS] [--deny NUMBERS] -- COMMAND [ARGS...]\n"
+    "Usage: kvd4093-usb-sim [--ids IDS] [--deny NUMBERS] [FAULTS] -- COMMAND [ARGS...]\n"
     "\n"
     "Runs COMMAND with emulated KVD4093 cards on USB (umockdev), found by libusb\n"
     "as if they were plugged in, and passes its exit status back.\n"
@@ -41,14 +48,70 @@ const char kUsage[] =
     "  --deny NUMBERS   take the permissions from these cards' device files (logical\n"
     "                   numbers, e.g. 0,2); run as root, COMMAND then runs as user nobody\n"
     "\n"
+    "Faults of every card, timed from COMMAND's start (DURATION: 500ms, 2s, 1.5):\n"
+    "  --unplug-after DURATION  pull the cards out\n"
+    "  --replug-after DURATION  plug them in again, at new addresses (pulled out first\n"
+    "                           if they are still in)\n"
+    "  --stall PIPE             the pipe's endpoint halts until the program clears it\n"
+    "  --slow FACTOR            the cards convert FACTOR times slower than asked\n"
+    "  --nak DURATION           the cards answer nothing for that long\n"
+    "\n"
     "COMMAND sees KVD4093_USB_IDS set to the cards' pair and KVD4093_VIRTUAL_CARDS\n"
     "unset. KVD4093_VIRTUAL_PACING and KVD4093_VIRTUAL_NOISE act as for virtual cards.\n";
+
+using Duration = std::chrono::milliseconds;
 
 struct Options {
     std::vector<uint8_t> ids{0};
     std::vector<uint8_t> denied;
+    std::optional<Duration> unplugAfter;
+    std::optional<Duration> replugAfter;
+    std::vector<uint32_t> stalled;
+    double slow = 1;
+    Duration nak{0};
     char **command = nullptr;
 };
+
+// "500ms", "2s" or "1.5" (seconds).
+bool parseDuration(const char *text, Duration *duration) {
+    char *end = nullptr;
+    const double value = std::strtod(text, &end);
+    const std::string unit = end;
+    if (end == text || value < 0 || (unit != "" && unit != "s" && unit != "ms"))
+        return false;
+    *duration = Duration(int64_t(unit == "ms" ? value : value * 1000));
+    return true;
+}
+
+bool parseFault(const std::string &option, const char *value, Options *options) {
+    Duration duration{};
+    char *end = nullptr;
+    if (option == "--unplug-after" || option == "--replug-after" || option == "--nak") {
+        if (!parseDuration(value, &duration))
+            return std::fprintf(stderr, "kvd4093-usb-sim: %s: not a duration: %s\n", option.c_str(), value), false;
+        if (option == "--nak")
+            options->nak = duration;
+        else if (option == "--unplug-after")
+            options->unplugAfter = duration;
+        else
+            options->replugAfter = duration;
+        return true;
+    }
+    if (option == "--stall") {
+        const unsigned long pipe = std::strtoul(value, &end, 10);
+        if (end == value || *end != '\0' || pipe >= usbsim::kPipeEndpoints.size())
+            return std::fprintf(stderr, "kvd4093-usb-sim: --stall: no pipe %s (0 to 3)\n", value), false;
+        options->stalled.push_back(uint32_t(pipe));
+        return true;
+    }
+    if (option == "--slow") {
+        options->slow = std::strtod(value, &end);
+        if (end == value || *end != '\0' || options->slow < 1)
+            return std::fprintf(stderr, "kvd4093-usb-sim: --slow: not a factor of 1 or more: %s\n", value), false;
+        return true;
+    }
+    return false;
+}
 
 bool parseOptions(int argc, char **argv, Options *options) {
     for (int i = 1; i < argc; ++i) {
@@ -68,19 +131,83 @@ bool parseOptions(int argc, char **argv, Options *options) {
         } else if (argument == "--deny") {
             if (!vcard::parseCardList(argv[++i], &options->denied, &error))
                 return std::fprintf(stderr, "kvd4093-usb-sim: --deny: %s\n", error.c_str()), false;
-        } else {
+        } else if (!parseFault(argument, argv[++i], options)) {
             return false;
         }
     }
     return false;
 }
 
-void prepareEnvironment() {
+void plugAll(usbsim::UsbTestbed &bed, size_t cards) {
+    for (size_t n = 0; n < cards; ++n)
+        bed.plug(uint32_t(n + 1), usbsim::kVendorId, usbsim::kProductId, usbsim::virtualCardLink(int32_t(n)));
+}
+
+// Pulls the cards out and plugs them in again at the times asked, from the
+// command's start, until the command ends.
+class PlugTimer {
+public:
+    PlugTimer(usbsim::UsbTestbed &bed, const Options &options) : bed_(bed), options_(options) {
+        if (options.unplugAfter || options.replugAfter)
+            thread_ = std::thread([this] { run(); });
+    }
+    ~PlugTimer() {
+        {
+            std::lock_guard lock(mutex_);
+            ended_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    bool sleepUntil(std::chrono::steady_clock::time_point when) {
+        std::unique_lock lock(mutex_);
+        return !wake_.wait_until(lock, when, [&] { return ended_; });
+    }
+    void run() {
+        const auto start = std::chrono::steady_clock::now();
+        if (options_.unplugAfter && sleepUntil(start + *options_.unplugAfter))
+            bed_.unplugAll();
+        if (options_.replugAfter && sleepUntil(start + *options_.replugAfter))
+            plugAll(bed_, options_.ids.size());
+    }
+
+    usbsim::UsbTestbed &bed_;
+    const Options &options_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool ended_ = false;
+    std::thread thread_;
+};
+
+void applyFaults(usbsim::UsbTestbed &bed, const Options &options) {
+    for (size_t n = 0; n < options.ids.size(); ++n) {
+        usbsim::UrbEngine &engine = bed.engine(uint32_t(n + 1));
+        for (uint32_t pipe : options.stalled)
+            engine.stall(pipe);
+        engine.slow(options.slow);
+        engine.nak(options.nak);
+    }
+}
+
+// The bed sends the plug events only from a process that sees it, under
+// umockdev's preload library: without them a program would never see a
+// card come or go. So the simulator runs itself under it.
+void runUnderPreload(char **argv) {
     const char *preload = std::getenv("LD_PRELOAD");
-    std::string libraries = usbsim::kPreloadLibrary;
-    if (preload != nullptr && *preload != '\0')
-        libraries += std::string(":") + preload;
-    setenv("LD_PRELOAD", libraries.c_str(), 1);
+    if (preload != nullptr && std::strstr(preload, "libumockdev-preload") != nullptr)
+        return;
+    setenv("LD_PRELOAD", preload && *preload ? (std::string(usbsim::kPreloadLibrary) + ":" + preload).c_str()
+                                             : usbsim::kPreloadLibrary,
+           1);
+    execv("/proc/self/exe", argv);
+    std::perror("kvd4093-usb-sim: cannot run itself under umockdev's preload library");
+    _exit(1);
+}
+
+void prepareEnvironment() {
     char pair[16];
     std::snprintf(pair, sizeof pair, "%04x:%04x", usbsim::kVendorId, usbsim::kProductId);
     setenv("KVD4093_USB_IDS", pair, 1);
@@ -109,15 +236,20 @@ int run(char **command, bool asNobody) {
 } // namespace
 
 int main(int argc, char **argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     Options options;
     if (!parseOptions(argc, argv, &options)) {
         std::fputs(kUsage, stderr);
         return kUsageStatus;
     }
+    runUnderPreload(argv);
     vcard::install(options.ids, vcard::environmentBehaviour());
     usbsim::UsbTestbed bed;
-    for (size_t n = 0; n < options.ids.size(); ++n)
-        bed.plug(uint32_t(n + 1), usbsim::kVendorId, usbsim::kProductId, usbsim::virtualCardLink(int32_t(n)));
+    plugAll(bed, options.ids.size());
+    applyFaults(bed, options);
     for (uint8_t n : options.denied)
         bed.denyAccess(uint32_t(n) + 1);
     const bool asNobody = !options.denied.empty() && geteuid() == 0;
@@ -126,7 +258,11 @@ int main(int argc, char **argv) {
     if (asNobody)
         ::chmod(bed.rootDirectory().c_str(), 01777);
     prepareEnvironment();
-    const int status = run(options.command, asNobody);
+    int status = 0;
+    {
+        const PlugTimer timer(bed, options);
+        status = run(options.command, asNobody);
+    }
     vcard::uninstall();
     return status;
 }

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -117,6 +118,20 @@ int reap(HandlerState &state, uint64_t owner, UMockdevIoctlData *slot) {
     return 0;
 }
 
+// The number an ioctl passes by pointer (an interface, an endpoint).
+uint32_t numberIn(UMockdevIoctlData *data) { return *reinterpret_cast<const uint32_t *>(data->data); }
+
+// Which driver holds an interface: usbfs, for a program that claimed it.
+int driverOf(UrbEngine &engine, UMockdevIoctlData *data) {
+    if (int error = engine.present())
+        return error;
+    auto *driver = reinterpret_cast<usbdevfs_getdriver *>(data->data);
+    if (!engine.claimed(driver->interface))
+        return ENODATA; // no driver bound
+    std::snprintf(driver->driver, sizeof driver->driver, "usbfs");
+    return 0;
+}
+
 int answer(HandlerState &state, UMockdevIoctlClient *client, UMockdevIoctlData *data) {
     UrbEngine &engine = *state.engine;
     const uint64_t owner = ownerOf(client);
@@ -124,15 +139,15 @@ int answer(HandlerState &state, UMockdevIoctlClient *client, UMockdevIoctlData *
     case USBDEVFS_GET_CAPABILITIES:
         *reinterpret_cast<uint32_t *>(data->data) = kCapabilities;
         return 0;
-    case USBDEVFS_CLAIMINTERFACE:
-    case USBDEVFS_RELEASEINTERFACE:
-    case USBDEVFS_CLEAR_HALT:
+    case USBDEVFS_CLAIMINTERFACE: return engine.claim(owner, numberIn(data));
+    case USBDEVFS_RELEASEINTERFACE: return engine.release(owner, numberIn(data));
+    case USBDEVFS_CLEAR_HALT: return engine.clearHalt(owner, uint8_t(numberIn(data)));
     case USBDEVFS_RESETEP: return engine.present();
-    case USBDEVFS_GETDRIVER:
+    case USBDEVFS_GETDRIVER: return driverOf(engine, data);
     case USBDEVFS_IOCTL: return engine.present() ? ENODEV : ENODATA; // no kernel driver bound, none to detach
     case USBDEVFS_SETINTERFACE: {
         const auto *setting = reinterpret_cast<const usbdevfs_setinterface *>(data->data);
-        return engine.setInterface(setting->interface, setting->altsetting);
+        return engine.setInterface(owner, setting->interface, setting->altsetting);
     }
     case USBDEVFS_RESET: return engine.reset();
     case USBDEVFS_SUBMITURB: return submit(state, owner, data);

@@ -73,7 +73,8 @@ void UsbTestbed::plug(uint32_t port, uint16_t vendor, uint16_t product, std::uni
 
     // The device file answers before the card appears: a program that sees
     // the card at once must find its requests served.
-    Plugged plugged{"/sys/devices/" + name, deviceFile, std::make_unique<UrbEngine>(std::move(card)), nullptr};
+    Plugged plugged{"/sys/devices/" + name, deviceFile, nullptr, std::make_unique<UrbEngine>(std::move(card)),
+                    nullptr};
     plugged.handler = newUsbCardHandler(plugged.engine.get());
     GError *error = nullptr;
     if (!umockdev_testbed_attach_ioctl(testbed_, deviceFile.c_str(), plugged.handler, &error) ||
@@ -86,7 +87,8 @@ void UsbTestbed::plug(uint32_t port, uint16_t vendor, uint16_t product, std::uni
     }
     // Anyone may use the card (until denyAccess): its device file, and the
     // socket through which the preload library reaches its handler.
-    ::chmod((rootDirectory() + deviceFile).c_str(), 0666);
+    plugged.node = std::make_unique<PollableNode>(rootDirectory() + deviceFile);
+    plugged.engine->onReadyChanged([node = plugged.node.get()](bool ready) { node->setReady(ready); });
     ::chmod((rootDirectory() + "/ioctl" + deviceFile).c_str(), 0666);
     cards_[port] = std::move(plugged);
 }
@@ -127,6 +129,10 @@ void UsbTestbed::unplugAll() {
     while (!cards_.empty())
         unplug(cards_.begin()->first);
 }
+
+UrbEngine &UsbTestbed::engine(uint32_t port) { return *cards_.at(port).engine; }
+
+std::string UsbTestbed::deviceFile(uint32_t port) const { return cards_.at(port).deviceFile; }
 
 void UsbTestbed::denyAccess(uint32_t port) {
     const auto found = cards_.find(port);

@@ -13,6 +13,7 @@
 #include <umockdev.h>
 
 #include "card_link.h"
+#include "pollable_node.h"
 #include "urb_engine.h"
 
 namespace kvd::usbsim {
@@ -26,13 +27,19 @@ public:
     UsbTestbed(const UsbTestbed &) = delete;
     UsbTestbed &operator=(const UsbTestbed &) = delete;
 
-    // Plugs a card into port `port` (1 to 127) of bus 1; its requests go to `card`.
+    // Plugs a card into port `port` (1 to 127) of bus 1; its requests go to
+    // `card`. A card still in the port is pulled out first, so plugging again
+    // is a replug: the card comes back at a new address.
     void plug(uint32_t port, uint16_t vendor, uint16_t product, std::unique_ptr<CardLink> card);
     // Pulls the card out: its URBs end, its device file fails, it leaves sysfs.
     void unplug(uint32_t port);
     void unplugAll();
     // Takes every permission away from the card's device file.
     void denyAccess(uint32_t port);
+    // The usbfs side of the card in a port, for its faults (stall, NAK, slow).
+    UrbEngine &engine(uint32_t port);
+    // The card's device file, "/dev/bus/usb/001/002".
+    std::string deviceFile(uint32_t port) const;
 
     std::string rootDirectory() const;
 
@@ -40,6 +47,7 @@ private:
     struct Plugged {
         std::string sysfsPath;
         std::string deviceFile;
+        std::unique_ptr<PollableNode> node; // outlives the engine, which signals through it
         std::unique_ptr<UrbEngine> engine;
         UMockdevIoctlBase *handler = nullptr;
     };

@@ -1,4 +1,6 @@
 // Opening cards by logical number and by physical ID, identity and release.
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "device/device_object.h"
@@ -126,6 +128,60 @@ TEST_F(OpeningTest, IdsOfSixteenAndAboveStopAtTheFirstCard) {
         if (c.cards.size() > 1) {
             EXPECT_TRUE(vcard::card(1).requests().empty()) << "no further number is tried";
         }
+    }
+}
+
+// For 16 and above the first card that opens decides even when its ID cannot
+// be read, or it did not take its open packet (its ID read then fails too):
+// it is released and the search fails, though a card with ID 15 follows.
+TEST_F(OpeningTest, IdsOfSixteenAndAboveStopAtAFirstCardWhoseIdCannotBeRead) {
+    struct Case {
+        const char *what;
+        vcard::RequestMatch failing;
+        int32_t wanted;
+    };
+    const Case cases[] = {
+        {"status read fails", {protocol::kBulkRead, 3}, 16},
+        {"status read fails", {protocol::kBulkRead, 3}, 20},
+        {"open packet refused", {protocol::kBulkWrite, 1}, 16},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        install({7, 15});
+        vcard::card(0).failRequest(c.failing, 0);
+        const size_t before = errorLogStrings();
+        EXPECT_EQ(KVD4093_CreateDeviceEx(c.wanted), KVD4093_INVALID_HANDLE) << c.wanted;
+        const std::vector<LogEntry> entries = entriesSince(before);
+        ASSERT_FALSE(entries.empty());
+        EXPECT_EQ(entries.back(), missingId(c.wanted));
+        EXPECT_TRUE(vcard::card(1).requests().empty()) << "no further number is tried";
+        EXPECT_EQ(vcard::card(0).openFiles(), 0);
+    }
+}
+
+// When a record no caller has seen cannot be closed, it stays live, with its
+// driver file, as a handle whose release failed does: nothing is lost.
+TEST_F(OpeningTest, ARecordNoCallerHasSeenStaysLiveWhenItsFileWillNotClose) {
+    struct Case {
+        const char *what;
+        vcard::RequestMatch failing;
+        std::function<KVD4093_HANDLE()> open;
+        KVD4093_HANDLE returned;
+    };
+    const Case cases[] = {
+        {"open packet refused", {protocol::kBulkWrite, 1}, [] { return KVD4093_CreateDevice(0); }, nullptr},
+        {"interface selection failed", {protocol::kSetInterface, -1}, [] { return KVD4093_CreateDeviceEx(5); },
+         KVD4093_INVALID_HANDLE},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        install({5});
+        vcard::card(0).failRequest(c.failing, 0);
+        vcard::card(0).failClose(true);
+        const size_t live = device::liveDeviceCount();
+        EXPECT_EQ(c.open(), c.returned);
+        EXPECT_EQ(vcard::card(0).openFiles(), 1);
+        EXPECT_EQ(device::liveDeviceCount(), live + 1) << "the record is kept where the library finds it";
     }
 }
 

@@ -130,6 +130,25 @@ TEST(ProfileStoreTest, TheRootNamesTheFolderTheFileAndTheKeys) {
     EXPECT_FALSE(fs::exists(home.settingsFile()));
 }
 
+// KVD4093_SETTINGS names the file itself, wherever the config folder is;
+// its folder is made as needed and the lock lies beside it.
+TEST(ProfileStoreTest, ANamedStoreTakesEveryReadAndWriteWhileItIsSet) {
+    ConfigHome home;
+    TempDir elsewhere;
+    const std::string named = elsewhere.file("bench/settings.reg");
+    {
+        ScopedVariable store("KVD4093_SETTINGS", named.c_str());
+        ASSERT_TRUE(platform::writeProfileInt("S", "V", 7));
+        EXPECT_EQ(platform::profileInt("S", "V", 0), 7);
+    }
+    EXPECT_EQ(withoutCarriageReturns(readWholeFile(named)),
+              "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093]\n\n"
+              "[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\S]\n\"V\"=dword:00000007\n\n");
+    EXPECT_TRUE(fs::exists(named + ".lock"));
+    EXPECT_FALSE(fs::exists(home.settingsFile()));
+    EXPECT_EQ(platform::profileInt("S", "V", 0), 0) << "unset, the usual file is back";
+}
+
 TEST(ProfileStoreTest, ABrokenFileReadsAsDefaultsAndIsNeverOverwritten) {
     ConfigHome home;
     const std::string broken = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\S]\r\n"

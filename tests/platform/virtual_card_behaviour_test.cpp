@@ -101,6 +101,37 @@ TEST_F(VirtualCardBehaviourTest, PacedReadWaitsForItsSamples) {
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(80));
 }
 
+// A paced card holds 20000 samples (200 ms at 100 kS/s) between reads: read
+// on time it loses none; read half a second late it has lost its oldest
+// samples, and the stream goes on from the oldest it still holds.
+TEST_F(VirtualCardBehaviourTest, PacedCardReadTooLateLosesItsOldestSamples) {
+    vcard::Behaviour behaviour{true, Signals::Counting, {}};
+    behaviour.memorySamples = 20000;
+    open(behaviour);
+    const ADPara para = paraFor(0, 0, 100000);
+    ASSERT_EQ(KVD4093_InitDeviceAD(handle_, &para), 1); // samples 0 to 511
+    uint64_t next = 512;
+    for (int block = 0; block < 10; ++block) {
+        const std::vector<uint16_t> samples = read(1000);
+        ASSERT_EQ(samples.size(), 1000u);
+        for (uint16_t sample : samples)
+            ASSERT_EQ(sample, next++ & 0x0FFF);
+    }
+    EXPECT_EQ(vcard::card(0).samplesLost(), 0u) << "read on time";
+
+    const auto late = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::vector<uint16_t> samples = read(1000);
+    const double seconds = std::chrono::duration<double>(Clock::now() - late).count();
+    ASSERT_EQ(samples.size(), 1000u);
+    const uint64_t lost = vcard::card(0).samplesLost();
+    EXPECT_GE(lost, 50000u - 20000u);
+    EXPECT_LE(lost, uint64_t(seconds * 100000));
+    EXPECT_EQ(samples[0], (next + lost) & 0x0FFF) << "the oldest sample held comes first";
+    for (size_t i = 1; i < samples.size(); ++i)
+        ASSERT_EQ(samples[i], (next + lost + i) & 0x0FFF);
+}
+
 // A paced acquisition reprogrammed to one sample a second, with a read of
 // 1000 samples waiting in the card far longer than any test.
 class WaitingReadTest : public VirtualCardBehaviourTest {

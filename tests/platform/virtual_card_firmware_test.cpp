@@ -171,5 +171,71 @@ TEST(VirtualCardSignals, AStreamWithAPeriodCopyGivesTheComputedBytes) {
     }
 }
 
+// Skipping samples leaves the stream where reading them would have, noise
+// state included, with and without a period copy, across period ends.
+TEST(VirtualCardSignals, SkippedSamplesLeaveTheStreamWhereReadingThemWould) {
+    std::vector<uint8_t> storage(SampleStream::kMaxPeriodBytes);
+    for (const bool lent : {false, true}) {
+        for (const uint64_t skipped : {uint64_t(3), uint64_t(4096 * 3 - 1), uint64_t(4096 * 3 * 5 + 7)}) {
+            SampleStream read, skipping;
+            for (SampleStream *stream : {&read, &skipping}) {
+                if (lent && stream == &skipping)
+                    stream->setPeriodStorage(storage.data(), static_cast<uint32_t>(storage.size()));
+                stream->setSignals(Signals::Waveforms, {25, 9});
+                stream->start(4, 6);
+                samplesOf(*stream, 100);
+            }
+            std::vector<uint8_t> discarded(2 * skipped);
+            read.read(discarded.data(), uint32_t(discarded.size()));
+            skipping.skip(skipped);
+            EXPECT_EQ(skipping.samplesDelivered(), read.samplesDelivered());
+            EXPECT_EQ(samplesOf(skipping, 5000), samplesOf(read, 5000)) << "lent " << lent << " skipped " << skipped;
+        }
+    }
+}
+
+// One channel every 40 us on the hand clock, the memory holding 1000 samples
+// of 3 channels: a read that comes late finds the oldest samples gone, in
+// whole scans, and the stream going on from the oldest sample still held.
+TEST(VirtualCardFirmware, MemoryOverflowLosesTheOldestWholeScans) {
+    Firmware firmware(3, &handClock);
+    firmware.setMemorySamples(1000);
+    g_now = 0;
+    take(firmware, {0x02, 0x00, 0x02, 0x00, 0x00, 0x90, 0x01, 0x00, 0x00}); // channels 0-2, divider 400
+    take(firmware, {0x03, 0x01});
+    const auto at = [](uint64_t samples) { return Nanoseconds(samples * 40'000); };
+
+    EXPECT_EQ(firmware.loseOverflow(at(1000)), 0u) << "exactly full loses nothing";
+    std::vector<uint8_t> bytes(2 * 600);
+    firmware.readSamples(bytes.data(), uint32_t(bytes.size())); // scans 0-199
+    EXPECT_EQ(firmware.loseOverflow(at(1600)), 0u);
+
+    // 2000 converted, 600 read: 1400 wait, 400 too many: 134 scans (402 samples) go.
+    EXPECT_EQ(firmware.loseOverflow(at(2000)), 402u);
+    EXPECT_EQ(firmware.samplesLost(), 402u);
+    EXPECT_EQ(firmware.samplesDelivered(), 1002u);
+    firmware.readSamples(bytes.data(), 6);
+    EXPECT_EQ(bytes[0] | bytes[1] << 8, 0x0000 | 334) << "channel 0 of scan 334";
+    EXPECT_EQ(bytes[2] | bytes[3] << 8, 0x1000 | 334);
+    EXPECT_EQ(firmware.loseOverflow(at(2000)), 0u) << "what is held fits";
+
+    take(firmware, {0x03, 0x01});
+    EXPECT_EQ(firmware.samplesLost(), 0u) << "a start counts afresh";
+    firmware.setMemorySamples(0);
+    EXPECT_EQ(firmware.loseOverflow(at(1'000'000)), 0u) << "no limit";
+}
+
+// A memory smaller than one scan keeps the last whole scans and never skips
+// samples not converted yet.
+TEST(VirtualCardFirmware, MemorySmallerThanAScanKeepsWholeScans) {
+    Firmware firmware(3, &handClock);
+    firmware.setMemorySamples(2);
+    g_now = 0;
+    take(firmware, {0x02, 0x00, 0x03, 0x00, 0x00, 0x90, 0x01, 0x00, 0x00}); // 4 channels
+    take(firmware, {0x03, 0x01});
+    EXPECT_EQ(firmware.loseOverflow(Nanoseconds(10 * 40'000)), 8u);
+    EXPECT_EQ(firmware.samplesDelivered(), 8u);
+}
+
 } // namespace
 } // namespace kvd::vcard

@@ -1,12 +1,15 @@
 // The parameter store shared by processes: two saving at once lose nothing
-// while a reader only ever sees whole files, and a process killed while it
-// saves leaves a file that still reads.
+// while a reader only ever sees whole files, a load sees one version of the
+// file, and a process killed while it saves leaves a file that still reads.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
@@ -183,6 +186,38 @@ TEST(ParameterStoreProcessesTest, TwoProcessesSavingAtOnceLoseNothingAndReadersS
     // The AD record is whole, and one of the two saved last.
     const int32_t last = uniformNumber(tree, "Device-0\\ADPara");
     EXPECT_TRUE(last == kRecords - 1 || last == kProcessBase + kRecords - 1) << last;
+}
+
+// A load reads the settings once: while another program keeps replacing the
+// file, each time with one of two saved records, every load gives one of
+// them whole, never fields of both.
+TEST(ParameterStoreProcessesTest, ALoadGivesOneSavedRecordWholeWhileTheFileIsReplaced) {
+    ConfigHome home;
+    std::string versions[2];
+    for (int32_t n = 0; n < 2; ++n) {
+        const ADPara record = uniform(n + 1);
+        ASSERT_EQ(KVD4093_SaveParaAD(nullptr, &record), 1);
+        versions[n] = readWholeFile(home.settingsFile());
+    }
+    std::atomic<bool> done{false};
+    std::thread replacer([&] {
+        // Written beside the file and renamed over it, as a saving program does.
+        const std::string beside = home.settingsFile() + ".next";
+        for (int n = 0; !done.load(); ++n) {
+            std::ofstream(beside, std::ios::binary) << versions[n % 2];
+            std::rename(beside.c_str(), home.settingsFile().c_str());
+        }
+    });
+    int mixed = 0;
+    for (int load = 0; load < 300; ++load) {
+        ADPara loaded{};
+        KVD4093_LoadParaAD(nullptr, &loaded);
+        const ADPara whole = uniform(loaded.CheckStsMode);
+        mixed += std::memcmp(&loaded, &whole, sizeof whole) == 0 ? 0 : 1;
+    }
+    done.store(true);
+    replacer.join();
+    EXPECT_EQ(mixed, 0) << "loads that mixed the fields of two records";
 }
 
 TEST(ParameterStoreProcessesTest, AProcessKilledWhileSavingLeavesAWholeFileAndAWholeRecord) {

@@ -39,6 +39,7 @@ public:
     ChildProcess &operator=(const ChildProcess &) = delete;
 
     void signal(int number);
+    pid_t pid() const { return pid_; }
     // Collects the output until the child ends, killing it once `timeout` has passed.
     ChildResult wait(std::chrono::milliseconds timeout = std::chrono::seconds(60));
 

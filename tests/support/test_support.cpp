@@ -127,7 +127,7 @@ KVD4093_HANDLE VirtualCardTest::openRecord(int32_t logicalNumber) {
     device::DriverFile driver;
     if (!device::openDriver(logicalNumber, &status, &driver))
         return KVD4093_INVALID_HANDLE;
-    KVD4093_HANDLE handle = device::createDeviceObject(driver);
+    KVD4093_HANDLE handle = device::createDeviceObject(driver).get();
     opened_.push_back(handle);
     return handle;
 }

@@ -77,12 +77,22 @@ void detach() {
 void unplug(int32_t logicalNumber) { testbed().unplug(portOf(logicalNumber)); }
 void denyAccess(int32_t logicalNumber) { testbed().denyAccess(portOf(logicalNumber)); }
 
+void replug(int32_t logicalNumber) {
+    testbed().plug(portOf(logicalNumber), usbsim::kVendorId, usbsim::kProductId,
+                   usbsim::virtualCardLink(logicalNumber));
+    waitUntilLibusbSees(size_t(vcard::cardCount()));
+}
+
+std::string deviceFile(int32_t logicalNumber) { return testbed().deviceFile(portOf(logicalNumber)); }
+
 #else
 
 void attach() { throw std::runtime_error("this build has no emulated USB card (umockdev missing)"); }
 void detach() {}
 void unplug(int32_t) { throw std::runtime_error("this build has no emulated USB card"); }
 void denyAccess(int32_t) { throw std::runtime_error("this build has no emulated USB card"); }
+void replug(int32_t) { throw std::runtime_error("this build has no emulated USB card"); }
+std::string deviceFile(int32_t) { throw std::runtime_error("this build has no emulated USB card"); }
 
 #endif
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace kvd::testing::usb_backend {
 
@@ -24,5 +25,10 @@ void detach();
 void unplug(int32_t logicalNumber);
 // Takes every permission away from one card's device file.
 void denyAccess(int32_t logicalNumber);
+// Plugs a card pulled out (or still in) back in, at a new address; returns
+// when libusb sees every card.
+void replug(int32_t logicalNumber);
+// The card's device file, "/dev/bus/usb/001/002".
+std::string deviceFile(int32_t logicalNumber);
 
 } // namespace kvd::testing::usb_backend

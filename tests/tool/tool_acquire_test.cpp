@@ -158,7 +158,9 @@ TEST_F(ToolOutputFileTest, BinaryHoldsRawSamplesWithASidecarDescribingThem) {
     EXPECT_NE(sidecar.find("\"channels\": [0, 1],"), std::string::npos);
     EXPECT_NE(sidecar.find("\"rate_hz\": 50000,"), std::string::npos);
     EXPECT_NE(sidecar.find("\"scan_rate_hz\": 25000,"), std::string::npos);
-    EXPECT_NE(sidecar.find("\"card\": {\"logical_number\": 0, \"physical_id\": 7},"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(sidecar, std::regex("\"card\": \\{\"logical_number\": 0, \"physical_id\": 7, "
+                                                      "\"version\": \"[0-9]+\\.[0-9]+\\.[0-9]+\"\\},")))
+        << sidecar;
     EXPECT_NE(sidecar.find("\"complete\": true,"), std::string::npos);
     EXPECT_NE(sidecar.find("\"Frequency\": 50000"), std::string::npos);
     EXPECT_TRUE(std::regex_search(sidecar, std::regex("\"start_time\": \"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:"
@@ -257,7 +259,7 @@ TEST(ToolInterruptTest, CtrlCKeepsAValidFileThatHoldsWhatTheSummaryCounts) {
                      {"acquire", "--virtual=7", "--channels", "0-1", "--rate", "20k", "--time", "60s", "--output",
                       "run.csv", "--plot", "run.svg"},
                      {{"KVD4093_VIRTUAL_PACING", "on"}});
-    // The header is written once the signals are watched and before the card starts.
+    // The file takes its name with the first block.
     waitForContent(dir.file("run.csv"));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     tool.signal(SIGINT);

@@ -61,10 +61,11 @@ TEST_F(ToolCommandTest, ListWithoutCardsSaysSoAndHowToNameTheCardsPair) {
                           "virtual cards with --virtual or KVD4093_VIRTUAL_CARDS.\n");
 }
 
-TEST_F(ToolCommandTest, ListWithAnEmptyListOfVirtualCardsSaysSoAndExitsZero) {
+// An empty list of virtual cards is no virtual card: the real ones count.
+TEST_F(ToolCommandTest, ListWithAnEmptyListOfVirtualCardsSaysSoAndExitsOne) {
     const ChildResult result = run({"list"}, {{"KVD4093_VIRTUAL_CARDS", ""}});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out, "No KVD4093 card found.\n");
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_EQ(result.out, run({"list"}).out);
 }
 
 // The DO lines loop back to the DI lines of a virtual card.
@@ -146,7 +147,8 @@ struct Failure {
 void PrintTo(const Failure &failure, std::ostream *out) { *out << joined(failure.arguments); }
 
 // A failed library call: exit 1 and the library's message for the call,
-// converted from GBK for the terminal (UTF-8 here).
+// converted from GBK for the terminal (UTF-8 here), with its English
+// rendering; for a missing card what to do, or the virtual cards there are.
 Failure callFailure(const Args &arguments, const std::optional<std::string> &cards, const std::string &message) {
     return {arguments, 1, message, cards};
 }
@@ -165,19 +167,23 @@ TEST_P(ToolFailureTest, ExitsWithItsStatusAndOnlyItsMessage) {
     EXPECT_EQ(result.out, "");
 }
 
+const std::string kMissingCardAdvice = "\nTo see the cards there are: kvd4093 list\n"
+                                       "To try without a card: add --virtual to the command";
+
 INSTANTIATE_TEST_SUITE_P(
     MissingCards, ToolFailureTest,
     ::testing::Values(
         callFailure({"di", "--card", "3"}, "0",
-                    "KVD4093_CreateDevice failed: Sorry, there are no device drivers found in your "
-                    "system[KVD4093_CreateDevice]"),
+                    "virtual card 3 does not exist: there is 1 virtual card, logical number 0 (--virtual=IDS makes "
+                    "one card for each physical ID, e.g. --virtual=0,1,2,3)"),
         callFailure({"acquire", "--samples", "10"}, std::nullopt,
                     "KVD4093_CreateDevice failed: Sorry, there are no device drivers found in your "
-                    "system[KVD4093_CreateDevice]"),
+                    "system[KVD4093_CreateDevice]" + kMissingCardAdvice),
         // "物理ID号=4的设备不存在" in UTF-8
-        callFailure({"do", "1", "--id", "4"}, "7,9,5",
+        callFailure({"do", "1", "--id", "4"}, std::nullopt,
                     "KVD4093_CreateDeviceEx failed: \xe7\x89\xa9\xe7\x90\x86ID\xe5\x8f\xb7=4\xe7\x9a\x84\xe8\xae\xbe"
-                    "\xe5\xa4\x87\xe4\xb8\x8d\xe5\xad\x98\xe5\x9c\xa8[KVD4093_CreateDeviceEx]")));
+                    "\xe5\xa4\x87\xe4\xb8\x8d\xe5\xad\x98\xe5\x9c\xa8[KVD4093_CreateDeviceEx] (no device with physical ID 4 "
+                    "exists)" + kMissingCardAdvice)));
 
 INSTANTIATE_TEST_SUITE_P(
     Options, ToolFailureTest,
@@ -202,10 +208,20 @@ INSTANTIATE_TEST_SUITE_P(
                 "--plot needs a known length: give --samples or --time, not --continuous"),
         badLine({"acquire", "--scan-rate", "1k", "--rate", "4k"}, "give --scan-rate or --rate (--Frequency), not both"),
         badLine({"acquire", "--scan-rate", "0"}, "--scan-rate: 0 is not between 1 and 10000000"),
-        badLine({"acquire", "--output", "-", "--format", "txt"}, "--format: \"txt\" is not csv or bin"),
+        badLine({"acquire", "--output", "-", "--format", "txt"},
+                "--format: \"txt\" is not one of csv, bin, sr, h5, npy, wav"),
         badLine({"acquire", "--format", "bin"}, "--format needs --output"),
-        badLine({"acquire", "--time", "soon"}, "--time: \"soon\" is not a duration such as 2s or 500ms"),
-        badLine({"acquire", "--output", "run.txt"}, "--output: \"run.txt\" must end in .csv or .bin (or give --format)"),
+        badLine({"acquire", "--time", "soon"}, "--time: \"soon\" is not a duration such as 500ms, 2s, 5m or 1h"),
+        badLine({"acquire", "--output", "-", "--format", "h5"},
+                "h5 needs a file it can complete at the end, not standard output (csv, bin, wav can stream)"),
+        badLine({"acquire", "--output", "/dev/null", "--format", "npy"},
+                "npy needs a file it can complete at the end, not /dev/null (csv, bin, wav can stream)"),
+        badLine({"acquire", "--output", "run.sr", "--scale", "0"},
+                "--scale: \"0\" has a gain of zero (give GAIN[,OFFSET][,UNIT], e.g. 0.000305,-10,V)"),
+        badLine({"acquire", "--scale", "2,V"}, "--scale needs --output"),
+        badLine({"acquire", "--output", "run.csv", "--scale", "1,2,V,x"},
+                "--scale: \"1,2,V,x\" has more than three fields (give GAIN[,OFFSET][,UNIT], e.g. 0.000305,-10,V)"),
+        badLine({"convert", "run.bin"}, "convert needs IN.bin and OUT, e.g. kvd4093 convert run.bin run.h5"),
         badLine({"acquire", "--plot", "run.png"}, "--plot: \"run.png\" must end in .svg"),
         badLine({"acquire", "--InputRange", "1", "--input-range", "2"}, "give --InputRange or --input-range, not both"),
         badLine({"acquire", "--rate", "10k", "--Frequency", "5k"}, "--Frequency and --rate set the same field: give one"),
@@ -246,7 +262,7 @@ TEST_F(ToolCommandTest, NoCommandShowsTheOverviewOnStandardErrorAndExitsTwo) {
 TEST_F(ToolCommandTest, EveryCommandHasHelpThatExitsZero) {
     const ChildResult overview = run({"--help"});
     EXPECT_EQ(overview.exitCode, 0);
-    for (const std::string command : {"list", "acquire", "di", "do", "da", "trig", "settings", "log"}) {
+    for (const std::string command : {"list", "acquire", "di", "do", "da", "trig", "settings", "log", "panel"}) {
         EXPECT_NE(overview.out.find("\n  " + command + " "), std::string::npos) << command;
         const ChildResult help = run({command, "--help"});
         EXPECT_EQ(help.exitCode, 0) << command;
@@ -259,7 +275,7 @@ TEST_F(ToolCommandTest, LogShowsWhatOpeningACardLogged) {
     const ChildResult named = run({"log", "--virtual=7", "--id", "4", "KVD4093_CreateDeviceEx", "KVD4093_InitDeviceAD"});
     EXPECT_EQ(named.exitCode, 0) << named.err;
     EXPECT_EQ(named.out, "\xe7\x89\xa9\xe7\x90\x86ID\xe5\x8f\xb7=4\xe7\x9a\x84\xe8\xae\xbe\xe5\xa4\x87\xe4\xb8\x8d"
-                         "\xe5\xad\x98\xe5\x9c\xa8[KVD4093_CreateDeviceEx]\n"
+                         "\xe5\xad\x98\xe5\x9c\xa8[KVD4093_CreateDeviceEx] (no device with physical ID 4 exists)\n"
                          "No error message[KVD4093_InitDeviceAD]\n");
     const ChildResult every = run({"log", "--virtual=7", "--card", "1"});
     EXPECT_EQ(every.out, "Sorry, there are no device drivers found in your system[KVD4093_CreateDevice]\n");
@@ -279,7 +295,7 @@ TEST_F(ToolCommandTest, SettingsAreSavedPerCardUnderTheConfigurationDirectory) {
     EXPECT_EQ(lines[4], "LastChannel    = 3");
     EXPECT_EQ(lines[5], "Frequency      = 10000");
     EXPECT_EQ(lines[9], "Gains          = 2");
-    EXPECT_TRUE(std::filesystem::exists(dir_.file("config/Olm/KVD4093.reg")));
+    EXPECT_TRUE(std::filesystem::exists(dir_.file("config/Olm/KVD4093-virtual.reg")));
     EXPECT_FALSE(std::filesystem::exists(dir_.file("home")));
 
     const ChildResult otherCard = run({"settings", "show", "--virtual=8"});

@@ -2,6 +2,7 @@
 // appends made: the scan number, the time (fixed, 7 decimals) and the codes,
 // for awkward times too: exact ties in binary, values a hair from a tie,
 // fractional rates, times too large for the fast path.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "../../tools/kvd4093/output/csv_text.h"
+#include "support/test_support.h"
 
 namespace kvd::testing {
 namespace {
@@ -139,12 +141,71 @@ TEST(CsvTextTest, BlocksAreTheLinesToCharsMade) {
             bytes[0] = uint8_t(code);
             bytes[1] = uint8_t(code >> 8);
         }
-        std::vector<char> text(scans * csv::maxLineChars(block.channels));
+        std::vector<char> text(scans * csv::lineBound(block.firstScan + scans - 1, block.scanRate, block.channels, 5));
         const char *end = csv::putScans(text.data(), samples.data(), block.firstScan, scans, block.channels,
                                         block.scanRate);
         EXPECT_EQ(std::string(static_cast<const char *>(text.data()), end),
                   referenceLines(samples, block.firstScan, scans, block.channels, block.scanRate))
             << "first scan " << block.firstScan;
+    }
+}
+
+// The longest line of every block: scan numbers and times of every width,
+// the widest codes. The buffer for a block is its scans times lineBound,
+// which is never below a line and at most a sign and a digit above the
+// longest one (it was 346 bytes for 20 of one channel).
+TEST(CsvTextTest, LineBoundIsTightAboveTheLongestLine) {
+    struct Block {
+        uint64_t firstScan;
+        uint32_t channels;
+        double scanRate;
+    };
+    for (const Block &block : {Block{0, 1, 10000000}, Block{9990, 1, 10000}, Block{999995, 4, 25000},
+                               Block{(uint64_t(1) << 40) - 10, 8, 125000}, Block{123456789, 3, 0.5},
+                               Block{0, 256, 39062.5}, Block{99999999, 2, 1}}) {
+        const size_t scans = 10;
+        const uint64_t lastScan = block.firstScan + scans - 1;
+        std::vector<uint16_t> samples(scans * block.channels, 65535);
+        const size_t bound = csv::lineBound(lastScan, block.scanRate, block.channels, 5);
+        std::vector<char> text(scans * bound);
+        const char *end =
+            csv::putScans(text.data(), samples.data(), block.firstScan, scans, block.channels, block.scanRate);
+        size_t longest = 0;
+        for (const std::string &line : linesOf(std::string(static_cast<const char *>(text.data()), end)))
+            longest = std::max(longest, line.size() + 1); // and its newline
+        EXPECT_GE(bound, longest) << "last scan " << lastScan;
+        EXPECT_LE(bound, longest + 2) << "last scan " << lastScan;
+    }
+    // "1000000,100.0000000,65535\n"
+    EXPECT_EQ(csv::lineBound(1000000, 10000, 1, 5), 26u);
+}
+
+// Values on a scale: code x gain + offset exactly, to the scale's decimals,
+// as std::to_chars gives the same number (exact in binary at these sizes).
+TEST(CsvTextTest, ScaledValuesAreExactDecimals) {
+    for (const char *text : {"0.000305175781,-10,V", "2.5,mV", "-0.001,32.768", "3", "0.5,-16383.75"}) {
+        const tool::Scale scale = tool::parseScale(text);
+        std::vector<uint16_t> samples;
+        for (uint32_t code : {0u, 1u, 2u, 9u, 10u, 32767u, 32768u, 32769u, 65534u, 65535u})
+            samples.push_back(uint16_t(code));
+        std::vector<char> out(samples.size() * csv::lineBound(samples.size(), 1000, 1, csv::valueChars(scale)));
+        const char *end = csv::putScaledScans(out.data(), samples.data(), 0, samples.size(), 1, 1000, scale);
+        const std::vector<std::string> lines = linesOf(std::string(static_cast<const char *>(out.data()), end));
+        ASSERT_EQ(lines.size(), samples.size());
+        size_t longest = 0;
+        for (size_t i = 0; i < samples.size(); ++i) {
+            const std::string value = lines[i].substr(lines[i].rfind(',') + 1);
+            char expected[64];
+            const long double exact = (long double)(samples[i]) * scale.gainUnits + scale.offsetUnits;
+            const char *expectedEnd = std::to_chars(expected, expected + sizeof expected,
+                                                    double(exact / std::pow(10.0L, scale.decimals)),
+                                                    std::chars_format::fixed, scale.decimals)
+                                          .ptr;
+            EXPECT_EQ(value, std::string(static_cast<const char *>(expected), expectedEnd)) << text << " code " << samples[i];
+            longest = std::max(longest, value.size());
+        }
+        EXPECT_LE(csv::valueChars(scale), longest + 1) << text;
+        EXPECT_GE(csv::valueChars(scale), longest) << text;
     }
 }
 

@@ -1,8 +1,11 @@
 // `cmake --install` of the build puts the tool beside the library: it runs
 // from the install with no loader variable, its bash completion completes
-// commands and options, and its manual page, where help2man made one, is
-// the tool's own help.
+// commands, options and the record's fields, and its manual page, where
+// help2man made one from the tool's own help, is a whole one.
+#include <algorithm>
 #include <filesystem>
+#include <regex>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -55,34 +58,115 @@ struct Completion {
     std::string expected;
 };
 
-TEST_F(ToolInstallTest, BashCompletionCompletesCommandsAndOptions) {
+// What bash completion offers for the words typed, the last being completed.
+std::string completions(const std::string &script, const std::string &line, const std::string &folder) {
+    return runChild("/bin/bash",
+                    {"-c", "source \"$0\"; COMP_WORDS=($1); COMP_CWORD=$((${#COMP_WORDS[@]} - 1));"
+                           " _kvd4093; echo \"${COMPREPLY[*]}\"",
+                     script, line},
+                    folder)
+        .out;
+}
+
+TEST_F(ToolInstallTest, BashCompletionCompletesCommandsOptionsAndTheRecordsFields) {
     const std::string script = installed("share/bash-completion/completions/kvd4093");
     ASSERT_TRUE(std::filesystem::exists(script));
     for (const Completion &completion : {Completion{"kvd4093 acq", "acquire"},
                                          Completion{"kvd4093 acquire --scan", "--scan-rate"},
                                          Completion{"kvd4093 acquire --format b", "bin"},
+                                         Completion{"kvd4093 acquire -f c", "csv"},
+                                         Completion{"kvd4093 acquire --format h", "h5"},
+                                         Completion{"kvd4093 conv", "convert"},
                                          Completion{"kvd4093 settings sh", "show"},
                                          Completion{"kvd4093 --virtual di --car", "--card"},
                                          Completion{"kvd4093 doc", "doctor"},
-                                         Completion{"kvd4093 doctor --udev", "--udev-rules"}}) {
-        const ChildResult result = runChild("/bin/bash",
-                                            {"-c", "source \"$0\"; COMP_WORDS=($1); COMP_CWORD=$((${#COMP_WORDS[@]} - 1));"
-                                                   " _kvd4093; echo \"${COMPREPLY[*]}\"",
-                                             script, completion.line},
-                                            prefix_->path());
-        EXPECT_EQ(result.out, completion.expected + "\n") << completion.line << result.err;
+                                         Completion{"kvd4093 doctor --udev", "--udev-rules"},
+                                         Completion{"kvd4093 settings save --input", "--input-range"},
+                                         Completion{"kvd4093 acquire --Trig", "--TriggerMode --TriggerSource "
+                                                                              "--TriggerType --TriggerDir --TrigWindow"},
+                                         Completion{"kvd4093 acquire --clock-", "--clock-source --clock-output"},
+                                         Completion{"kvd4093 help acq", "acquire"}})
+        EXPECT_EQ(completions(script, completion.line, prefix_->path()), completion.expected + "\n")
+            << completion.line;
+}
+
+// The options a command's help names, long and short: "--samples", "-n";
+// not a placeholder such as --FIELD.
+std::vector<std::string> optionsInHelp(const std::string &help) {
+    std::vector<std::string> options;
+    const std::regex option("(^|[ ,(\\[|])(--[A-Za-z][-A-Za-z]*|-[A-Za-z])(?=[ =,.)\\[\n])");
+    const std::regex placeholder("--[A-Z]+");
+    for (auto match = std::sregex_iterator(help.begin(), help.end(), option); match != std::sregex_iterator();
+         ++match) {
+        const std::string name = (*match)[2];
+        if (!std::regex_match(name, placeholder) && std::find(options.begin(), options.end(), name) == options.end())
+            options.push_back(name);
+    }
+    return options;
+}
+
+// Completion offers every option a command's help names, so neither can
+// drift from the other.
+TEST_F(ToolInstallTest, BashCompletionOffersEveryOptionOfEachCommandsHelp) {
+    const std::string script = installed("share/bash-completion/completions/kvd4093");
+    for (const std::string command : {"list", "acquire", "di", "do", "da", "trig", "settings", "log", "doctor"}) {
+        const std::string help = runTool(prefix_->path(), {command, "--help"}).out;
+        const std::vector<std::string> options = optionsInHelp(help);
+        EXPECT_FALSE(options.empty()) << command;
+        const std::string offered = " " + completions(script, "kvd4093 " + command + " -", prefix_->path());
+        for (const std::string &option : options)
+            EXPECT_NE(offered.find(" " + option + " "), std::string::npos) << command << " " << option;
     }
 }
 
-TEST_F(ToolInstallTest, ManualPageIsTheToolsOwnHelpWhereHelp2manMadeIt) {
+// The man page's text with roff's escapes and fonts taken out.
+std::string plainText(std::string page) {
+    page = std::regex_replace(page, std::regex(R"(\\f(\(..|\[[^\]]*\]|.)|\\[,/&])"), "");
+    return std::regex_replace(page, std::regex(R"(\\-)"), "-");
+}
+
+// Every variable the library and the tool read: a name given to getenv or
+// environmentVariable, or held by a constant named ...Variable.
+std::set<std::string> variablesRead() {
+    const std::filesystem::path root = std::filesystem::path(KVD4093_INCLUDE_DIR).parent_path();
+    const std::regex read(R"re((?:getenv|environmentVariable)\("([A-Z][A-Z0-9_]*)"\)|)re"
+                          R"re(k\w*Variable\w*\[\]\s*=\s*"([A-Z][A-Z0-9_]*)")re");
+    std::set<std::string> names;
+    for (const std::string folder : {"src", "tools/kvd4093"})
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(root / folder)) {
+            if (!entry.is_regular_file())
+                continue;
+            const std::string text = readWholeFile(entry.path().string());
+            for (auto match = std::sregex_iterator(text.begin(), text.end(), read); match != std::sregex_iterator();
+                 ++match)
+                names.insert((*match)[1].matched ? (*match)[1].str() : (*match)[2].str());
+        }
+    return names;
+}
+
+TEST_F(ToolInstallTest, ManualPageHasEveryCommandOptionVariableAndSection) {
     const std::string page = installed("share/man/man1/kvd4093.1");
     if (!std::filesystem::exists(page))
         GTEST_SKIP() << "help2man was not found at build time";
-    const std::string text = readWholeFile(page);
+    const std::string text = plainText(readWholeFile(page));
     EXPECT_NE(text.find(".TH KVD4093 \"1\""), std::string::npos) << text.substr(0, 300);
     EXPECT_EQ(text.find(buildTree()), std::string::npos) << "the page names no folder of the build";
-    for (const std::string command : {"list", "acquire", "settings", "log"})
-        EXPECT_NE(text.find(command), std::string::npos) << command;
+    for (const std::string section : {".SH NAME\n", ".SH SYNOPSIS\n", ".SH DESCRIPTION\n", ".SH COMMANDS\n",
+                                      ".SH \"EXIT STATUS\"\n", ".SH ENVIRONMENT\n", ".SH FILES\n", ".SH EXAMPLES\n"})
+        EXPECT_NE(text.find(section), std::string::npos) << section;
+    for (const std::string command : {"list", "acquire", "di", "do", "da", "trig", "settings", "log", "doctor"})
+        EXPECT_NE(text.find(".SS \"" + command + ":\"\n"), std::string::npos) << command;
+    for (const std::string &option : optionsInHelp(runTool(prefix_->path(), {"acquire", "--help"}).out))
+        EXPECT_NE(text.find(option), std::string::npos) << option;
+
+    const size_t environment = text.find(".SH ENVIRONMENT\n");
+    const std::string variables = text.substr(environment, text.find(".SH FILES\n") - environment);
+    const std::set<std::string> read = variablesRead();
+    EXPECT_GT(read.size(), 8u);
+    for (const std::string &variable : read)
+        EXPECT_NE(variables.find(variable), std::string::npos) << variable << " is read but not in ENVIRONMENT";
+    for (const std::string file : {"KVD4093.reg", "KVD4093-virtual.reg", "KVD4093Err.log", "KVD4093_TRACE"})
+        EXPECT_NE(text.find(file, text.find(".SH FILES\n")), std::string::npos) << file;
 }
 
 } // namespace

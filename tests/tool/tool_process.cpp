@@ -1,5 +1,7 @@
 #include "tool/tool_process.h"
 
+#include "support/test_support.h"
+
 #include <chrono>
 #include <filesystem>
 #include <regex>
@@ -36,6 +38,11 @@ bool hasContent(const std::string &path) {
 
 void waitForContent(const std::string &path) {
     for (int waited = 0; waited < 20000 && !hasContent(path); waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+void waitForText(const std::string &path, const std::string &text) {
+    for (int waited = 0; waited < 20000 && readWholeFile(path).find(text) == std::string::npos; waited += 10)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 

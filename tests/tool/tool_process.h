@@ -26,6 +26,11 @@ bool hasContent(const std::string &path);
 // Waits, at most 20 s, until the file holds something: what the tool writes
 // first (a header, a first block) tells that it got so far.
 void waitForContent(const std::string &path);
+// Waits, at most 20 s, until the file holds the text: a request in the
+// trace (KVD4093_TRACE) tells how far the tool got.
+void waitForText(const std::string &path, const std::string &text);
+// The AD start request in a trace: the card starts converting.
+constexpr const char *kTracedAdStart = "BULK_WRITE pipe=0 len=512 ret=512 ok=1 data=0301";
 // The N of "acquired N scans" in the tool's summary; UINT64_MAX when absent.
 uint64_t acquiredScans(const std::string &out);
 

@@ -3,8 +3,10 @@
 // enumeration, and the library reports that the way its callers see it.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include "card_model/driver_protocol.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
+#include "windows/events_made.h"
 
 namespace kvd::testing {
 namespace {
@@ -79,6 +82,38 @@ TEST_F(Win32CardBackendTest, RequestsOnAFileThatIsNoDriverFailAndReportNoBytes) 
 
     EXPECT_TRUE(backend_.close(file));
     EXPECT_FALSE(backend_.close(file)) << "closed already";
+}
+
+// A steady run of requests makes no kernel object per request: each request
+// takes an event kept from an earlier one, from several threads at once too.
+TEST_F(Win32CardBackendTest, RequestsReuseTheirEvents) {
+    TempDir dir;
+    const HANDLE handle = CreateFileA(dir.file("not-a-driver").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    auto *file = reinterpret_cast<platform::BackendFile *>(handle);
+    auto requests = [&](int count) {
+        uint8_t pipeWord[4] = {protocol::kPipeStatus, 0, 0, 0};
+        uint8_t status[protocol::kPacketSize];
+        uint32_t returned = 0;
+        for (int n = 0; n < count; ++n)
+            backend_.request(file, protocol::kBulkRead, pipeWord, 4, status, sizeof status, &returned);
+    };
+    std::atomic<bool> go{false};
+    std::thread other([&] { // made first: making a thread makes events of its own
+        while (!go.load())
+            std::this_thread::yield();
+        requests(500);
+    });
+    requests(1); // the first request makes the first event
+
+    const EventsMade made;
+    ASSERT_TRUE(made.watching()) << "the program imports no event constructor";
+    go.store(true);
+    requests(500);
+    other.join();
+    EXPECT_LE(made.count(), 1) << "events made for 1000 requests, at most two at a time";
+    EXPECT_TRUE(backend_.close(file));
 }
 
 } // namespace

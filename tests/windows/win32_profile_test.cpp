@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "support/scoped_variable.h"
 
 namespace kvd::testing {
 namespace {
@@ -99,6 +100,25 @@ TEST_F(Win32ProfileTest, DeletingASectionTakesItsValuesAndSubKeysAndNothingElse)
     EXPECT_TRUE(keyExists("Device-5\\ADPara"));
     EXPECT_EQ(platform::profileInt("Device-3", "Beside", 0), 4);
     EXPECT_FALSE(platform::deleteProfileSection("Device-3\\ADPara")) << "already gone";
+}
+
+// KVD4093_SETTINGS names the key below HKEY_CURRENT_USER that takes every
+// read and write while it is set.
+TEST_F(Win32ProfileTest, ANamedKeyTakesEveryReadAndWriteWhileItIsSet) {
+    constexpr char kNamed[] = "Software\\Olm\\KVD4093-named-test";
+    {
+        ScopedVariable store("KVD4093_SETTINGS", kNamed);
+        ASSERT_TRUE(platform::writeProfileInt("Device-3\\ADPara", "Frequency", 5));
+        EXPECT_EQ(platform::profileInt("Device-3\\ADPara", "Frequency", 0), 5);
+    }
+    DWORD value = 0, size = sizeof value;
+    EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, "Software\\Olm\\KVD4093-named-test\\Device-3\\ADPara", "Frequency",
+                           RRF_RT_REG_DWORD, nullptr, &value, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(value, 5u);
+    EXPECT_FALSE(keyExists("Device-3")) << "the usual key is left alone";
+    EXPECT_EQ(platform::profileInt("Device-3\\ADPara", "Frequency", 0), 0);
+    RegDeleteTreeA(HKEY_CURRENT_USER, kNamed);
 }
 
 } // namespace

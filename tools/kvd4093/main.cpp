@@ -1,7 +1,9 @@
 // kvd4093: the command line of the KVD4093 library. Exit status: 0 done,
 // 1 a library call or a file failed, 2 a bad command line, 128 + the
-// signal's number for an acquisition stopped by a signal (130: Ctrl-C).
+// signal's number for an acquisition stopped by a signal (130: Ctrl-C),
+// 141 when the reader of its output quit.
 #include <algorithm>
+#include <new>
 #include <optional>
 #include <cstdio>
 #include <string>
@@ -20,13 +22,16 @@ namespace kvd::tool {
 const std::vector<Command> &commands() {
     static const std::vector<Command> all = {
         {"list", "list the cards: logical number, physical ID, version", listHelp, runList},
-        {"acquire", "run an AD acquisition to CSV, binary or SVG, with a summary", acquireHelp, runAcquire},
+        {"acquire", "run an AD acquisition to a file (CSV, .sr, .h5, .npy, .wav, raw) and SVG", acquireHelp,
+         runAcquire},
+        {"convert", "write a raw binary acquisition (.bin) as CSV, .sr, .h5, .npy or .wav", convertHelp, runConvert},
         {"di", "read the 16 digital inputs", diHelp, runDi},
         {"do", "set the 16 digital outputs", doHelp, runDo},
         {"da", "write a DA channel and show the DA values", daHelp, runDa},
         {"trig", "set the trigger level", trigHelp, runTrig},
         {"settings", "show, save or reset the saved AD settings", settingsHelp, runSettings},
         {"log", "show what the error log holds for function names", logHelp, runLog},
+        {"panel", "serve the card's test panel to a browser", panelHelp, runPanel},
         {"doctor", "check what stands between this user and a card, and how to fix it", doctorHelp, runDoctor},
     };
     return all;
@@ -36,18 +41,27 @@ namespace {
 
 std::string overview() {
     std::string text = "Usage: kvd4093 COMMAND [options]   (kvd4093 COMMAND --help for its options)\n"
-                       "       kvd4093 --version | --help\n\n";
+                       "       kvd4093 --version | --help | help --all\n\n";
     for (const Command &command : commands()) {
         char line[128];
         std::snprintf(line, sizeof line, "  %-10s %s\n", command.name, command.summary);
         text += line;
     }
     return text + "\n"
-                  "Every command takes --card N (logical number) or --id P (physical ID), and\n"
-                  "--virtual[=IDS] for virtual cards (KVD4093_VIRTUAL_CARDS; KVD4093_VIRTUAL_PACING=off\n"
-                  "delivers samples at once). Exit status: 0 done, 1 a call or file failed, 2 a bad\n"
-                  "command line, 128 + the signal's number for an acquisition stopped by Ctrl-C\n"
-                  "(130), SIGTERM (143) or SIGHUP (129).\n";
+                  "Every command takes --card N (-c N, logical number) or --id P (physical ID),\n"
+                  "and --virtual[=IDS] for virtual cards (KVD4093_VIRTUAL_CARDS). -V is --version,\n"
+                  "-h --help; kvd4093 help --all shows every command's help, the environment\n"
+                  "variables and the files.\n";
+}
+
+// The overview, every command's help, then the exit status, environment,
+// files and examples: what the manual page is made of.
+std::string wholeHelp() {
+    std::string text = overview() + "\n*Commands*\n";
+    // "NAME:" before a line that is indented: a sub-section to help2man.
+    for (const Command &command : commands())
+        text.append("\n").append(command.name).append(":\n  ").append(command.help());
+    return text.append("\n").append(referenceHelp());
 }
 
 const Command *findCommand(const std::string &name) {
@@ -65,6 +79,31 @@ std::string unknownCommand(const std::string &word) {
            "; kvd4093 --help lists the commands";
 }
 
+// What a person can do when no card opens; the doctor's advice as soon as
+// the tool has that command.
+std::string missingCardAdvice() {
+    std::string text = "To see the cards there are: kvd4093 list\n"
+                       "To try without a card: add --virtual to the command\n";
+    if (findCommand("doctor"))
+        text += "To find out why no card is found: kvd4093 doctor\n";
+    return text;
+}
+
+// kvd4093 help [COMMAND | --all]
+int runHelp(const std::vector<std::string> &words) {
+    if (words.size() > 2)
+        throw UsageError("help takes one command or --all");
+    if (words.size() == 1)
+        std::printf("%s\n%s", overview().c_str(), exitStatusHelp().c_str());
+    else if (words[1] == "--all")
+        std::printf("%s", wholeHelp().c_str());
+    else if (const Command *command = findCommand(words[1]))
+        std::printf("%s", command->help().c_str());
+    else
+        throw UsageError(unknownCommand(words[1]));
+    return kExitOk;
+}
+
 bool asksForHelp(const std::vector<std::string> &words) {
     return std::any_of(words.begin(), words.end(), [](const std::string &w) { return w == "--help" || w == "-h"; });
 }
@@ -77,17 +116,17 @@ std::vector<std::string>::iterator findCommandWord(std::vector<std::string> &wor
 
 int run(std::vector<std::string> words) {
     takeVirtualOption(words);
+    if (!words.empty() && words.front() == "help")
+        return runHelp(words);
     const auto word = findCommandWord(words);
     if (word == words.end()) {
         if (words.empty()) {
             std::fprintf(stderr, "%s", overview().c_str());
             return kExitUsage;
         }
-        if (asksForHelp(words) || words.front() == "help") {
-            std::printf("%s", overview().c_str());
-            return kExitOk;
-        }
-        if (words.front() == "--version" || words.front() == "version") {
+        if (asksForHelp(words))
+            return runHelp({"help"});
+        if (words.front() == "--version" || words.front() == "-V" || words.front() == "version") {
             std::printf("%s", toolAndLibraryVersion().c_str());
             return kExitOk;
         }
@@ -115,14 +154,25 @@ int main(int argc, char **argv) {
     reportBrokenPipesAsErrors();
     try {
         return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const ReaderGone &) {
+        return kExitReaderGone; // nothing to say: the reader left on purpose
     } catch (const UsageError &error) {
         std::fprintf(stderr, "kvd4093: %s\n", error.what());
         return kExitUsage;
+    } catch (const CardMissing &error) {
+        std::fprintf(stderr, "kvd4093: %s\n%s", error.what(), missingCardAdvice().c_str());
+        return kExitFailed;
     } catch (const CallFailed &error) {
         std::fprintf(stderr, "kvd4093: %s\n", error.what());
         return kExitFailed;
     } catch (const ToolError &error) {
         std::fprintf(stderr, "kvd4093: %s\n", error.what());
+        return kExitFailed;
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "kvd4093: out of memory\n");
+        return kExitFailed;
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "kvd4093: unexpected failure: %s\n", error.what());
         return kExitFailed;
     }
 }

@@ -1,6 +1,8 @@
 // The per-user profile on POSIX: one REGEDIT4 export per application at
 // $XDG_CONFIG_HOME/<key>/<application>.reg ($HOME/.config when the variable
-// is unset), with the keys below HKEY_CURRENT_USER\Software\<key>\<application>.
+// is unset), with the keys below HKEY_CURRENT_USER\Software\<key>\<application>;
+// the virtual cards' store and one the user names take its place as
+// profileStore() (platform.h) chooses.
 //
 // Every change reads the file, changes it in memory and replaces it by
 // rename, all under an exclusive lock on "<file>.lock": two processes saving
@@ -10,6 +12,7 @@
 // overwritten: writes to it fail, and the first says why on stderr (once for
 // each such file). A symbolic link is written through: the file it points to
 // is replaced and the link stays.
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -62,9 +65,6 @@ bool configHome(std::string *folder) {
 }
 
 bool storeFiles(StoreFiles *files) {
-    std::string home;
-    if (!configHome(&home))
-        return false;
     std::string key;
     std::string application;
     {
@@ -72,10 +72,20 @@ bool storeFiles(StoreFiles *files) {
         key = g_rootKey;
         application = g_rootApplication;
     }
-    files->folder = home + "/" + key;
-    files->file = files->folder + "/" + application + ".reg";
+    const ProfileStore store = profileStore(application);
+    if (!store.named.empty()) {
+        const size_t slash = store.named.rfind('/');
+        files->folder = slash == std::string::npos ? "." : store.named.substr(0, std::max<size_t>(slash, 1));
+        files->file = store.named;
+    } else {
+        std::string home;
+        if (!configHome(&home))
+            return false;
+        files->folder = home + "/" + key;
+        files->file = files->folder + "/" + store.application + ".reg";
+    }
     files->lock = files->file + ".lock";
-    files->rootPath = "HKEY_CURRENT_USER\\Software\\" + key + "\\" + application;
+    files->rootPath = "HKEY_CURRENT_USER\\Software\\" + key + "\\" + store.application;
     return true;
 }
 
@@ -89,9 +99,10 @@ bool refuse(const std::string &file, const std::string &why) {
     return false;
 }
 
-// The tree as the file holds it now; empty when the file is missing, cannot
-// be read or does not parse.
-RegistryFile load() {
+// The values of one section as the file holds them now; none when the file
+// is missing, cannot be read or does not parse. The file is read once and no
+// other key is built, so a large file costs one pass over its text.
+RegistryFile load(const char *section) {
     StoreFiles files;
     if (!storeFiles(&files))
         return RegistryFile("");
@@ -99,8 +110,15 @@ RegistryFile load() {
     std::string text;
     std::string why;
     if (readWholeFile(files.file, kMaxFileBytes, &text, &why))
-        tree.parse(text, &why); // a tree that does not parse is left empty
+        tree.parseSection(text, section, &why); // a tree that does not parse is left empty
     return tree;
+}
+
+int32_t intIn(const RegistryFile &tree, const char *section, const char *name, int32_t defaultValue) {
+    const RegistryValue *value = tree.find(section, name);
+    if (value == nullptr || value->kind != RegistryValue::Kind::Dword)
+        return defaultValue;
+    return static_cast<int32_t>(value->dword); // the bit pattern back as the signed number stored
 }
 
 // One read-modify-write of the file under its lock. edit answers false for
@@ -154,11 +172,13 @@ bool writeProfileInt(const char *section, const char *name, int32_t value) {
 }
 
 int32_t profileInt(const char *section, const char *name, int32_t defaultValue) {
-    const RegistryFile tree = load();
-    const RegistryValue *value = tree.find(section, name);
-    if (value == nullptr || value->kind != RegistryValue::Kind::Dword)
-        return defaultValue;
-    return static_cast<int32_t>(value->dword); // the bit pattern back as the signed number stored
+    return intIn(load(section), section, name, defaultValue);
+}
+
+void profileInts(const char *section, ProfileRead *reads, size_t count) {
+    const RegistryFile tree = load(section);
+    for (size_t i = 0; i < count; ++i)
+        reads[i].value = intIn(tree, section, reads[i].name, reads[i].defaultValue);
 }
 
 bool writeProfileString(const char *section, const char *name, const char *value) {
@@ -169,7 +189,7 @@ bool writeProfileString(const char *section, const char *name, const char *value
 }
 
 std::string profileString(const char *section, const char *name, const char *defaultValue) {
-    const RegistryFile tree = load();
+    const RegistryFile tree = load(section);
     const RegistryValue *value = tree.find(section, name);
     if (value == nullptr || value->kind != RegistryValue::Kind::String)
         return defaultValue != nullptr ? defaultValue : "";

@@ -32,6 +32,16 @@ std::string folded(std::string_view name) {
 
 bool hasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
+// Names as a key line gives them against names already folded.
+bool sameFoldedNames(const std::vector<std::string> &names, const std::vector<std::string> &foldedNames) {
+    if (names.size() != foldedNames.size())
+        return false;
+    for (size_t i = 0; i < names.size(); ++i)
+        if (folded(names[i]) != foldedNames[i])
+            return false;
+    return true;
+}
+
 // Splits a section into sub-key names at the '\' that are characters of their own.
 bool splitSection(std::string_view section, std::vector<std::string> *names) {
     names->clear();
@@ -72,7 +82,15 @@ void appendQuoted(std::string &out, std::string_view text) {
 }
 
 // A text with a line break cannot stand between quotes in a line-based
-// file; it is written as the bytes of an ANSI string (hex(1)), with its zero.
+// file; it is written as the bytes of an ANSI string (hex(1)), which end at
+// their only zero. A text with a zero of its own therefore stays quoted: only
+// a hand-made quoted text gives one, and that never holds a line feed (its
+// carriage returns stand between the quotes as they did).
+bool writtenAsBytes(std::string_view text) {
+    return hasLineBreak(text) && text.find('\0') == std::string_view::npos;
+}
+
+// hex(1): the text's bytes, then its zero.
 void appendGbkBytes(std::string &out, std::string_view text) {
     out.append(kGbkStringPrefix);
     char digits[4];
@@ -97,7 +115,7 @@ void appendValue(std::string &out, const RegistryValue &value) {
         break;
     }
     case RegistryValue::Kind::String:
-        if (hasLineBreak(value.data))
+        if (writtenAsBytes(value.data))
             appendGbkBytes(out, value.data);
         else
             appendQuoted(out, value.data);
@@ -364,29 +382,34 @@ std::optional<std::string> RegistryFile::text(size_t maxBytes) const {
 
 std::string RegistryFile::text() const { return *text(SIZE_MAX); }
 
-bool RegistryFile::parseLine(std::string_view line, Key *&current, std::string *error) {
+bool RegistryFile::readKeyLine(std::string_view line, Reading &reading, std::string *error) {
+    if (line.back() != ']' || line.size() < 2) {
+        *error = "a key line without its closing ']'";
+        return false;
+    }
+    const std::string_view path = line.substr(1, line.size() - 2);
+    const std::string_view below = path.substr(std::min(path.size(), rootPath_.size()));
+    if (folded(path.substr(0, rootPath_.size())) != folded(rootPath_) || (!below.empty() && below[0] != '\\')) {
+        *error = "a key outside " + rootPath_;
+        return false;
+    }
+    std::vector<std::string> names;
+    if (!splitSection(below.empty() ? below : below.substr(1), &names)) {
+        *error = names.size() > kMaxKeyDepth ? "a key nested deeper than 512 levels" : "a key with an empty name";
+        return false;
+    }
+    reading.inKey = true;
+    reading.current = reading.keepAll || (reading.kept && sameFoldedNames(names, *reading.kept)) ? &makeKey(names)
+                                                                                                : nullptr;
+    return true;
+}
+
+bool RegistryFile::parseLine(std::string_view line, Reading &reading, std::string *error) {
     if (line.empty() || line.front() == ';') // blank lines and regedit's comments
         return true;
-    if (line.front() == '[') {
-        if (line.back() != ']' || line.size() < 2) {
-            *error = "a key line without its closing ']'";
-            return false;
-        }
-        const std::string_view path = line.substr(1, line.size() - 2);
-        const std::string_view below = path.substr(std::min(path.size(), rootPath_.size()));
-        if (folded(path.substr(0, rootPath_.size())) != folded(rootPath_) || (!below.empty() && below[0] != '\\')) {
-            *error = "a key outside " + rootPath_;
-            return false;
-        }
-        std::vector<std::string> names;
-        if (!splitSection(below.empty() ? below : below.substr(1), &names)) {
-            *error = names.size() > kMaxKeyDepth ? "a key nested deeper than 512 levels" : "a key with an empty name";
-            return false;
-        }
-        current = &makeKey(names);
-        return true;
-    }
-    if (current == nullptr) {
+    if (line.front() == '[')
+        return readKeyLine(line, reading, error);
+    if (!reading.inKey) {
         *error = "a value before the first key";
         return false;
     }
@@ -407,19 +430,36 @@ bool RegistryFile::parseLine(std::string_view line, Key *&current, std::string *
         *error = "a value that is not a string, a dword or a hex list";
         return false;
     }
+    if (reading.current == nullptr) // a key not kept
+        return true;
     // A later line for the same name wins, as an import does; the name keeps its first spelling.
-    RegistryValue &stored = valueOf(*current, value.name);
+    RegistryValue &stored = valueOf(*reading.current, value.name);
     value.name = stored.name;
     stored = std::move(value);
     return true;
 }
 
 bool RegistryFile::parse(std::string_view text, std::string *error) {
+    Reading all;
+    return read(text, all, error);
+}
+
+bool RegistryFile::parseSection(std::string_view text, const char *section, std::string *error) {
+    Reading one;
+    one.keepAll = false;
+    if (std::vector<std::string> names; section != nullptr && splitSection(section, &names)) {
+        for (std::string &name : names)
+            name = folded(name);
+        one.kept = std::move(names);
+    }
+    return read(text, one, error);
+}
+
+bool RegistryFile::read(std::string_view text, Reading &reading, std::string *error) {
     clear();
     if (text.empty())
         return true;
     size_t number = 0;
-    Key *current = nullptr;
     while (!text.empty()) {
         // One logical line: hex lists go on over lines ending with ",\".
         std::string line;
@@ -437,7 +477,7 @@ bool RegistryFile::parse(std::string_view text, std::string *error) {
             break;
         }
         std::string why;
-        if (first == 1 ? line != kHeader : !parseLine(line, current, &why)) {
+        if (first == 1 ? line != kHeader : !parseLine(line, reading, &why)) {
             clear();
             if (error != nullptr)
                 *error = lineError(first, first == 1 ? "the file does not start with REGEDIT4" : why.c_str());

@@ -41,6 +41,11 @@ public:
     // leaves the tree empty, returns false and says why, with its line
     // number, in *error. An empty text is an empty tree.
     bool parse(std::string_view text, std::string *error);
+    // Reads a text as parse does, every line checked alike, but keeps only the
+    // values of one section: a lookup then costs time in proportion to the
+    // text and memory in proportion to the section, however many keys the
+    // text holds. A section that could not be stored matches no key.
+    bool parseSection(std::string_view text, const char *section, std::string *error);
 
     // The whole tree as a REGEDIT4 export: CRLF lines, keys in registry order
     // (parents first, sub-keys sorted without regard to case), values in the
@@ -82,7 +87,19 @@ private:
     // The value to store into, made when missing; nullptr for unusable names.
     RegistryValue *makeValue(const char *section, const char *name);
     static RegistryValue &valueOf(Key &key, const std::string &name);
-    bool parseLine(std::string_view line, Key *&current, std::string *error);
+    // Where the values of the lines read go: the key of the last key line,
+    // or nowhere when that key is not the section kept.
+    struct Reading {
+        bool keepAll = true;
+        // The folded names of the one section kept when not all are; none
+        // when that section could not be stored.
+        std::optional<std::vector<std::string>> kept;
+        bool inKey = false;
+        Key *current = nullptr;
+    };
+    bool read(std::string_view text, Reading &reading, std::string *error);
+    bool parseLine(std::string_view line, Reading &reading, std::string *error);
+    bool readKeyLine(std::string_view line, Reading &reading, std::string *error);
     // Appends a key and every key below it, parents first; false past maxBytes.
     bool appendKey(std::string &out, std::string &path, const Key &key, size_t maxBytes) const;
     void clear();

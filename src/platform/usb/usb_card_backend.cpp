@@ -1,5 +1,8 @@
-// The card backend over libusb-1.0: the cards are the USB devices with a
-// configured vendor:product pair, numbered in the order of bus and port path.
+// The card backend on Linux: the cards are the USB devices with a configured
+// vendor:product pair, found with libusb-1.0 and numbered in the order of bus
+// and port path. The driver files of one card in a process share its usbfs
+// file and claimed interface; a card another program holds fails to open
+// with EBUSY.
 #include "platform/usb/usb_card_backend.h"
 
 #include <cerrno>
@@ -25,15 +28,11 @@ BackendFile *openCard(int32_t logicalNumber, uint32_t *status) {
         *status = ENODEV;
         return nullptr;
     }
-    libusb_device_handle *handle = nullptr;
-    const int opened = libusb_open(cards.devices()[static_cast<size_t>(logicalNumber)], &handle);
-    if (opened != 0) {
-        *status = errnoOf(opened);
+    std::shared_ptr<CardFile> card = CardFile::open(cards.devices()[static_cast<size_t>(logicalNumber)], status);
+    if (card == nullptr)
         return nullptr;
-    }
-    auto *file = new (std::nothrow) DriverFile(handle, logicalNumber);
+    auto *file = new (std::nothrow) DriverFile(std::move(card), logicalNumber);
     if (file == nullptr) {
-        libusb_close(handle);
         *status = ENOMEM;
         return nullptr;
     }

@@ -1,10 +1,20 @@
-// The card's driver on the USB card backend. Pipe n is the n-th endpoint of the
-// selected alternate setting, in descriptor order; bulk requests are libusb
-// transfers without a time limit, so a read of AD data waits for its data as
-// long as the card takes, and only a stop, a close or an unplug ends it early.
+// The card's driver on the USB card backend. Bulk requests are URBs without
+// a time limit, so a read of AD data waits for its data as long as the card
+// takes; only a stop, a close or an unplug ends it early.
+//
+// A card sends IN data in whole packets of the endpoint's wMaxPacketSize; a
+// URB whose buffer ended inside a packet would overflow. So IN URBs are
+// whole packets: a read that ends inside a packet takes the packet, and the
+// rest of it is kept for the next read on that pipe of the same file, which
+// gets it first, so not a byte is lost or repeated. A command on the AD
+// command pipe (a set-up, start or stop restarts the card's sample stream),
+// a cancel and a close drop what is kept: no sample of one acquisition
+// reaches the next.
 #include "platform/usb/usb_driver_file.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "card_model/driver_protocol.h"
 #include "platform/usb/usb_devices.h"
@@ -15,6 +25,10 @@ namespace {
 constexpr uint32_t kIdentitySize = 4;
 constexpr uint32_t kPipeWordSize = 4;
 constexpr uint32_t kInterfaceSize = 2;
+// What one URB moves at most: the most usbfs takes in one piece everywhere.
+constexpr uint32_t kMaxUrbBytes = 16384;
+// URBs of one read queued at once: 128 KiB in flight.
+constexpr uint32_t kQueuedUrbs = 8;
 
 void answerNumber(void *input, uint32_t number, uint32_t *bytesReturned) {
     auto *bytes = static_cast<uint8_t *>(input);
@@ -23,49 +37,22 @@ void answerNumber(void *input, uint32_t number, uint32_t *bytesReturned) {
     *bytesReturned = kIdentitySize;
 }
 
-void LIBUSB_CALL transferDone(libusb_transfer *transfer) { *static_cast<int *>(transfer->user_data) = 1; }
-
-// The endpoints of one alternate setting, in descriptor order.
-std::vector<uint8_t> endpointsOf(libusb_device_handle *handle, uint8_t interfaceNumber, uint8_t alternateSetting,
-                                 bool *found) {
-    std::vector<uint8_t> endpoints;
-    *found = false;
-    libusb_config_descriptor *config = nullptr;
-    if (libusb_get_active_config_descriptor(libusb_get_device(handle), &config) != 0)
-        return endpoints;
-    for (uint8_t i = 0; i < config->bNumInterfaces; ++i) {
-        const libusb_interface &interface = config->interface[i];
-        for (int a = 0; a < interface.num_altsetting; ++a) {
-            const libusb_interface_descriptor &setting = interface.altsetting[a];
-            if (setting.bInterfaceNumber != interfaceNumber || setting.bAlternateSetting != alternateSetting)
-                continue;
-            for (uint8_t e = 0; e < setting.bNumEndpoints; ++e)
-                endpoints.push_back(setting.endpoint[e].bEndpointAddress);
-            *found = true;
-        }
-    }
-    libusb_free_config_descriptor(config);
-    return endpoints;
-}
-
 } // namespace
 
-DriverFile::DriverFile(libusb_device_handle *handle, int32_t logicalNumber)
-    : handle_(handle), logicalNumber_(logicalNumber) {
-    libusb_set_auto_detach_kernel_driver(handle_, 1);
+// The slots for a read's queue and two requests beside it (a command, a
+// status read) are made with the file: requests then allocate nothing.
+DriverFile::DriverFile(std::shared_ptr<CardFile> card, int32_t logicalNumber)
+    : card_(std::move(card)), logicalNumber_(logicalNumber) {
+    for (uint32_t i = 0; i < kQueuedUrbs + 2; ++i)
+        slots_.push_back(std::make_unique<Slot>());
 }
 
-DriverFile::~DriverFile() {
-    if (claimed_ >= 0)
-        libusb_release_interface(handle_, claimed_);
-    libusb_close(handle_);
-}
-
-bool DriverFile::enter() {
+bool DriverFile::enter(uint64_t *generation) {
     std::lock_guard lock(mutex_);
     if (shut_)
         return false;
     ++running_;
+    *generation = generation_;
     return true;
 }
 
@@ -75,23 +62,24 @@ void DriverFile::leave() {
         idle_.notify_all();
 }
 
+void DriverFile::endAllLocked() {
+    ++generation_;
+    discardKeptLocked();
+    for (const std::unique_ptr<Slot> &slot : slots_)
+        if (slot->inFlight)
+            card_->discard(slot->transfer);
+}
+
 void DriverFile::cancel() {
     std::lock_guard lock(mutex_);
-    for (libusb_transfer *transfer : inFlight_)
-        libusb_cancel_transfer(transfer);
+    endAllLocked();
 }
 
 void DriverFile::shut() {
     std::unique_lock lock(mutex_);
     shut_ = true;
-    for (libusb_transfer *transfer : inFlight_)
-        libusb_cancel_transfer(transfer);
+    endAllLocked();
     idle_.wait(lock, [&] { return running_ == 0; });
-}
-
-void DriverFile::noteFailure(int libusbError) {
-    if (libusbError == LIBUSB_ERROR_NO_DEVICE)
-        gone_ = true;
 }
 
 int32_t DriverFile::request(uint32_t code, void *input, uint32_t inputSize, void *output, uint32_t outputSize,
@@ -99,16 +87,20 @@ int32_t DriverFile::request(uint32_t code, void *input, uint32_t inputSize, void
     *bytesReturned = 0;
     if ((input == nullptr && inputSize != 0) || (output == nullptr && outputSize != 0))
         return 0;
-    if (!enter())
+    uint64_t generation = 0;
+    if (!enter(&generation))
         return 0;
     bool done = false;
-    if (!gone_) {
+    if (!card_->gone()) {
+        const auto *bytes = static_cast<const uint8_t *>(input);
         switch (code) {
         case protocol::kBulkRead:
+            done = inputSize >= kPipeWordSize && read(protocol::readLe32(bytes), static_cast<uint8_t *>(output),
+                                                      outputSize, bytesReturned, generation);
+            break;
         case protocol::kBulkWrite:
-            done = inputSize >= kPipeWordSize &&
-                   bulk(code == protocol::kBulkRead, protocol::readLe32(static_cast<const uint8_t *>(input)), output,
-                        outputSize, bytesReturned);
+            done = inputSize >= kPipeWordSize && write(protocol::readLe32(bytes), static_cast<uint8_t *>(output),
+                                                       outputSize, bytesReturned, generation);
             break;
         case protocol::kGetDeviceCount:
             if ((done = inputSize >= kIdentitySize))
@@ -118,12 +110,10 @@ int32_t DriverFile::request(uint32_t code, void *input, uint32_t inputSize, void
             if ((done = inputSize >= kIdentitySize))
                 answerNumber(input, static_cast<uint32_t>(logicalNumber_), bytesReturned);
             break;
-        case protocol::kSetInterface: {
-            const auto *bytes = static_cast<const uint8_t *>(input);
-            done = inputSize >= kInterfaceSize && selectSetting(bytes[0], bytes[1]);
+        case protocol::kSetInterface:
+            done = inputSize >= kInterfaceSize && card_->selectSetting(bytes[0], bytes[1]);
             break;
-        }
-        case protocol::kUsbReset: done = resetPort(); break;
+        case protocol::kUsbReset: done = card_->resetPort(); break;
         case protocol::kCreateLowFile:
         case protocol::kCloseLowFile: done = true; break;
         default: break;
@@ -133,96 +123,181 @@ int32_t DriverFile::request(uint32_t code, void *input, uint32_t inputSize, void
     return done ? 1 : 0;
 }
 
-bool DriverFile::claimLocked(uint8_t interfaceNumber) {
-    if (claimed_ == interfaceNumber)
-        return true;
-    const int result = libusb_claim_interface(handle_, interfaceNumber);
-    if (result != 0) {
-        noteFailure(result);
-        return false;
+void DriverFile::discardKeptLocked() {
+    for (InPipe &in : inPipes_) {
+        in.kept = 0;
+        ++in.epoch;
     }
-    if (claimed_ >= 0)
-        libusb_release_interface(handle_, claimed_);
-    claimed_ = interfaceNumber;
+}
+
+uint32_t DriverFile::takeKept(InPipe &in, uint8_t *data, uint32_t size, uint64_t *epoch) {
+    std::lock_guard lock(mutex_);
+    const uint32_t taken = std::min(size, in.kept);
+    std::memcpy(data, in.packet.data() + in.keptFrom, taken);
+    in.keptFrom += taken;
+    in.kept -= taken;
+    *epoch = in.epoch;
+    return taken;
+}
+
+// Keeps the rest of the packet, unless a discard came while the read waited:
+// then the packet belongs to what the card sent before.
+void DriverFile::keep(InPipe &in, uint32_t from, uint32_t count, uint64_t epoch) {
+    std::lock_guard lock(mutex_);
+    if (in.epoch != epoch)
+        return;
+    in.keptFrom = from;
+    in.kept = count;
+}
+
+bool DriverFile::read(uint32_t pipe, uint8_t *data, uint32_t size, uint32_t *bytesReturned, uint64_t generation) {
+    Endpoint endpoint;
+    if (pipe >= kMaxPipes || !card_->endpoint(pipe, true, &endpoint))
+        return false;
+    InPipe &in = inPipes_[pipe];
+    std::lock_guard turn(in.turn);
+    uint64_t epoch = 0;
+    uint32_t done = takeKept(in, data, size, &epoch);
+    const uint32_t packet = endpoint.maxPacket;
+    if (const uint32_t whole = (size - done) / packet * packet; whole > 0) {
+        uint32_t moved = 0;
+        if (!readPackets(endpoint, data + done, whole, &moved, generation))
+            return false;
+        done += moved;
+        if (moved < whole) { // a short packet ended the card's transfer
+            *bytesReturned = done;
+            return true;
+        }
+    }
+    if (done < size) {
+        if (in.packet.size() < packet)
+            in.packet.resize(packet);
+        uint32_t moved = 0;
+        if (!transfer(endpoint, in.packet.data(), packet, &moved, generation))
+            return false;
+        const uint32_t used = std::min(moved, size - done);
+        std::memcpy(data + done, in.packet.data(), used);
+        done += used;
+        keep(in, used, moved - used, epoch);
+    }
+    *bytesReturned = done;
     return true;
 }
 
-bool DriverFile::selectSetting(uint8_t interfaceNumber, uint8_t alternateSetting) {
-    std::lock_guard lock(mutex_);
-    if (!claimLocked(interfaceNumber))
+bool DriverFile::write(uint32_t pipe, const uint8_t *data, uint32_t size, uint32_t *bytesReturned,
+                       uint64_t generation) {
+    Endpoint endpoint;
+    if (!card_->endpoint(pipe, false, &endpoint))
         return false;
-    const int result = libusb_set_interface_alt_setting(handle_, interfaceNumber, alternateSetting);
-    if (result != 0) {
-        noteFailure(result);
-        return false;
+    if (pipe == protocol::kPipeAdCommand) {
+        std::lock_guard lock(mutex_);
+        discardKeptLocked();
     }
-    interface_ = interfaceNumber;
-    alternateSetting_ = alternateSetting;
-    endpoints_ = endpointsOf(handle_, interface_, alternateSetting_, &endpointsKnown_);
+    uint32_t done = 0;
+    do {
+        const uint32_t chunk = std::min(size - done, kMaxUrbBytes);
+        uint32_t moved = 0;
+        if (!transfer(endpoint, const_cast<uint8_t *>(data) + done, chunk, &moved, generation))
+            return false;
+        done += moved;
+    } while (done < size);
+    *bytesReturned = done;
     return true;
 }
 
-bool DriverFile::resetPort() {
-    const int result = libusb_reset_device(handle_);
-    noteFailure(result);
-    return result == 0;
-}
-
-// Until an interface setting is selected, the pipes are the endpoints of
-// interface 0 in its setting 0, which the card takes when configured.
-bool DriverFile::endpointOf(uint32_t pipe, bool read, uint8_t *endpoint) {
+// Submits while holding the file's lock, so that a cancel either comes
+// first (the request fails) or finds the URB in flight and takes it back.
+DriverFile::Slot *DriverFile::submit(const Endpoint &endpoint, uint8_t *data, uint32_t size, uint64_t generation) {
     std::lock_guard lock(mutex_);
-    if (!endpointsKnown_)
-        endpoints_ = endpointsOf(handle_, interface_, alternateSetting_, &endpointsKnown_);
-    if (pipe >= endpoints_.size() || !claimLocked(interface_))
-        return false;
-    *endpoint = endpoints_[pipe];
-    return ((*endpoint & LIBUSB_ENDPOINT_IN) != 0) == read;
+    if (shut_ || generation != generation_)
+        return nullptr;
+    auto free = std::find_if(slots_.begin(), slots_.end(), [](const auto &slot) { return !slot->taken; });
+    if (free == slots_.end())
+        free = slots_.insert(slots_.end(), std::make_unique<Slot>());
+    Slot &slot = **free;
+    slot.transfer.urb = usbdevfs_urb{};
+    slot.transfer.urb.type = USBDEVFS_URB_TYPE_BULK;
+    slot.transfer.urb.endpoint = endpoint.address;
+    slot.transfer.urb.buffer = data;
+    slot.transfer.urb.buffer_length = int(size);
+    if (card_->submit(slot.transfer) != 0)
+        return nullptr;
+    slot.taken = true;
+    slot.inFlight = true;
+    return &slot;
 }
 
-int DriverFile::submitLocked(libusb_transfer *transfer) {
-    std::lock_guard lock(mutex_);
-    if (shut_)
-        return LIBUSB_ERROR_INTERRUPTED;
-    const int result = libusb_submit_transfer(transfer);
-    if (result == 0)
-        inFlight_.push_back(transfer);
-    return result;
-}
-
-void DriverFile::forget(libusb_transfer *transfer) {
-    std::lock_guard lock(mutex_);
-    inFlight_.erase(std::find(inFlight_.begin(), inFlight_.end(), transfer));
-}
-
-bool DriverFile::bulk(bool read, uint32_t pipe, void *data, uint32_t size, uint32_t *bytesReturned) {
-    uint8_t endpoint = 0;
-    if (!endpointOf(pipe, read, &endpoint))
-        return false;
-    libusb_transfer *transfer = libusb_alloc_transfer(0);
-    if (transfer == nullptr)
-        return false;
-    int completed = 0;
-    libusb_fill_bulk_transfer(transfer, handle_, endpoint, static_cast<unsigned char *>(data), static_cast<int>(size),
-                              &transferDone, &completed, 0);
-    const int submitted = submitLocked(transfer);
-    if (submitted != 0) {
-        noteFailure(submitted);
-        libusb_free_transfer(transfer);
-        return false;
+// Waits for the slot's URB and gives the slot back; the URB's status.
+int DriverFile::finish(const Endpoint &endpoint, Slot *slot, uint32_t *moved) {
+    card_->await(slot->transfer);
+    const int status = slot->transfer.urb.status;
+    *moved = uint32_t(std::max(slot->transfer.urb.actual_length, 0));
+    {
+        std::lock_guard lock(mutex_);
+        slot->inFlight = false;
+        slot->taken = false;
     }
-    while (!completed) {
-        if (libusb_handle_events_completed(context(), &completed) < 0)
-            libusb_cancel_transfer(transfer);
+    if (status == -EPIPE) // the endpoint halted: this request fails, the next one may work
+        card_->clearHalt(endpoint.address);
+    return status;
+}
+
+bool DriverFile::transfer(const Endpoint &endpoint, uint8_t *data, uint32_t size, uint32_t *moved,
+                          uint64_t generation) {
+    Slot *slot = submit(endpoint, data, size, generation);
+    return slot != nullptr && finish(endpoint, slot, moved) == 0;
+}
+
+// Whole packets straight into the caller's buffer, in URBs of at most
+// kMaxUrbBytes with several queued at once, so that the card's data flows
+// while the next URB is prepared. A URB that comes back short ends the
+// card's transfer: the ones queued after it are taken back, and whatever
+// they did receive closes up behind the data before it.
+bool DriverFile::readPackets(const Endpoint &endpoint, uint8_t *data, uint32_t size, uint32_t *moved,
+                             uint64_t generation) {
+    struct Queued {
+        Slot *slot;
+        uint32_t offset;
+        uint32_t size;
+    };
+    std::array<Queued, kQueuedUrbs> queue{};
+    const uint32_t largest = kMaxUrbBytes / endpoint.maxPacket * endpoint.maxPacket;
+    uint32_t submitted = 0, done = 0, first = 0, count = 0;
+    bool failed = false, ended = false; // ended: a short URB, or a failure, stops submitting
+    while (count > 0 || (!ended && submitted < size)) {
+        for (; !ended && submitted < size && count < kQueuedUrbs; ++count) {
+            const uint32_t chunk = std::min(size - submitted, largest);
+            Slot *slot = submit(endpoint, data + submitted, chunk, generation);
+            if (slot == nullptr) {
+                failed = ended = true;
+                break;
+            }
+            queue[(first + count) % kQueuedUrbs] = {slot, submitted, chunk};
+            submitted += chunk;
+        }
+        if (count == 0)
+            break;
+        const Queued urb = queue[first];
+        first = (first + 1) % kQueuedUrbs;
+        --count;
+        uint32_t got = 0;
+        const int status = finish(endpoint, urb.slot, &got);
+        const bool takenBack = status == -ENOENT && ended && !failed;
+        if (status != 0 && !takenBack)
+            failed = true;
+        if (!ended && (failed || got < urb.size)) {
+            ended = true;
+            std::lock_guard lock(mutex_);
+            for (uint32_t i = 0; i < count; ++i)
+                card_->discard(queue[(first + i) % kQueuedUrbs].slot->transfer);
+        }
+        if (!failed && got > 0) {
+            std::memmove(data + done, data + urb.offset, got);
+            done += got;
+        }
     }
-    forget(transfer);
-    const bool success = transfer->status == LIBUSB_TRANSFER_COMPLETED;
-    if (transfer->status == LIBUSB_TRANSFER_NO_DEVICE)
-        gone_ = true;
-    if (success)
-        *bytesReturned = static_cast<uint32_t>(transfer->actual_length);
-    libusb_free_transfer(transfer);
-    return success;
+    *moved = done;
+    return !failed;
 }
 
 } // namespace kvd::platform::usb

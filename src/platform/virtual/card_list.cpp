@@ -109,6 +109,19 @@ bool parseNoise(std::string_view text, Noise *noise) {
     return true;
 }
 
+// A count of samples: digits, optionally followed by k (x1024) or M (x1048576).
+bool parseSampleCount(std::string_view text, uint64_t *count) {
+    const std::string digits(trimmed(text));
+    char *end = nullptr;
+    const unsigned long long value = std::strtoull(digits.c_str(), &end, 10);
+    const std::string_view suffix(end);
+    const uint64_t scale = suffix.empty() ? 1 : suffix == "k" ? 1024 : suffix == "M" ? 1024 * 1024 : 0;
+    if (digits.empty() || end == digits.c_str() || digits[0] == '-' || scale == 0 || value > (1ull << 40))
+        return false;
+    *count = value * scale;
+    return true;
+}
+
 Behaviour readEnvironmentBehaviour() {
     Behaviour behaviour;
     behaviour.recording = false;
@@ -118,6 +131,10 @@ Behaviour readEnvironmentBehaviour() {
     const char *noise = platform::environmentVariable(kNoiseVariable);
     if (noise != nullptr && *noise != '\0' && !parseNoise(noise, &behaviour.noise))
         std::fprintf(stderr, "%s ignored: \"%s\" is not amplitude[,seed]\n", kNoiseVariable, noise);
+    const char *memory = platform::environmentVariable(kMemoryVariable);
+    if (memory != nullptr && *memory != '\0' && !parseSampleCount(memory, &behaviour.memorySamples))
+        std::fprintf(stderr, "%s ignored: \"%s\" is not a number of samples such as 65536 or 64k\n",
+                     kMemoryVariable, memory);
     return behaviour;
 }
 

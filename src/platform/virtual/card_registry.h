@@ -14,7 +14,8 @@ const std::vector<uint8_t> &environmentCards();
 
 // How cards selected by the environment acquire: waveforms, paced unless
 // KVD4093_VIRTUAL_PACING is "off", with the noise KVD4093_VIRTUAL_NOISE
-// gives as "amplitude[,seed]". Read once per process.
+// gives as "amplitude[,seed]" and the memory KVD4093_VIRTUAL_MEMORY gives in
+// samples. Read once per process.
 const Behaviour &environmentBehaviour();
 
 // Puts these cards in place unless cards were put in place before (by an

@@ -86,6 +86,7 @@ std::optional<uint32_t> VirtualCard::readSamples(Lock &lock, const Caller &calle
     if (!waitForStart(lock, caller))
         return std::nullopt;
     if (paced_) {
+        firmware_.loseOverflow(firmware_.now()); // what the memory could not hold since the last read
         const std::optional<uint32_t> available = waitForSamples(lock, caller, size);
         if (!available)
             return std::nullopt;
@@ -126,7 +127,7 @@ void VirtualCard::waitWhileHeld(Lock &lock, const Caller &caller) {
     const uint64_t release = releases_;
     ++heldReads_;
     changed_.notify_all();
-    changed_.wait(lock, [&] { return releases_ != release || ended(caller); });
+    changed_.wait(lock, [&] { return releases_ != release || detached_ || (cancelled(caller) && !ignoringCancels_); });
     --heldReads_;
 }
 
@@ -209,6 +210,12 @@ void VirtualCard::releaseReads() {
     changed_.notify_all();
 }
 
+void VirtualCard::ignoreCancels(bool ignore) {
+    Lock lock(mutex_);
+    ignoringCancels_ = ignore;
+    changed_.notify_all();
+}
+
 bool VirtualCard::waitForHeldRead(uint32_t timeoutMs) {
     Lock lock(mutex_);
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return heldReads_ > 0; });
@@ -228,6 +235,7 @@ void VirtualCard::setBehaviour(const Behaviour &behaviour) {
     Lock lock(mutex_);
     paced_ = behaviour.paced;
     recording_ = behaviour.recording;
+    firmware_.setMemorySamples(behaviour.memorySamples);
     firmware_.setSignals(behaviour.signals, behaviour.noise);
 }
 
@@ -239,6 +247,11 @@ void VirtualCard::failClose(bool fail) {
 void VirtualCard::setStartWait(uint32_t milliseconds) {
     Lock lock(mutex_);
     startWait_ = std::chrono::milliseconds(milliseconds);
+}
+
+uint64_t VirtualCard::samplesLost() const {
+    Lock lock(mutex_);
+    return firmware_.samplesLost();
 }
 
 bool VirtualCard::running() const {

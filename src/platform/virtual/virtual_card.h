@@ -23,6 +23,11 @@ constexpr char kEnvironmentVariable[] = "KVD4093_VIRTUAL_CARDS";
 constexpr char kPacingVariable[] = "KVD4093_VIRTUAL_PACING";
 // "amplitude[,seed]": seeded noise of that many codes added to the waveforms.
 constexpr char kNoiseVariable[] = "KVD4093_VIRTUAL_NOISE";
+// The samples a paced card's memory holds (Behaviour::memorySamples); 0: no limit.
+constexpr char kMemoryVariable[] = "KVD4093_VIRTUAL_MEMORY";
+// A paced card holds this many samples unless told otherwise: 64 Ki samples
+// (128 KiB), the FIFO of a typical USB acquisition card of this class.
+constexpr uint64_t kDefaultMemorySamples = 65536;
 
 // One driver request as a card received it. Requests are listed in the order
 // they reached the card; one still inside the card (a held or waiting AD
@@ -57,6 +62,13 @@ struct Behaviour {
     // Lists every request (Card::requests). Cards of the environment do not,
     // so that a long run neither grows nor allocates per request.
     bool recording = true;
+    // A paced card's own memory, in samples (0: no limit). Samples wait there
+    // between reads; a read that comes so late that more were converted than
+    // it holds finds the oldest lost, in whole scans, and the samples go on
+    // from the oldest still held, so the loss shows as a jump in the
+    // waveforms (Card::samplesLost counts them). A read waiting in the card
+    // drains it as the samples come: only the time between reads fills it.
+    uint64_t memorySamples = kDefaultMemorySamples;
 };
 
 // One virtual card. Cards live from install() until the next install() or
@@ -96,6 +108,9 @@ public:
     // acquisition runs, else waits for a start.
     virtual void holdReads() = 0;
     virtual void releaseReads() = 0;
+    // While set, a held read ignores cancels, as a driver would that never
+    // ends a request: only releaseReads() or the card going away lets it go.
+    virtual void ignoreCancels(bool ignore) = 0;
     // Waits until at least one read is blocked in the card; false on timeout.
     virtual bool waitForHeldRead(uint32_t timeoutMs) = 0;
     // Waits until a paced read is waiting in the card for its samples; false on timeout.
@@ -120,6 +135,9 @@ public:
     // How long a read on pipe 2 waits for an acquisition to start before it
     // fails (200 ms unless set).
     virtual void setStartWait(uint32_t milliseconds) = 0;
+
+    // Samples the card's memory lost since the last start (Behaviour::memorySamples).
+    virtual uint64_t samplesLost() const = 0;
 
     // The card's state as the command packets left it.
     virtual bool running() const = 0;

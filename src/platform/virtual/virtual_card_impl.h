@@ -47,12 +47,14 @@ public:
     void clearRules() override;
     void holdReads() override;
     void releaseReads() override;
+    void ignoreCancels(bool ignore) override;
     bool waitForHeldRead(uint32_t timeoutMs) override;
     bool waitForPacedRead(uint32_t timeoutMs) override;
     void setStatusByte(uint32_t index, uint8_t value) override;
     void setBehaviour(const Behaviour &behaviour) override;
     void failClose(bool fail) override;
     void setStartWait(uint32_t milliseconds) override;
+    uint64_t samplesLost() const override;
     bool running() const override;
     uint16_t doLines() const override;
     uint8_t triggerLevel() const override;
@@ -92,6 +94,7 @@ private:
     std::vector<Request> requests_;
     uint64_t requestsCleared_ = 0; // tells a late completion that its entry is gone
     bool holding_ = false;
+    bool ignoringCancels_ = false; // held reads wait through cancels
     uint64_t releases_ = 0;
     int32_t heldReads_ = 0;
     int32_t pacedReads_ = 0; // reads waiting for their samples

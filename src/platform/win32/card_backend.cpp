@@ -25,10 +25,10 @@ static_assert(kShareReadWrite == 3);
 // The driver file is opened for overlapped I/O, so that requests on it run
 // side by side: the stop's writes on pipe 0 reach the driver while a read on
 // pipe 2 waits there. Each request therefore carries an OVERLAPPED record and
-// an event of its own and waits for that. Without a record the OS would wait
-// on the file object, which every completion on the file signals: a write
-// finishing would end a waiting read early, with no result, while the driver
-// still owns the read's buffer and status block.
+// an event no other request uses meanwhile, and waits for that. Without a
+// record the OS would wait on the file object, which every completion on the
+// file signals: a write finishing would end a waiting read early, with no
+// result, while the driver still owns the read's buffer and status block.
 constexpr DWORD kNormalOverlapped = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED;
 static_assert(kNormalOverlapped == 0x40000080);
 
@@ -111,19 +111,66 @@ BackendFile *openCard(int32_t logicalNumber, uint32_t *status) {
     return file == INVALID_HANDLE_VALUE ? nullptr : fromWindows(file);
 }
 
+// The requests' events, kept for reuse, so that a steady acquisition makes
+// no kernel object per request. An event serves one request at a time; the
+// pool grows to the most requests ever in flight at once (a read and a stop's
+// writes: two or three) and keeps at most kKeptEvents. The events live as long
+// as the process: a thread-local event would need a hook at every thread's
+// end, which a DLL unloaded before its callers' threads end cannot keep.
+class EventPool {
+public:
+    // A manual-reset event, not signalled; nullptr when none can be made.
+    HANDLE take() {
+        {
+            Lock lock(this);
+            if (count_ > 0)
+                return kept_[--count_];
+        }
+        return CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
+    // Gives an event back for the next request; GetOverlappedResult has seen
+    // it signalled, so it is reset first.
+    void give(HANDLE event) {
+        ResetEvent(event);
+        {
+            Lock lock(this);
+            if (count_ < kKeptEvents) {
+                kept_[count_++] = event;
+                return;
+            }
+        }
+        CloseHandle(event);
+    }
+
+private:
+    static constexpr size_t kKeptEvents = 16;
+    struct Lock {
+        explicit Lock(EventPool *pool) : lock(&pool->lock_) { AcquireSRWLockExclusive(lock); }
+        ~Lock() { ReleaseSRWLockExclusive(lock); }
+        SRWLOCK *lock;
+    };
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    HANDLE kept_[kKeptEvents] = {};
+    size_t count_ = 0;
+};
+
+// Constant-initialised and never destroyed: requests may come during the
+// static destruction of a host.
+constinit EventPool g_events;
+
 // One request with its own OVERLAPPED record and event, waited for until the
 // driver has completed it (or, cancelled, ended it): the caller sees one
 // synchronous call, and the driver never touches its buffers afterwards.
 BOOL requestAndWait(HANDLE file, uint32_t code, void *input, uint32_t inputSize, void *output, uint32_t outputSize,
                     DWORD *returned) {
     OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    overlapped.hEvent = g_events.take();
     if (overlapped.hEvent == nullptr)
         return FALSE;
     BOOL result = DeviceIoControl(file, code, input, inputSize, output, outputSize, returned, &overlapped);
     if (!result && GetLastError() == ERROR_IO_PENDING)
         result = GetOverlappedResult(file, &overlapped, returned, TRUE);
-    CloseHandle(overlapped.hEvent);
+    g_events.give(overlapped.hEvent);
     return result;
 }
 

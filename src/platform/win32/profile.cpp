@@ -1,6 +1,7 @@
-// The per-user profile in the registry: HKEY_CURRENT_USER\Software\<key>\<application>,
-// one sub-key per section. Values are DWORDs and ANSI strings, read and
-// written through the A functions, so names and texts pass as GBK bytes.
+// The per-user profile in the registry: HKEY_CURRENT_USER\Software\<key>\<application>
+// (or the key profileStore() chooses instead), one sub-key per section.
+// Values are DWORDs and ANSI strings, read and written through the A
+// functions, so names and texts pass as GBK bytes.
 #include <windows.h>
 
 #include <mutex>
@@ -13,10 +14,11 @@ namespace kvd::platform {
 namespace {
 
 // The root below HKEY_CURRENT_USER. Until the start-up hook selects one, the
-// library's own key.
+// library's own key; the store profileStore() chooses may take its place.
 struct Root {
     std::mutex mutex;
-    std::string path = "Software\\Olm\\KVD4093";
+    std::string key = "Olm";
+    std::string application = "KVD4093";
 };
 
 Root &root() {
@@ -27,7 +29,8 @@ Root &root() {
 std::string sectionPath(const char *section) {
     Root &state = root();
     std::lock_guard lock(state.mutex);
-    std::string path = state.path;
+    const ProfileStore store = profileStore(state.application);
+    std::string path = store.named.empty() ? "Software\\" + state.key + "\\" + store.application : store.named;
     if (section != nullptr && *section != '\0')
         path.append("\\").append(section);
     return path;
@@ -103,7 +106,8 @@ bool setText(HKEY key, const char *name, const char *value) {
 void setProfileRoot(const char *key, const char *application) {
     Root &state = root();
     std::lock_guard lock(state.mutex);
-    state.path = std::string("Software\\") + (key ? key : "") + "\\" + (application ? application : "");
+    state.key = key ? key : "";
+    state.application = application ? application : "";
 }
 
 bool writeProfileInt(const char *section, const char *name, int32_t value) {
@@ -118,6 +122,12 @@ int32_t profileInt(const char *section, const char *name, int32_t defaultValue) 
     DWORD bits = 0;
     bytes.copy(reinterpret_cast<char *>(&bits), sizeof bits);
     return static_cast<int32_t>(bits);
+}
+
+void profileInts(const char *section, ProfileRead *reads, size_t count) {
+    // The registry answers each value as cheaply one by one.
+    for (size_t i = 0; i < count; ++i)
+        reads[i].value = profileInt(section, reads[i].name, reads[i].defaultValue);
 }
 
 bool writeProfileString(const char *section, const char *name, const char *value) {

@@ -20,6 +20,7 @@
 #include "card_model/sample_stream.h"
 #include "support/test_support.h"
 #include "user_tokens.h"
+#include "windows/events_made.h"
 
 namespace kvd::testing {
 namespace {
@@ -205,6 +206,31 @@ TEST_F(DriverCardTest, SetUpReadAndStopDeliverTheModelsWaveforms) {
     ASSERT_EQ(got, 4000u);
     for (uint32_t i = 0; i < got; ++i)
         ASSERT_EQ(samples[i], SampleStream::sampleAt(Signals::Waveforms, i % 4, 128 + i / 4)) << i;
+    EXPECT_EQ(KVD4093_ReleaseDeviceAD(handle), 1);
+}
+
+// A steady acquisition makes no kernel object per request: the reads, which
+// wait in the driver for their samples, run on events kept from the first
+// ones, and each still ends with its own samples.
+TEST_F(DriverCardTest, ASteadyAcquisitionMakesNoEventPerRead) {
+    KVD4093_HANDLE handle = open(0);
+    ASSERT_NE(handle, KVD4093_INVALID_HANDLE);
+    const ADPara para = paraFor(0, 3, 100000);
+    ASSERT_EQ(KVD4093_InitDeviceAD(handle, &para), 1);
+    std::vector<uint16_t> samples(400);
+    uint32_t got = 0;
+    ASSERT_EQ(KVD4093_ReadDeviceAD(handle, samples.data(), 400, &got), 1);
+    const EventsMade made;
+    ASSERT_TRUE(made.watching());
+    uint64_t next = 128 + 100; // scans: those the set-up discards, then the first read's
+    for (int read = 0; read < 100; ++read) {
+        ASSERT_EQ(KVD4093_ReadDeviceAD(handle, samples.data(), 400, &got), 1);
+        ASSERT_EQ(got, 400u);
+        for (uint32_t i = 0; i < got; ++i)
+            ASSERT_EQ(samples[i], SampleStream::sampleAt(Signals::Waveforms, i % 4, next + i / 4)) << read << " " << i;
+        next += 100;
+    }
+    EXPECT_EQ(made.count(), 0) << "events made for 100 reads";
     EXPECT_EQ(KVD4093_ReleaseDeviceAD(handle), 1);
 }
 

@@ -2,21 +2,25 @@
 
 #include <algorithm>
 #include <chrono>
-#include <optional>
+#include <cmath>
+#include <cstdio>
+#include <string>
 
 #include "acquisition/acquisition_stop.h"
+#include "acquisition/writer_stall.h"
 #include "common/errors.h"
 #include "common/system.h"
 
 namespace kvd::tool {
 namespace {
 
-// The set-up reads and discards this many samples before the first block.
-constexpr uint32_t kSetUpSamples = 512;
 // A block is about this long: the files grow block by block.
 constexpr double kBlockSeconds = 0.05;
 // Blocks never hold more samples than this (1 MiB).
 constexpr uint32_t kMaxBlockSamples = 1u << 19;
+// The writer looks at the backlog and redraws the progress at least this
+// often, blocks or none.
+constexpr auto kWriterWakeUp = std::chrono::milliseconds(100);
 
 using Clock = std::chrono::steady_clock;
 
@@ -26,89 +30,73 @@ uint32_t scansPerBlock(const AcquisitionInfo &info) {
     return static_cast<uint32_t>(std::clamp(scans, 1.0, double(most)));
 }
 
-bool stopAsked(const AcquisitionStop &stop) { return stop.requested() || stopSignal() != 0; }
+bool wantsMore(const AcquisitionInfo &info, const AcquisitionOutcome &outcome) {
+    return info.continuous || outcome.scans + outcome.scansLost < info.plannedScans;
+}
 
-// Reads samples one block at a time and hands out whole scans: a read that
-// ends inside a scan keeps the partial scan for the next one. Reading ends
-// early when a stop is asked for.
-class ScanReader {
+// Hands the reader's blocks to the sinks, in order, with the gaps between
+// them, until the reader has ended and the queue is empty.
+class Writer {
 public:
-    ScanReader(KVD4093_HANDLE card, const AcquisitionStop &stop, uint32_t channels, uint32_t blockScans)
-        : card_(card), stop_(stop), channels_(channels), buffer_(size_t(blockScans) * channels) {}
+    Writer(const AcquisitionInfo &info, const std::vector<SampleSink *> &sinks, ProgressBar &progress,
+           const Streaming &streaming, AcquisitionOutcome &outcome)
+        : info_(info), sinks_(sinks), progress_(progress), streaming_(streaming), outcome_(outcome),
+          stall_(WriterStall::fromEnvironment()) {}
 
-    // The set-up took 512 samples; when that is not a whole number of scans
-    // the rest of the partial scan is dropped, so every scan starts with the
-    // first channel.
-    bool skipPartialScan() {
-        uint32_t skip = (channels_ - kSetUpSamples % channels_) % channels_;
-        while (skip > 0 && !stopAsked(stop_)) {
-            uint32_t got = 0;
-            if (!KVD4093_ReadDeviceAD(card_, buffer_.data(), skip, &got))
-                return false;
-            skip -= std::min(got, skip);
+    void run(BlockQueue &queue, const BlockReader &reader) {
+        for (;;) {
+            const BlockQueue::Popped popped = queue.pop(kWriterWakeUp);
+            if (popped.block != nullptr) {
+                write(*popped.block);
+                queue.release(popped.block);
+            }
+            warnOfBacklog(reader.largestBacklog());
+            progress_.update(outcome_.scans + outcome_.scansLost, double(reader.backlog()) / info_.scanRate());
+            if (popped.ended)
+                return;
         }
-        return true;
     }
 
-    // Reads until `scans` whole scans are in the buffer; false when a read
-    // failed or a stop was asked for.
-    bool read(uint32_t scans) {
-        const uint32_t wanted = scans * channels_;
-        while (held_ < wanted) {
-            if (stopAsked(stop_))
-                return false;
-            uint32_t got = 0;
-            if (!KVD4093_ReadDeviceAD(card_, buffer_.data() + held_, wanted - held_, &got))
-                return false;
-            held_ += std::min(got, wanted - held_);
-        }
-        held_ = 0;
-        return true;
+    void gap(uint64_t firstScan, uint64_t scans) {
+        if (scans == 0)
+            return;
+        for (SampleSink *sink : sinks_)
+            sink->gap(firstScan, scans);
+        outcome_.scansLost += scans;
+        if (outcome_.firstGaps.size() < AcquisitionOutcome::kListedGaps)
+            outcome_.firstGaps.push_back({firstScan, scans});
+        ++outcome_.gapCount;
     }
-
-    const uint16_t *samples() const { return buffer_.data(); }
 
 private:
-    KVD4093_HANDLE card_;
-    const AcquisitionStop &stop_;
-    uint32_t channels_;
-    std::vector<uint16_t> buffer_;
-    uint32_t held_ = 0;
-};
-
-bool wantsMore(const AcquisitionInfo &info, const AcquisitionOutcome &outcome) {
-    return info.continuous || outcome.scans < info.plannedScans;
-}
-
-uint32_t nextBlockScans(const AcquisitionInfo &info, const AcquisitionOutcome &outcome, uint32_t blockScans) {
-    if (info.continuous)
-        return blockScans;
-    return static_cast<uint32_t>(std::min<uint64_t>(blockScans, info.plannedScans - outcome.scans));
-}
-
-// Reads block after block into the sinks until the scans are in, a stop is
-// asked for or a read fails; returns the read's failure message, if any.
-std::optional<std::string> readBlocks(ScanReader &reader, const AcquisitionStop &stop, const AcquisitionInfo &info,
-                                      uint32_t blockScans, const std::vector<SampleSink *> &sinks,
-                                      ProgressBar &progress, AcquisitionOutcome &outcome) {
-    if (!reader.skipPartialScan() && !stopAsked(stop))
-        return libraryMessage("KVD4093_ReadDeviceAD");
-    while (wantsMore(info, outcome) && !stopAsked(stop)) {
-        const uint32_t scans = nextBlockScans(info, outcome, blockScans);
-        const bool complete = reader.read(scans);
-        // A read that returns after the stop may hold samples the card took
-        // at the stop's own rate: that block is dropped.
-        if (stopAsked(stop))
-            break;
-        if (!complete)
-            return libraryMessage("KVD4093_ReadDeviceAD");
-        for (SampleSink *sink : sinks)
-            sink->write(reader.samples(), outcome.scans, scans);
-        outcome.scans += scans;
-        progress.update(outcome.scans);
+    void write(const Block &block) {
+        stall_.before(block.firstScan, block.scans);
+        gap(block.firstScan - block.lostBefore, block.lostBefore);
+        for (SampleSink *sink : sinks_)
+            sink->write(block.samples, block.firstScan, block.scans);
+        outcome_.scans += block.scans;
     }
-    return std::nullopt;
-}
+
+    void warnOfBacklog(uint64_t backlog) {
+        const double seconds = double(backlog) / info_.scanRate();
+        if (warned_ || seconds <= streaming_.maxBacklogSeconds)
+            return;
+        warned_ = true;
+        progress_.finish();
+        std::fprintf(stderr,
+                     "kvd4093: warning: the reads fell %llu scans (%.2f s) behind the card's clock, more than "
+                     "--max-backlog (%g s): the card's memory may have overflowed and lost samples\n",
+                     static_cast<unsigned long long>(backlog), seconds, streaming_.maxBacklogSeconds);
+    }
+
+    const AcquisitionInfo &info_;
+    const std::vector<SampleSink *> &sinks_;
+    ProgressBar &progress_;
+    const Streaming &streaming_;
+    AcquisitionOutcome &outcome_;
+    WriterStall stall_;
+    bool warned_ = false;
+};
 
 // After a failed write: the other files are finished as far as they can be.
 void finishQuietly(const std::vector<SampleSink *> &sinks, const AcquisitionOutcome &outcome) {
@@ -121,10 +109,28 @@ void finishQuietly(const std::vector<SampleSink *> &sinks, const AcquisitionOutc
     }
 }
 
+bool stopAsked(const AcquisitionStop &stop) { return stop.requested() || stopSignal() != 0; }
+
+// A card pulled out fails every request, even those its driver answers
+// without the card, such as the count of cards.
+bool unplugged(KVD4093_HANDLE card) { return KVD4093_GetDeviceCount(card) == 0; }
+
 } // namespace
 
+QueueShape queueShape(const AcquisitionInfo &info, double bufferSeconds) {
+    QueueShape shape;
+    shape.blockScans = scansPerBlock(info);
+    const double blocks = std::ceil(bufferSeconds * info.scanRate() / shape.blockScans - 1e-9);
+    const size_t blockBytes = size_t(shape.blockScans) * info.channelCount() * sizeof(uint16_t);
+    // The pool holds two blocks more than the queue (block_queue.h).
+    const size_t most = std::max<size_t>(1, kMostQueueBytes / blockBytes - 2);
+    shape.depth = static_cast<size_t>(std::clamp(blocks, 1.0, double(most)));
+    shape.cut = blocks > double(most);
+    return shape;
+}
+
 AcquisitionOutcome acquire(KVD4093_HANDLE card, const AcquisitionInfo &info, const std::vector<SampleSink *> &sinks,
-                           ProgressBar &progress) {
+                           ProgressBar &progress, const Streaming &streaming) {
     for (SampleSink *sink : sinks)
         sink->begin(info);
     AcquisitionOutcome outcome;
@@ -134,36 +140,55 @@ AcquisitionOutcome acquire(KVD4093_HANDLE card, const AcquisitionInfo &info, con
             sink->finish(outcome);
     };
 
-    const Clock::time_point start = Clock::now();
+    // The start as the caller read it just before this call, else now.
+    const Clock::time_point start = info.startMonotonicNanoseconds != 0
+                                        ? Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::nanoseconds(info.startMonotonicNanoseconds)))
+                                        : Clock::now();
+    const QueueShape shape = queueShape(info, streaming.bufferSeconds);
     AcquisitionStop stop(card);
-    std::optional<std::string> readFailure;
+    Writer writer(info, sinks, progress, streaming, outcome);
+    ReadResult read;
     try {
+        BlockQueue queue(shape.depth, shape.blockScans, info.channelCount());
         // Watching from before the set-up: its first read waits for 512
         // samples, minutes at the lowest rates.
         const StopOnSignal watcher(stop);
-        if (!KVD4093_InitDeviceAD(card, &info.para) && !stopAsked(stop)) {
+        if (!stop.start(info.para) && !stopAsked(stop)) {
             const std::string failure = libraryMessage("KVD4093_InitDeviceAD");
             stop.stop();
             finishAll();
             throw CallFailed("KVD4093_InitDeviceAD failed: " + failure);
         }
-        const uint32_t blockScans = scansPerBlock(info);
-        ScanReader reader(card, stop, info.channelCount(), blockScans);
-        readFailure = readBlocks(reader, stop, info, blockScans, sinks, progress, outcome);
-    } catch (const ToolError &) {
+        const ReadPlan plan{info.channelCount(), info.sampleRate, info.continuous ? 0 : info.plannedScans,
+                            streaming.onOverrun, start};
+        BlockReader reader(card, stop, queue, plan);
+        writer.run(queue, reader);
+        reader.join();
+        read = reader.result();
+        outcome.largestBacklog = reader.largestBacklog();
+        writer.gap(outcome.scans + outcome.scansLost, read.lostAtEnd);
+    } catch (const CallFailed &) {
+        throw; // the card is stopped and the sinks finished already
+    } catch (const std::exception &) {
+        // A failed write, or anything else (no memory, no thread): the card
+        // stops and the files end as well as they can.
         stop.stop();
         progress.finish();
         finishQuietly(sinks, outcome);
         throw;
     }
-    if (!readFailure && wantsMore(info, outcome))
+    outcome.overrun = read.overrun;
+    if (!read.failure && !read.overrun && wantsMore(info, outcome))
         outcome.stopSignal = stopSignal();
     // The stop's failures are logged under the set-up's name.
     const bool stopped = stop.stop();
     outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     finishAll();
-    if (readFailure)
-        throw CallFailed("KVD4093_ReadDeviceAD failed: " + *readFailure);
+    if (read.failure && unplugged(card))
+        throw ToolError("card unplugged after " + std::to_string(outcome.scans) + " scans");
+    if (read.failure)
+        throw CallFailed("KVD4093_ReadDeviceAD failed: " + *read.failure);
     if (!stopped)
         failCall("KVD4093_ReleaseDeviceAD", "KVD4093_InitDeviceAD");
     return outcome;

@@ -23,7 +23,14 @@ public:
     AcquisitionStop(const AcquisitionStop &) = delete;
     AcquisitionStop &operator=(const AcquisitionStop &) = delete;
 
-    // Stops the card the first time; every call returns whether that stop
+    // Sets the acquisition up (KVD4093_InitDeviceAD) unless a stop was asked
+    // for already, here or by a stop signal: then nothing starts and the
+    // answer is false, as for a failed set-up. A stop that comes while the
+    // set-up runs may reach the card before its start packet, so it is sent
+    // once more when the set-up returns: the last stop follows the last start.
+    bool start(const ADPara &para);
+    // Stops the card the first time, unless no set-up was ever sent (there
+    // is nothing to stop); every call returns whether the last stop sent
     // succeeded.
     bool stop();
     // True once a stop was asked for: a read that returns after it may hold
@@ -36,6 +43,9 @@ private:
     std::atomic<bool> requested_{false};
     bool done_ = false;
     bool stopped_ = false;
+    bool setUpSent_ = false;
+    bool settingUp_ = false;
+    bool stoppedDuringSetUp_ = false;
 };
 
 // A thread that stops the acquisition as soon as a stop signal (system.h)

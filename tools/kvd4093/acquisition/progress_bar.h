@@ -15,15 +15,18 @@ public:
     // Shows progress towards `total` (0: no end, only the count) when
     // `shown`, writing to `out`, a terminal `columns` wide.
     ProgressBar(uint64_t total, bool shown, int columns, std::FILE *out = stderr);
-    void update(uint64_t done);
+    // `done` scans so far, the reads `backlogSeconds` behind the card's clock.
+    void update(uint64_t done, double backlogSeconds = 0);
     // Clears the line; later output starts on a clean line.
     void finish();
 
-    // The line for `done` scans after `seconds`, at most `columns` - 1 characters.
-    static std::string line(uint64_t done, uint64_t total, double seconds, int columns);
+    // The line for `done` scans after `seconds`, at most `columns` - 1
+    // characters; the backlog comes last, the first thing a narrow terminal
+    // leaves out.
+    static std::string line(uint64_t done, uint64_t total, double seconds, int columns, double backlogSeconds = 0);
 
 private:
-    void draw(uint64_t done);
+    void draw(uint64_t done, double backlogSeconds);
 
     using Clock = std::chrono::steady_clock;
     uint64_t total_;

@@ -15,7 +15,7 @@ constexpr double kTimeBaseHz = 10000000.0;
 
 const char kRecordOptionsHelp[] =
     "  --channels FIRST-LAST  channels scanned, in order (FirstChannel, LastChannel), e.g. 0-3\n"
-    "  --rate N               samples a second of all channels together (Frequency),\n"
+    "  -r, --rate N           samples a second of all channels together (Frequency),\n"
     "                         1 to 10M, e.g. 25k; the card divides its 10 MHz clock by\n"
     "                         trunc(10M / N), so it runs at 10M / that divider (3M -> 3.33M)\n"
     "  --FIELD N              any ADPara field by its name (--InputRange 2) or in lower\n"

@@ -1,15 +1,17 @@
 #include "card/card.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
+#include "card/virtual_cards.h"
 #include "common/errors.h"
 #include "common/system.h"
 
 namespace kvd::tool {
 
 const char kCardOptionsHelp[] =
-    "  --card N               the card with logical number N (its place in the order of\n"
+    "  -c, --card N           the card with logical number N (its place in the order of\n"
     "                         plugging in; 0 when no card is chosen)\n"
     "  --id P                 the card whose physical ID (set on the card) is P\n"
     "  --virtual[=IDS]        use virtual cards with these physical IDs, e.g. --virtual=7,9,5\n"
@@ -37,26 +39,36 @@ constexpr std::string_view kVirtualOption = "--virtual";
 constexpr std::string_view kVirtualWithIds = "--virtual=";
 constexpr std::string_view kOneCard = "0"; // a bare --virtual
 
+// The IDs as KVD4093_VIRTUAL_CARDS takes them, at least one.
 void checkVirtualIds(const std::string &ids) {
-    if (!isVirtualCardList(ids))
+    if (!parseVirtualCards(ids).active())
         throw UsageError("--virtual: \"" + ids + "\" is not a list of IDs 0 to 255 such as 7,9,5");
 }
 
-} // namespace
-
-bool isVirtualCardList(const std::string &ids) {
-    size_t start = 0;
-    for (;;) {
-        const size_t comma = ids.find(',', start);
-        const std::string id = ids.substr(start, comma - start);
-        if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos || id.size() > 3 ||
-            std::stoi(id) > 255)
-            return false;
-        if (comma == std::string::npos)
-            return true;
-        start = comma + 1;
-    }
+std::string plural(size_t count, const char *noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
+
+// The open of `function` found no card: on virtual cards the cause is the
+// number or ID asked for, said plainly; otherwise the library's message,
+// to which main adds what to do.
+[[noreturn]] void failMissingCard(const CardChoice &choice, const char *function) {
+    const VirtualCards cards = virtualCardsFromEnvironment();
+    const auto &ids = cards.physicalIds;
+    if (cards.active() && !choice.byPhysicalId && size_t(choice.number) >= ids.size())
+        throw CallFailed("virtual card " + std::to_string(choice.number) + " does not exist: there " +
+                         (ids.size() == 1 ? "is " : "are ") + plural(ids.size(), "virtual card") +
+                         ", logical number 0" + (ids.size() == 1 ? "" : " to " + std::to_string(ids.size() - 1)) +
+                         " (--virtual=IDS makes one card for each physical ID, e.g. --virtual=0,1,2,3)");
+    if (cards.active() && choice.byPhysicalId && std::find(ids.begin(), ids.end(), choice.number) == ids.end())
+        throw CallFailed("no virtual card has physical ID " + std::to_string(choice.number) +
+                         ": the virtual cards' IDs are " + cards.idList() + " (--virtual=IDS chooses them)");
+    if (cards.active())
+        failCall(function);
+    throw CardMissing(failureText(function) + (cards.malformed ? "\n" + cards.malformedNote() : ""));
+}
+
+} // namespace
 
 void takeVirtualOption(std::vector<std::string> &words) {
     std::optional<std::string> ids;
@@ -80,11 +92,11 @@ OpenCard::OpenCard(const CardChoice &choice) {
     if (choice.byPhysicalId) {
         handle_ = KVD4093_CreateDeviceEx(choice.number);
         if (handle_ == KVD4093_INVALID_HANDLE)
-            failCall("KVD4093_CreateDeviceEx");
+            failMissingCard(choice, "KVD4093_CreateDeviceEx");
     } else {
         handle_ = KVD4093_CreateDevice(choice.number);
         if (handle_ == KVD4093_INVALID_HANDLE)
-            failCall("KVD4093_CreateDevice");
+            failMissingCard(choice, "KVD4093_CreateDevice");
         if (handle_ == nullptr) // opened, but the card did not take its open packet
             failCall("KVD4093_CreateDevice", "KVD4093_WriteDeviceDA");
     }

@@ -26,10 +26,6 @@ CardChoice takeCardChoice(Arguments &arguments);
 
 extern const char kCardOptionsHelp[];
 
-// Whether the text is a list of virtual cards' IDs as KVD4093_VIRTUAL_CARDS
-// takes them: numbers 0 to 255 between commas, e.g. "7,9,5".
-bool isVirtualCardList(const std::string &ids);
-
 // Takes every --virtual[=IDS] from the words (anywhere on the line) and, when
 // there is one, sets KVD4093_VIRTUAL_CARDS to IDS ("0" for a bare --virtual)
 // before the library reads it at its first open.

@@ -121,8 +121,14 @@ void lookAtDevices(UsbDiagnosis &diagnosis) {
         libusb_device_handle *handle = nullptr;
         const int opened = libusb_open(list[i], &handle);
         if (opened == 0) {
-            libusb_close(handle);
             device.interfaceDriver = interfaceDriverOf(device.file);
+            // The library claims the card's interface 0; a claim refused as
+            // busy with no kernel driver bound means another program holds it.
+            if (libusb_claim_interface(handle, 0) == LIBUSB_ERROR_BUSY)
+                device.busy = device.interfaceDriver.empty() || device.interfaceDriver == "usbfs";
+            else
+                libusb_release_interface(handle, 0);
+            libusb_close(handle);
         }
         device.denied = opened == LIBUSB_ERROR_ACCESS;
         found.emplace_back(placeKey(list[i]), device);
@@ -135,6 +141,8 @@ void lookAtDevices(UsbDiagnosis &diagnosis) {
         ++diagnosis.present;
         if (device.denied)
             diagnosis.denied.push_back(device.place);
+        if (device.busy)
+            diagnosis.busy.push_back(device.place);
         diagnosis.devices.push_back(device);
     }
 }
@@ -205,6 +213,8 @@ UsbDiagnosis diagnoseUsb() {
 
 std::string explainUsb(const UsbDiagnosis &diagnosis, bool anyCard) {
     std::string text;
+    for (const std::string &device : diagnosis.busy)
+        text += "USB device " + device + ": in use by another program.\n";
     for (const std::string &device : diagnosis.denied)
         text += "USB device " + device + ": permission denied.\n";
     if (!diagnosis.denied.empty())

@@ -1,5 +1,6 @@
 // Why no card shows up on USB: the vendor:product pairs the library looks
-// for, and the devices that match but cannot be opened for lack of permission.
+// for, and the devices that match but cannot be opened for lack of permission
+// or because another program holds them.
 #pragma once
 
 #include <string>
@@ -13,6 +14,7 @@ struct UsbDevice {
     std::string place;           // "1209:0001 on bus 1, port 1 (/dev/bus/usb/001/002)"
     std::string file;            // "/dev/bus/usb/001/002"
     bool denied = false;         // this user may not open the device file
+    bool busy = false;           // another program has claimed interface 0
     std::string interfaceDriver; // what holds interface 0: "" nothing, "usbfs" a program's claim, else a kernel driver
 };
 
@@ -21,7 +23,8 @@ struct UsbDiagnosis {
     bool pairsFromEnvironment = false; // KVD4093_USB_IDS, else the library's built-in list
     size_t present = 0;                // matching devices present
     std::vector<std::string> denied;   // "1209:0001 on bus 1, port 1 (/dev/bus/usb/001/002)"
-    std::vector<UsbDevice> devices;    // every matching device, in the order libusb lists them
+    std::vector<std::string> busy;     // the same, for devices another program holds
+    std::vector<UsbDevice> devices;    // every matching device, in the order of the logical numbers
 };
 
 UsbDiagnosis diagnoseUsb();

@@ -1,5 +1,6 @@
 // acquire: one AD acquisition, to files or standard output, a plot and a summary.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -7,13 +8,14 @@
 
 #include "acquisition/acquisition.h"
 #include "card/ad_fields.h"
-#include "output/bin_writer.h"
 #include "card/card.h"
+#include "card/card_probe.h"
 #include "acquisition/channel_summary.h"
 #include "commands/commands.h"
-#include "output/csv_writer.h"
 #include "common/errors.h"
 #include "card/narrowing.h"
+#include "output/formats.h"
+#include "output/output_file.h"
 #include "output/svg_plot.h"
 #include "common/system.h"
 
@@ -30,32 +32,48 @@ std::string acquireHelp() {
                        "128 + the signal's number: 130 for Ctrl-C).\n"
                        "\n"
                        "How much (default: --time 1s):\n"
-                       "  --samples N            samples per channel, that is scans, e.g. 100k\n"
-                       "  --time T               how long, e.g. 2s or 500ms; scans = T x scan rate\n"
+                       "  -n, --samples N        samples per channel, that is scans, e.g. 100k\n"
+                       "  -t, --time T           how long, e.g. 2s, 500ms or 5m; scans = T x scan rate\n"
                        "  --continuous           until Ctrl-C, SIGTERM or SIGHUP, writing as it goes\n"
                        "How fast (default: the saved Frequency):\n"
-                       "  --rate N               samples a second of all channels together (Frequency)\n"
+                       "  -r, --rate N           samples a second of all channels together (Frequency)\n"
                        "  --scan-rate N          scans a second, that is samples a second of each\n"
                        "                         channel: --rate = N x the number of channels\n"
                        "Where to (all optional):\n"
-                       "  --output FILE.csv      CSV: a header \"scan,time_s,ch0,...\", then one scan a line\n"
-                       "  --output FILE.bin      raw 16-bit little-endian samples, scan after scan, and a\n"
-                       "                         JSON sidecar FILE.bin.json (rate, channels, card, start\n"
-                       "                         time in UTC, sample count, the ADPara record)\n"
-                       "  --output -             standard output (CSV; --format bin: the raw samples,\n"
-                       "                         no sidecar); the report then goes to standard error\n"
-                       "  --format csv|bin       the output's format whatever its name\n"
-                       "  --plot FILE.svg        the channels over time, a picture for a browser\n"
-                       "The record (only what is given changes the saved settings):\n") +
+                       "  -o, --output FILE      the samples, in the format FILE's extension names:\n") +
+           formatHelp() +
+           "                         any other name (data, /dev/null, a FIFO) is CSV\n"
+           "  -o, --output -         standard output (CSV unless --format says otherwise;\n"
+           "                         bin without a sidecar); the report goes to standard error\n"
+           "  -f, --format NAME      the output's format whatever its name:\n"
+           "                         " + formatNames() + "\n"
+           "  --scale GAIN[,OFFSET][,UNIT]\n"
+           "                         value = code x GAIN + OFFSET, e.g. 0.000305,-10,V: in\n"
+           "                         the file's metadata; CSV and .sr write the values\n"
+           "  --plot FILE.svg        the channels over time, a picture for a browser\n"
+           "When the outputs fall behind (a reader thread reads the card into a queue\n"
+           "that the outputs are written from):\n"
+           "  --buffer T             the queue holds T of samples (default 2s, at most 256 MiB)\n"
+           "  --on-overrun stop|continue\n"
+           "                         the queue full: stop, keeping every block read (exit 1,\n"
+           "                         the default), or drop whole blocks, go on, and record\n"
+           "                         each gap in the file and the summary\n"
+           "  --max-backlog T        warn once when the reads fall T behind the card's clock:\n"
+           "                         its own memory may have overflowed (default 1s)\n" +
+           std::string("The record (only what is given changes the saved settings):\n") +
            kRecordOptionsHelp + "The card:\n" + kCardOptionsHelp +
            "\n"
-           "Every output path is checked before the card is touched. A field the card\n"
-           "takes narrowed (--InputRange 99 reaches it as 3) is sent as given, with a\n"
+           "Every output path is checked before the card is touched. A file takes its\n"
+           "name once it is complete (CSV and bin at their first block, so that they can\n"
+           "be followed): a run that fails leaves an earlier file as it was. A field the\n"
+           "card takes narrowed (--InputRange 99 reaches it as 3) is sent as given, with a\n"
            "warning on standard error. Samples are codes 0 to 65535, offset binary (32768\n"
-           "is zero). Numbers take k (x1000) and M (x1000000): --rate 25k, --samples 1M.\n"
-           "Example: kvd4093 acquire --virtual --channels 0-3 --rate 100k --time 2s \\\n"
-           "             --output run.csv --plot run.svg\n"
-           "         kvd4093 acquire --virtual --continuous --output - | head -5\n";
+           "is zero).\n"
+           "Numbers take k (x1000) or M (x1000000), durations ms, s, m or h: -r 25k, -t 5m.\n"
+           "\n"
+           "Examples, on a virtual card:\n"
+           "  $ kvd4093 acquire --virtual --channels 0-3 -r 100k -t 2s -o run.csv --plot run.svg\n"
+           "  $ kvd4093 acquire --virtual --continuous -o - | head -5\n";
 }
 
 namespace {
@@ -63,8 +81,6 @@ namespace {
 constexpr double kDefaultSeconds = 1.0;
 constexpr int64_t kMostScans = int64_t(1) << 40;
 constexpr int64_t kMostSamplesASecond = 10000000;
-
-enum class Format { Csv, Bin };
 
 struct AcquireRequest {
     CardChoice card;
@@ -74,8 +90,10 @@ struct AcquireRequest {
     bool continuous = false;
     std::optional<int64_t> scanRate;
     std::optional<std::string> output;
-    Format format = Format::Csv;
+    const OutputFormat *format = nullptr; // with output
+    Scale scale;
     std::optional<std::string> plot;
+    Streaming streaming;
 
     bool streams() const { return output && *output == kStandardOutput; }
 };
@@ -101,22 +119,31 @@ void takeScanRate(Arguments &arguments, AcquireRequest &request) {
     request.scanRate = parseNumberIn(*scanRate, "--scan-rate", 1, kMostSamplesASecond);
 }
 
-// The output's format: --format, else the name's extension; standard output is CSV unless told.
+// The output's format: --format, else the name's extension, else CSV.
 void takeOutput(Arguments &arguments, AcquireRequest &request) {
     request.output = arguments.value("output");
     const std::optional<std::string> format = arguments.value("format");
-    if (format && *format != "csv" && *format != "bin")
-        throw UsageError("--format: \"" + *format + "\" is not csv or bin");
     if (format && !request.output)
         throw UsageError("--format needs --output");
-    if (!request.output)
-        return;
-    if (format)
-        request.format = *format == "bin" ? Format::Bin : Format::Csv;
-    else if (hasExtension(*request.output, ".bin"))
-        request.format = Format::Bin;
-    else if (!request.streams() && !hasExtension(*request.output, ".csv"))
-        throw UsageError("--output: \"" + *request.output + "\" must end in .csv or .bin (or give --format)");
+    if (request.output)
+        request.format = &chooseFormat(*request.output, format);
+    if (const std::optional<std::string> scale = arguments.value("scale")) {
+        if (!request.output)
+            throw UsageError("--scale needs --output");
+        request.scale = parseScale(*scale);
+    }
+}
+
+void takeStreaming(Arguments &arguments, Streaming &streaming) {
+    if (const std::optional<std::string> buffer = arguments.value("buffer"))
+        streaming.bufferSeconds = parseDuration(*buffer, "--buffer");
+    if (const std::optional<std::string> choice = arguments.value("on-overrun")) {
+        if (*choice != "stop" && *choice != "continue")
+            throw UsageError("--on-overrun: \"" + *choice + "\" is not stop or continue");
+        streaming.onOverrun = *choice == "stop" ? OverrunChoice::Stop : OverrunChoice::Continue;
+    }
+    if (const std::optional<std::string> backlog = arguments.value("max-backlog"))
+        streaming.maxBacklogSeconds = parseDuration(*backlog, "--max-backlog");
 }
 
 AcquireRequest takeRequest(Arguments &arguments) {
@@ -127,6 +154,7 @@ AcquireRequest takeRequest(Arguments &arguments) {
     takeScanRate(arguments, request);
     takeOutput(arguments, request);
     request.plot = arguments.value("plot");
+    takeStreaming(arguments, request.streaming);
     if (request.plot && !hasExtension(*request.plot, ".svg"))
         throw UsageError("--plot: \"" + *request.plot + "\" must end in .svg");
     if (request.plot && request.continuous)
@@ -148,10 +176,8 @@ uint64_t plannedScans(const AcquireRequest &request, const AcquisitionInfo &info
 // while nothing has started, and the files made so far are removed again.
 std::vector<std::unique_ptr<SampleSink>> openFiles(const AcquireRequest &request) {
     std::vector<std::unique_ptr<SampleSink>> files;
-    if (request.output && request.format == Format::Csv)
-        files.push_back(std::make_unique<CsvWriter>(*request.output));
-    else if (request.output)
-        files.push_back(std::make_unique<BinWriter>(*request.output));
+    if (request.output)
+        files.push_back(openFormat(*request.format, *request.output));
     if (request.plot)
         files.push_back(std::make_unique<SvgPlot>(*request.plot));
     return files;
@@ -192,6 +218,40 @@ void printStart(std::FILE *report, const OpenCard &card, const AcquisitionInfo &
     std::fflush(report);
 }
 
+void warnOfCutQueue(const AcquisitionInfo &info, const AcquireRequest &request) {
+    const QueueShape shape = queueShape(info, request.streaming.bufferSeconds);
+    if (shape.cut)
+        std::fprintf(stderr, "kvd4093: warning: --buffer %g s at %s samples/s would take more than %zu MiB: the "
+                     "queue holds %.2f s\n", request.streaming.bufferSeconds, rateText(info.sampleRate).c_str(),
+                     kMostQueueBytes >> 20, shape.seconds(info));
+}
+
+// The host's clocks, read together just before the card is started.
+void stampStart(AcquisitionInfo &info) {
+    const auto utc = std::chrono::system_clock::now();
+    const auto monotonic = std::chrono::steady_clock::now();
+    info.startTime = utcTimestamp(utc);
+    info.startUtcNanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(utc.time_since_epoch()).count();
+    info.startMonotonicNanoseconds =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(monotonic.time_since_epoch()).count();
+}
+
+// "lost 7500 scans in 2 gaps, the outputs not keeping up:" and a line a gap.
+void printGaps(std::FILE *report, const AcquisitionOutcome &outcome) {
+    if (outcome.gapCount == 0)
+        return;
+    std::fprintf(report, "lost %llu scans in %llu gap%s, the outputs not keeping up:\n",
+                 static_cast<unsigned long long>(outcome.scansLost), static_cast<unsigned long long>(outcome.gapCount),
+                 outcome.gapCount == 1 ? "" : "s");
+    for (const ScanGap &gap : outcome.firstGaps)
+        std::fprintf(report, "  scans %llu to %llu (%llu)\n", static_cast<unsigned long long>(gap.firstScan),
+                     static_cast<unsigned long long>(gap.firstScan + gap.scansLost - 1),
+                     static_cast<unsigned long long>(gap.scansLost));
+    if (outcome.gapCount > outcome.firstGaps.size())
+        std::fprintf(report, "  and %llu more gaps\n",
+                     static_cast<unsigned long long>(outcome.gapCount - outcome.firstGaps.size()));
+}
+
 void printReport(std::FILE *report, const AcquisitionInfo &info, const AcquisitionOutcome &outcome,
                  const ChannelSummary &summary, const AcquireRequest &request) {
     const auto scans = static_cast<unsigned long long>(outcome.scans);
@@ -202,11 +262,15 @@ void printReport(std::FILE *report, const AcquisitionInfo &info, const Acquisiti
                      scans, static_cast<unsigned long long>(info.plannedScans));
     std::fprintf(report, "acquired %llu scans (%llu samples) in %.2f s\n", scans,
                  static_cast<unsigned long long>(outcome.scans * info.channelCount()), outcome.seconds);
+    std::fprintf(report, "largest backlog %llu scans (%.2f s) behind the card's clock\n",
+                 static_cast<unsigned long long>(outcome.largestBacklog), double(outcome.largestBacklog) / info.scanRate());
+    printGaps(report, outcome);
     std::fprintf(report, "%s", summary.table().c_str());
-    if (request.output && !request.streams())
+    if (request.output && !request.streams()) {
+        const std::string_view companion = request.format->companion;
         std::fprintf(report, "wrote %s%s\n", request.output->c_str(),
-                     request.format == Format::Bin ? (" and " + BinWriter::sidecarPath(*request.output)).c_str()
-                                                   : "");
+                     companion.empty() ? "" : (" and " + *request.output + std::string(companion)).c_str());
+    }
     if (request.plot)
         std::fprintf(report, "wrote %s\n", request.plot->c_str());
 }
@@ -228,6 +292,9 @@ int runAcquire(Arguments &arguments) {
     warnOfNarrowedFields(info.para);
     info.logicalNumber = card.logicalNumber();
     info.physicalId = card.physicalId();
+    uint32_t version = 0;
+    info.cardVersion = KVD4093_GetDevVersion(card.handle(), &version, nullptr) ? versionText(version) : "";
+    info.scale = request.scale;
     info.sampleRate = cardSampleRate(info.para);
     info.continuous = request.continuous;
     info.plannedScans = plannedScans(request, info);
@@ -235,14 +302,18 @@ int runAcquire(Arguments &arguments) {
     // With the samples on standard output, every word for a person goes to standard error.
     std::FILE *report = request.streams() ? stderr : stdout;
     printStart(report, card, info);
+    warnOfCutQueue(info, request);
     ChannelSummary summary;
     std::vector<SampleSink *> sinks = {&summary};
     for (const auto &file : files)
         sinks.push_back(file.get());
     ProgressBar progress(info.plannedScans, isTerminal(stderr), terminalColumns(stderr));
-    info.startTime = utcTimestamp();
-    const AcquisitionOutcome outcome = acquire(card.handle(), info, sinks, progress);
+    stampStart(info);
+    const AcquisitionOutcome outcome = acquire(card.handle(), info, sinks, progress, request.streaming);
     printReport(report, info, outcome, summary, request);
+    if (outcome.overrun)
+        throw ToolError("the output could not keep up at " + rateText(info.sampleRate) + " samples/s: stopped after " +
+                        std::to_string(outcome.scans) + " scans");
     return outcome.stoppedBySignal() ? kExitSignalBase + outcome.stopSignal : kExitOk;
 }
 

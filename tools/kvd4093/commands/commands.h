@@ -22,22 +22,31 @@ const std::vector<Command> &commands();
 
 int runList(Arguments &arguments);
 int runAcquire(Arguments &arguments);
+int runConvert(Arguments &arguments);
 int runDi(Arguments &arguments);
 int runDo(Arguments &arguments);
 int runDa(Arguments &arguments);
 int runTrig(Arguments &arguments);
 int runSettings(Arguments &arguments);
 int runLog(Arguments &arguments);
+int runPanel(Arguments &arguments);
 int runDoctor(Arguments &arguments);
 
 std::string listHelp();
 std::string acquireHelp();
+std::string convertHelp();
 std::string diHelp();
 std::string doHelp();
 std::string daHelp();
 std::string trigHelp();
 std::string settingsHelp();
 std::string logHelp();
+std::string panelHelp();
 std::string doctorHelp();
+
+// The exit status in a paragraph, and the reference that ends `help --all`
+// (exit status, environment, files, examples; reference.cpp).
+std::string exitStatusHelp();
+std::string referenceHelp();
 
 } // namespace kvd::tool

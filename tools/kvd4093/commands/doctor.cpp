@@ -12,6 +12,7 @@
 #include "card/card.h"
 #include "card/udev_rule.h"
 #include "card/usb_diagnosis.h"
+#include "card/virtual_cards.h"
 #include "card/windows_diagnosis.h"
 #include "commands/commands.h"
 #include "common/errors.h"
@@ -89,21 +90,19 @@ Check libraryCheck() {
 
 // The virtual cards the library takes instead of real ones; false when it looks for real cards.
 bool checkVirtualCards() {
-    const char *value = std::getenv("KVD4093_VIRTUAL_CARDS");
-    std::string ids = value ? value : "";
-    std::erase_if(ids, [](char c) { return c == ' ' || c == '\t'; });
-    if (ids.empty()) {
-        show({true, "KVD4093_VIRTUAL_CARDS is not set: the library looks for real cards", ""});
-        return false;
-    }
-    if (!isVirtualCardList(ids)) {
+    const VirtualCards cards = virtualCardsFromEnvironment();
+    if (cards.malformed) {
         show({false,
-              "KVD4093_VIRTUAL_CARDS=\"" + std::string(value) +
-                  "\" is no list of IDs 0 to 255: the library ignores it and looks for real cards",
+              "KVD4093_VIRTUAL_CARDS=\"" + cards.text + "\" is malformed (" + *cards.malformed +
+                  "): the library ignores it and looks for real cards",
               "set it to the virtual cards' physical IDs, e.g. KVD4093_VIRTUAL_CARDS=7,9,5, or unset it"});
         return false;
     }
-    show({true, "KVD4093_VIRTUAL_CARDS=" + ids + ": virtual cards stand in for real ones", ""});
+    if (!cards.active()) {
+        show({true, "KVD4093_VIRTUAL_CARDS is not set: the library looks for real cards", ""});
+        return false;
+    }
+    show({true, "KVD4093_VIRTUAL_CARDS=" + cards.idList() + ": virtual cards stand in for real ones", ""});
     return true;
 }
 
@@ -169,7 +168,7 @@ Check holderCheck(const UsbDevice &device) {
     if (!programs.empty())
         return {false, "USB device " + device.file + ": in use by " + joined(programs, ", "),
                 "end that program, or let it release the card"};
-    if (device.interfaceDriver == "usbfs")
+    if (device.busy || device.interfaceDriver == "usbfs")
         return {false, "USB device " + device.file + ": another program has claimed it",
                 "find it with \"sudo fuser -v " + device.file + "\" and end it"};
     return {true, "USB device " + device.file + ": no other program holds it", ""};

@@ -6,6 +6,7 @@
 
 #include "KVD4093.h"
 #include "card/card.h"
+#include "card/digital_io.h"
 #include "commands/commands.h"
 #include "common/errors.h"
 
@@ -56,17 +57,11 @@ std::string trigHelp() {
 
 namespace {
 
-constexpr int kLines = 16;
-constexpr uint32_t kStatusBytes = 512;
-constexpr uint32_t kStatusDaValues = 21; // bytes 21 to 36: the DA values of channels 0 to 7
-constexpr int kDaChannels = 8;
-constexpr uint16_t kNeverWritten = 0xFFFF;
-
 std::string lineRow(const char *label, uint16_t lines) {
     char cell[8];
     std::string row = label;
     row.resize(6, ' ');
-    for (int n = 0; n < kLines; ++n) {
+    for (int n = 0; n < kDigitalLines; ++n) {
         std::snprintf(cell, sizeof cell, "%3d", (lines >> n) & 1);
         row += cell;
     }
@@ -76,21 +71,11 @@ std::string lineRow(const char *label, uint16_t lines) {
 std::string lineHeader() {
     char cell[8];
     std::string row = "line  ";
-    for (int n = 0; n < kLines; ++n) {
+    for (int n = 0; n < kDigitalLines; ++n) {
         std::snprintf(cell, sizeof cell, "%3d", n);
         row += cell;
     }
     return row + "\n";
-}
-
-uint16_t readInputs(KVD4093_HANDLE card) {
-    uint8_t states[kLines] = {};
-    if (!KVD4093_GetDeviceDI(card, states))
-        failCall("KVD4093_GetDeviceDI");
-    uint16_t lines = 0;
-    for (int n = 0; n < kLines; ++n)
-        lines = static_cast<uint16_t>(lines | (states[n] & 1) << n);
-    return lines;
 }
 
 // "0x00ff" (or any whole number 0 to 65535), or "1,0,1,...".
@@ -102,7 +87,7 @@ uint16_t parseLines(const std::string &text) {
     for (size_t start = 0;; ++line) {
         const size_t comma = text.find(',', start);
         const std::string state = text.substr(start, comma - start);
-        if (line >= kLines)
+        if (line >= kDigitalLines)
             throw UsageError("do LINES: more than 16 lines in \"" + text + "\"");
         if (state != "0" && state != "1")
             throw UsageError("do LINES: \"" + state + "\" for line " + std::to_string(line) + " is not 0 or 1");
@@ -125,7 +110,7 @@ int runDi(Arguments &arguments) {
     const CardChoice choice = takeCardChoice(arguments);
     arguments.expectAllTaken();
     OpenCard card(choice);
-    const uint16_t inputs = readInputs(card.handle());
+    const uint16_t inputs = readDigitalInputs(card.handle());
     std::printf("%s%sDI = %s\n", lineHeader().c_str(), lineRow("DI", inputs).c_str(), hex16(inputs).c_str());
     return kExitOk;
 }
@@ -138,12 +123,8 @@ int runDo(Arguments &arguments) {
     arguments.expectAllTaken();
     const uint16_t outputs = parseLines(*text);
     OpenCard card(choice);
-    uint8_t states[kLines];
-    for (int n = 0; n < kLines; ++n)
-        states[n] = static_cast<uint8_t>((outputs >> n) & 1);
-    if (!KVD4093_SetDeviceDO(card.handle(), states))
-        failCall("KVD4093_SetDeviceDO");
-    const uint16_t inputs = readInputs(card.handle());
+    setDigitalOutputs(card.handle(), outputs);
+    const uint16_t inputs = readDigitalInputs(card.handle());
     std::printf("%s%s%sDO = %s, DI = %s\n", lineHeader().c_str(), lineRow("DO", outputs).c_str(),
                 lineRow("DI", inputs).c_str(), hex16(outputs).c_str(), hex16(inputs).c_str());
     return kExitOk;
@@ -151,21 +132,11 @@ int runDo(Arguments &arguments) {
 
 namespace {
 
-// The DA values of the status packet, or nothing when the card does not report them.
-std::optional<std::array<uint16_t, kDaChannels>> reportedDaValues(KVD4093_HANDLE card, int32_t channel,
-                                                                   int32_t value) {
-    uint8_t status[kStatusBytes] = {};
-    uint32_t returned = 0;
-    if (!BulkRead(card, KVD4093_PIPE_STATUS, status, kStatusBytes, &returned))
-        failCall("BulkRead");
-    std::array<uint16_t, kDaChannels> values{};
-    bool allZero = true;
-    for (int c = 0; c < kDaChannels; ++c) {
-        const uint32_t at = kStatusDaValues + 2 * uint32_t(c);
-        values[size_t(c)] = static_cast<uint16_t>(status[at] | status[at + 1] << 8);
-        allZero = allZero && values[size_t(c)] == 0;
-    }
-    if (returned < kStatusDaValues + 2 * kDaChannels || allZero || values[size_t(channel)] != value)
+// The DA values of the status packet, or nothing when the card does not
+// report them or the written channel does not show the value just written.
+std::optional<DaValues> reportedDaValues(KVD4093_HANDLE card, int32_t channel, int32_t value) {
+    const std::optional<DaValues> values = readReportedDaValues(card);
+    if (!values || (*values)[size_t(channel)] != value)
         return std::nullopt;
     return values;
 }
@@ -197,7 +168,7 @@ int runDa(Arguments &arguments) {
     std::printf("DA values the card reports:\n");
     for (int c = 0; c < kDaChannels; ++c) {
         const uint16_t shown = (*values)[size_t(c)];
-        if (shown == kNeverWritten)
+        if (shown == kDaNeverWritten)
             std::printf("  channel %d: never written\n", c);
         else
             std::printf("  channel %d: %u (0x%03x)\n", c, unsigned(shown), unsigned(shown));

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "card/card.h"
+#include "card/logged_names.h"
 #include "commands/commands.h"
 #include "common/errors.h"
 
@@ -12,25 +13,17 @@ std::string logHelp() {
     return std::string("Usage: kvd4093 log [--card N | --id P] [FUNCTION...]\n"
                        "\n"
                        "Prints the newest message the library's error log holds for each function\n"
-                       "name (KVD4093_GetLastErrorEx), as \"message[name]\". The log lives in the\n"
-                       "process, so with --card or --id the card is first opened (and released),\n"
-                       "and what that logged is shown. Without names: every function that logs\n"
-                       "and has an entry. The library writes the whole log to KVD4093Err.log in\n"
-                       "the current directory when the process ends.\n"
+                       "name (KVD4093_GetLastErrorEx), as \"message[name]\", a Chinese message with\n"
+                       "its English after it. The log lives in the process, so with --card or --id\n"
+                       "the card is first opened (and released), and what that logged is shown.\n"
+                       "Without names: every function that logs and has an entry. The library\n"
+                       "writes the whole log to KVD4093Err.log in the current directory when the\n"
+                       "process ends.\n"
                        "\n") +
            kCardOptionsHelp + "\nExample: kvd4093 log --virtual --id 4 KVD4093_CreateDeviceEx\n";
 }
 
 namespace {
-
-// Every name the library logs failures under.
-constexpr const char *kLoggedNames[] = {
-    "KVD4093_CreateDevice",   "KVD4093_CreateDeviceEx",     "KVD4093_ReleaseDevice",
-    "KVD4093_GetDeviceCount", "KVD4093_GetDeviceCurrentID", "KVD4093_InitDeviceAD",
-    "KVD4093_ReadDeviceAD",   "KVD4093_SetDeviceTrigLevel", "KVD4093_WriteDeviceDA",
-    "KVD4093_SetDeviceDO",    "KVD4093_CreateFileObject",   "KVD4093_WriteFile",
-    "KVD4093_ReadFile",       "KVD4093_GetFileLength",
-};
 
 constexpr std::string_view kNoEntry = "No error message[";
 

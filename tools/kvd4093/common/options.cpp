@@ -6,8 +6,10 @@
 #include <cstdlib>
 
 #include "common/errors.h"
+#include "common/suggestion.h"
 
 namespace kvd::tool {
+
 namespace {
 
 bool isOption(const std::string &word) { return word.size() > 2 && word.compare(0, 2, "--") == 0; }
@@ -21,12 +23,46 @@ bool names(const std::string &word, std::string_view name) {
 
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
+// The units a duration may end in, "ms" before "m" and "s".
+struct DurationUnit {
+    std::string_view suffix;
+    double seconds;
+};
+constexpr DurationUnit kDurationUnits[] = {{"ms", 1e-3}, {"s", 1}, {"m", 60}, {"h", 3600}};
+
+// The short options and the long ones they stand for.
+struct ShortOption {
+    char letter;
+    const char *name;
+};
+constexpr ShortOption kShortOptions[] = {{'c', "card"},    {'o', "output"}, {'r', "rate"},
+                                         {'n', "samples"}, {'t', "time"},   {'f', "format"}};
+
+// "-c" as "--card", "-c3" as "--card=3"; any other word as it is ("-" for
+// standard output, "-5" for a negative number).
+std::string longForm(const std::string &word) {
+    if (word.size() < 2 || word[0] != '-' || word[1] == '-')
+        return word;
+    for (const ShortOption &option : kShortOptions) {
+        if (word[1] != option.letter)
+            continue;
+        std::string expanded = std::string("--").append(option.name);
+        if (word.size() > 2)
+            expanded.append("=").append(word, 2);
+        return expanded;
+    }
+    return word;
+}
+
 } // namespace
 
 Arguments::Arguments(std::string command, std::vector<std::string> words)
-    : command_(std::move(command)), words_(std::move(words)) {}
+    : command_(std::move(command)), words_(std::move(words)), asked_{"help", "virtual"} {
+    std::transform(words_.begin(), words_.end(), words_.begin(), longForm);
+}
 
 std::vector<std::string>::iterator Arguments::find(std::string_view name) {
+    asked_.emplace_back(name);
     return std::find_if(words_.begin(), words_.end(), [&](const std::string &word) { return names(word, name); });
 }
 
@@ -73,8 +109,12 @@ void Arguments::expectAllTaken() const {
     if (words_.empty())
         return;
     const std::string &word = words_.front();
-    if (isOption(word))
-        throw UsageError("unknown option " + word.substr(0, word.find('=')) + " for " + command_);
+    if (isOption(word)) {
+        const std::string option = word.substr(0, word.find('='));
+        const std::optional<std::string> meant = closestWord(option.substr(2), asked_);
+        throw UsageError("unknown option " + option + " for " + command_ +
+                         (meant ? " (did you mean --" + *meant + "?)" : ""));
+    }
     throw UsageError("unexpected " + quoted(word) + " for " + command_);
 }
 
@@ -121,17 +161,19 @@ int64_t parseNumberIn(std::string_view text, std::string_view what, int64_t low,
 double parseDuration(std::string_view text, std::string_view what) {
     std::string word(text);
     double scale = 1;
-    if (word.size() > 2 && word.compare(word.size() - 2, 2, "ms") == 0) {
-        scale = 1e-3;
-        word.resize(word.size() - 2);
-    } else if (word.size() > 1 && word.back() == 's') {
-        word.pop_back();
+    for (const DurationUnit &unit : kDurationUnits) {
+        if (word.size() > unit.suffix.size() && word.ends_with(unit.suffix)) {
+            scale = unit.seconds;
+            word.resize(word.size() - unit.suffix.size());
+            break;
+        }
     }
     char *end = nullptr;
     const double value = std::strtod(word.c_str(), &end);
     if (word.empty() || *end != '\0' || !(value > 0) || !std::isfinite(value) ||
         word.find_first_of("xXeEnNiI") != std::string::npos)
-        throw UsageError(std::string(what) + ": " + quoted(text) + " is not a duration such as 2s or 500ms");
+        throw UsageError(std::string(what) + ": " + quoted(text) +
+                         " is not a duration such as 500ms, 2s, 5m or 1h");
     return value * scale;
 }
 

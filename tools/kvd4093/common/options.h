@@ -1,6 +1,8 @@
 // The command line of one command: options ("--name VALUE", "--name=VALUE",
-// "--flag") and positional words, taken one by one by the command that knows
-// them. Whatever is left at the end is an unknown option or a stray word.
+// "--flag", and the short forms of the common ones: -c --card, -o --output,
+// -r --rate, -n --samples, -t --time, -f --format, as "-c 1" or "-c1") and
+// positional words, taken one by one by the command that knows them.
+// Whatever is left at the end is an unknown option or a stray word.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +27,8 @@ public:
     // The next positional word, if any.
     std::optional<std::string> positional();
 
-    // Fails with a usage error for anything not taken.
+    // Fails with a usage error for anything not taken; an unknown option
+    // close to one the command asked for is named as what was meant.
     void expectAllTaken() const;
 
 private:
@@ -33,6 +36,7 @@ private:
 
     std::string command_;
     std::vector<std::string> words_;
+    std::vector<std::string> asked_; // every option name the command looked for
 };
 
 // Whole numbers: decimal with an optional k (x1000) or M (x1000000) suffix,
@@ -41,7 +45,8 @@ private:
 int64_t parseNumber(std::string_view text, std::string_view what);
 // parseNumber limited to [low, high].
 int64_t parseNumberIn(std::string_view text, std::string_view what, int64_t low, int64_t high);
-// A positive duration in seconds: "2s", "500ms", "1.5s", or a bare number of seconds.
+// A positive duration in seconds: "500ms", "2s", "1.5s", "5m", "1h", or a
+// bare number of seconds.
 double parseDuration(std::string_view text, std::string_view what);
 
 struct ChannelRange {

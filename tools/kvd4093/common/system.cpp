@@ -1,5 +1,6 @@
 #include "common/system.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -8,9 +9,14 @@
 #if defined(_WIN32)
 #include <io.h>
 #include <windows.h>
+#include <shellapi.h>
 #else
+#include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char **environ;
 #endif
 
 namespace kvd::tool {
@@ -18,11 +24,14 @@ namespace {
 
 constexpr int kDefaultColumns = 80;
 
-volatile std::sig_atomic_t stopSignalSeen = 0;
+// Set by the signal handler, read by the thread that stops the card: a
+// lock-free atomic is safe in a handler and between threads alike.
+std::atomic<int> stopSignalSeen{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler may only touch a lock-free atomic");
 
 extern "C" void onStopSignal(int signal) {
-    if (stopSignalSeen == 0)
-        stopSignalSeen = signal;
+    int none = 0;
+    stopSignalSeen.compare_exchange_strong(none, signal);
 #if defined(_WIN32)
     std::signal(signal, SIG_DFL);
 #endif
@@ -99,15 +108,17 @@ void watchStopSignals() {
         // A second Ctrl-C is not caught: a person's way out of a stop that
         // never completes. SIGTERM and SIGHUP may come twice from one sender
         // (timeout signals the process and then its group): the stop under
-        // way goes on.
-        action.sa_flags = signal == SIGINT ? SA_RESETHAND : 0;
+        // way goes on. A call the signal interrupts (opening a FIFO that
+        // waits for its reader) carries on rather than failing: the stop is
+        // the acquisition's business.
+        action.sa_flags = SA_RESTART | (signal == SIGINT ? SA_RESETHAND : 0);
         sigemptyset(&action.sa_mask);
         sigaction(signal, &action, nullptr);
     }
 #endif
 }
 
-int stopSignal() { return stopSignalSeen; }
+int stopSignal() { return stopSignalSeen.load(); }
 
 std::string signalName(int signal) {
     switch (signal) {
@@ -120,8 +131,25 @@ std::string signalName(int signal) {
     }
 }
 
-std::string utcTimestamp() {
-    const auto now = std::chrono::system_clock::now();
+bool openInBrowser(const std::string &address) {
+#if defined(_WIN32)
+    return reinterpret_cast<intptr_t>(ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr,
+                                                    SW_SHOWNORMAL)) > 32;
+#else
+    char program[] = "xdg-open";
+    std::string argument = address;
+    char *arguments[] = {program, argument.data(), nullptr};
+    pid_t child = 0;
+    if (posix_spawnp(&child, program, nullptr, nullptr, arguments, environ) != 0)
+        return false;
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+#endif
+}
+
+std::string utcTimestamp() { return utcTimestamp(std::chrono::system_clock::now()); }
+
+std::string utcTimestamp(std::chrono::system_clock::time_point now) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;

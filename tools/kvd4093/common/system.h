@@ -1,6 +1,7 @@
 // The few operating-system services the tool needs, in one place.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -20,8 +21,9 @@ void printUtf8(const std::string &text);
 // Sets a variable in this process's environment, replacing any value.
 void setEnvironment(const char *name, const char *value);
 
-// A write to a pipe whose reader has gone fails with EPIPE, reported as a
-// write error, instead of ending the process with SIGPIPE.
+// A write to a pipe whose reader has gone fails with EPIPE instead of
+// ending the process with SIGPIPE: the tool stops the card first, then ends
+// quietly with 128 + SIGPIPE (errors.h).
 void reportBrokenPipesAsErrors();
 
 // Ctrl-C, SIGTERM and SIGHUP: after watchStopSignals() the first of them
@@ -33,7 +35,12 @@ int stopSignal();
 // "Ctrl-C", "SIGTERM", "SIGHUP".
 std::string signalName(int signal);
 
+// Opens the address in the desktop's browser (xdg-open; on Windows the
+// shell); false when that cannot be started or fails.
+bool openInBrowser(const std::string &address);
+
 // The current time in UTC as ISO 8601 with milliseconds: 2026-12-08T05:51:14.123Z.
 std::string utcTimestamp();
+std::string utcTimestamp(std::chrono::system_clock::time_point time);
 
 } // namespace kvd::tool

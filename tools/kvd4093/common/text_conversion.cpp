@@ -49,10 +49,7 @@ std::string convert(iconv_t converter, std::string_view text) {
     return out;
 }
 
-} // namespace
-
-std::string gbkToTerminal(std::string_view gbk) {
-    static const std::string target = terminalEncoding();
+std::string gbkTo(const std::string &target, std::string_view gbk) {
     if (isGbkAlready(target))
         return std::string(gbk);
     iconv_t converter = iconv_open(target.c_str(), "GBK");
@@ -63,9 +60,20 @@ std::string gbkToTerminal(std::string_view gbk) {
     return converted;
 }
 
+} // namespace
+
+std::string gbkToTerminal(std::string_view gbk) {
+    static const std::string target = terminalEncoding();
+    return gbkTo(target, gbk);
+}
+
+std::string gbkToUtf8(std::string_view gbk) { return gbkTo("UTF-8", gbk); }
+
 #else
 
 std::string gbkToTerminal(std::string_view gbk) { return std::string(gbk); }
+
+std::string gbkToUtf8(std::string_view gbk) { return std::string(gbk); }
 
 #endif
 

@@ -15,4 +15,8 @@ void useTerminalLocale();
 // shown, become '?'. Without iconv the bytes go out unchanged.
 std::string gbkToTerminal(std::string_view gbk);
 
+// The GBK text in UTF-8, whatever the terminal, for a browser page. Bytes
+// that are not GBK become '?'. Without iconv the bytes go out unchanged.
+std::string gbkToUtf8(std::string_view gbk);
+
 } // namespace kvd::tool

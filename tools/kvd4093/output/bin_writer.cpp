@@ -1,43 +1,14 @@
 #include "output/bin_writer.h"
 
-#include <cstdio>
+#include <filesystem>
 
-#include "card/ad_fields.h"
+#include "output/sidecar.h"
 
 namespace kvd::tool {
 namespace {
 
-std::string number(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-}
-
-std::string sidecarText(const AcquisitionInfo &info, const AcquisitionOutcome &outcome) {
-    std::string channels;
-    for (uint32_t i = 0; i < info.channelCount(); ++i)
-        channels += (i ? ", " : "") + std::to_string(info.channel(i));
-    std::string record;
-    for (const AdField &field : adFields())
-        record += std::string(record.empty() ? "" : ", ") + "\"" + field.name + "\": " +
-                  std::to_string(info.para.*field.member);
-    const uint64_t samples = outcome.scans * info.channelCount();
-    return "{\n"
-           "  \"format\": \"kvd4093 samples\",\n"
-           "  \"sample_encoding\": \"uint16 little-endian, offset binary (32768 is zero)\",\n"
-           "  \"layout\": \"scans one after another, channels in the order listed\",\n"
-           "  \"card\": {\"logical_number\": " + std::to_string(info.logicalNumber) +
-           ", \"physical_id\": " + std::to_string(info.physicalId) + "},\n"
-           "  \"channels\": [" + channels + "],\n"
-           "  \"rate_hz\": " + number(info.sampleRate) + ",\n"
-           "  \"scan_rate_hz\": " + number(info.scanRate()) + ",\n"
-           "  \"start_time\": \"" + info.startTime + "\",\n"
-           "  \"samples\": " + std::to_string(samples) + ",\n"
-           "  \"scans\": " + std::to_string(outcome.scans) + ",\n"
-           "  \"complete\": " + (info.continuous || outcome.scans == info.plannedScans ? "true" : "false") + ",\n"
-           "  \"ad_para\": {" + record + "}\n"
-           "}\n";
-}
+// Room for longer counts and a few gaps beyond the sidecar of the start.
+constexpr size_t kSidecarSlack = 1024;
 
 } // namespace
 
@@ -46,21 +17,51 @@ BinWriter::BinWriter(std::string path) : file_(path) {
         sidecar_.emplace(sidecarPath(path));
 }
 
-void BinWriter::begin(const AcquisitionInfo &info) { info_ = info; }
+// The sidecar's room is taken at the start, so that a disk filled by the
+// samples still has it at the end: cut back to whole blocks, the samples
+// keep their description.
+void BinWriter::begin(const AcquisitionInfo &info) {
+    info_ = info;
+    if (!sidecar_)
+        return;
+    sidecar_->write(std::string(sidecarText({info, info.plannedScans, {}}).size() + kSidecarSlack, ' '));
+    sidecar_->flush();
+}
 
 // The buffer holds the bytes as they came off the card, least significant
 // first, whatever this machine's byte order.
 void BinWriter::write(const uint16_t *samples, uint64_t, size_t scans) {
     file_.write(samples, scans * info_.channelCount() * sizeof(uint16_t));
     file_.flush(); // a reader of the file or the pipe sees every block as it comes
+    scans_ += scans;
+    commitSamples();
+}
+
+void BinWriter::gap(uint64_t firstScan, uint64_t scansLost) { gaps_.push_back({firstScan, scansLost}); }
+
+// The samples take their name; a sidecar of an earlier run beside them no
+// longer describes them, so it goes until this run's is written.
+void BinWriter::commitSamples() {
+    file_.commit();
+    if (sidecar_ && !earlierSidecarRemoved_) {
+        std::error_code ignored;
+        std::filesystem::remove(sidecar_->path(), ignored);
+        earlierSidecarRemoved_ = true;
+    }
 }
 
 void BinWriter::finish(const AcquisitionOutcome &outcome) {
+    if (!outcome.keepsFiles())
+        return; // nothing acquired: earlier files stay as they were
+    file_.keepWanted();
     file_.close();
+    commitSamples();
     if (!sidecar_)
         return;
-    sidecar_->write(sidecarText(info_, outcome));
+    sidecar_->keepWanted();
     sidecar_->close();
+    sidecar_->replaceContents(sidecarText({info_, scans_, gaps_}));
+    sidecar_->commit();
 }
 
 } // namespace kvd::tool

@@ -2,14 +2,19 @@
 // are the bytes std::to_chars gives (the integers in decimal, the time with
 // std::chars_format::fixed and 7 decimals), made without its general
 // floating-point path: the time column alone cost more than all the rest.
-// Header-only, so that the benchmark and the tests take the same code.
+// With a scale, the values are code x gain + offset, exact to the scale's
+// decimals, made from integers. Header-only, so that the benchmark and the
+// tests take the same code.
 #pragma once
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#include "output/scale.h"
 
 namespace kvd::tool::csv {
 
@@ -19,9 +24,9 @@ constexpr double kTimeScale = 1e7;
 // Below this, seconds x 10^7 is a whole number a double holds exactly.
 constexpr double kExactSeconds = 9e8;
 
-// The longest line: a 20-digit scan number, a time of up to 309 integer
-// digits and 7 decimals, 5 digits a channel, the commas and the newline.
-constexpr size_t maxLineChars(uint32_t channels) { return 20 + 1 + 318 + size_t(channels) * 6 + 1; }
+// The longest time std::to_chars can give: 309 integer digits, the point, 7 decimals.
+constexpr size_t kMostTimeChars = 309 + 1 + kTimeDecimals;
+constexpr int64_t kHighestCode = 65535;
 
 namespace detail {
 
@@ -39,12 +44,12 @@ inline constexpr char kDigitPairs[] = "00010203040506070809"
 inline void putPair(char *out, uint32_t pair) { std::memcpy(out, kDigitPairs + 2 * pair, 2); }
 
 // Exactly `count` digits of value (which has no more), zero-padded.
-inline char *putFixedDigits(char *out, uint32_t value, int count) {
+inline char *putFixedDigits(char *out, uint64_t value, int count) {
     char *end = out + count;
     char *at = end;
     while (at - out >= 2) {
         at -= 2;
-        putPair(at, value % 100);
+        putPair(at, uint32_t(value % 100));
         value /= 100;
     }
     if (at != out)
@@ -97,6 +102,42 @@ inline char *putSeconds(char *out, double seconds) {
     return std::to_chars(out, out + 320, seconds, std::chars_format::fixed, kTimeDecimals).ptr;
 }
 
+// units x 10^-decimals with exactly `decimals` decimals: "-0.0030518".
+// `power` is 10^decimals.
+inline char *putFixed(char *out, int64_t units, int decimals, uint64_t power) {
+    const uint64_t magnitude = units < 0 ? 0 - uint64_t(units) : uint64_t(units);
+    if (units < 0)
+        *out++ = '-';
+    if (decimals == 0)
+        return putUnsigned(out, magnitude);
+    out = putUnsigned(out, magnitude / power);
+    *out++ = '.';
+    return detail::putFixedDigits(out, magnitude % power, decimals);
+}
+
+// The most characters one value takes: 5 for a code; for a scaled value its
+// sign when some value is negative, its digits (at least one before the
+// point) and the point.
+inline size_t valueChars(const Scale &scale) {
+    if (!scale.given)
+        return 5;
+    const int64_t low = scale.offsetUnits, high = kHighestCode * scale.gainUnits + scale.offsetUnits;
+    const auto magnitude = [](int64_t units) { return units < 0 ? 0 - uint64_t(units) : uint64_t(units); };
+    const int digits = std::max(detail::digitCount(std::max(magnitude(low), magnitude(high))), scale.decimals + 1);
+    return size_t(std::min(low, high) < 0) + size_t(digits) + size_t(scale.decimals > 0);
+}
+
+// The longest line of any scan up to lastScan: its number, its time, the
+// values, the commas and the newline. A block of lines needs no more than
+// its scans times this.
+inline size_t lineBound(uint64_t lastScan, double scanRate, uint32_t channels, size_t valueChars) {
+    const double seconds = double(lastScan) / scanRate;
+    // Rounded to 7 decimals the time may gain a digit: 9.99999999 is 10.0000000.
+    const size_t timeChars = seconds < 1e18 ? size_t(detail::digitCount(uint64_t(seconds) + 1)) + 1 + kTimeDecimals
+                                            : kMostTimeChars;
+    return size_t(detail::digitCount(lastScan)) + 1 + timeChars + size_t(channels) * (1 + valueChars) + 1;
+}
+
 // A code as the card sent it: 16 bits, least significant byte first.
 inline uint16_t codeAt(const uint16_t *wire) {
     unsigned char bytes[2];
@@ -104,11 +145,11 @@ inline uint16_t codeAt(const uint16_t *wire) {
     return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
 }
 
-// One line a scan: "scan,time_s,code,code,...\n", the time being scan /
-// scanRate. `samples` holds `scans` scans of `channels` codes. `out` has room
-// for scans x maxLineChars(channels); returns the end.
-inline char *putScans(char *out, const uint16_t *samples, uint64_t firstScan, size_t scans, uint32_t channels,
-                      double scanRate) {
+namespace detail {
+
+template <typename PutValue>
+inline char *putLines(char *out, const uint16_t *samples, uint64_t firstScan, size_t scans, uint32_t channels,
+                      double scanRate, PutValue putValue) {
     for (size_t scan = 0; scan < scans; ++scan) {
         const uint64_t number = firstScan + scan;
         out = putUnsigned(out, number);
@@ -117,11 +158,33 @@ inline char *putScans(char *out, const uint16_t *samples, uint64_t firstScan, si
         const uint16_t *codes = samples + scan * channels;
         for (uint32_t channel = 0; channel < channels; ++channel) {
             *out++ = ',';
-            out = putUnsigned(out, codeAt(codes + channel));
+            out = putValue(out, codeAt(codes + channel));
         }
         *out++ = '\n';
     }
     return out;
+}
+
+} // namespace detail
+
+// One line a scan: "scan,time_s,code,code,...\n", the time being scan /
+// scanRate. `samples` holds `scans` scans of `channels` codes. `out` has room
+// for scans x lineBound(firstScan + scans - 1, ...); returns the end.
+inline char *putScans(char *out, const uint16_t *samples, uint64_t firstScan, size_t scans, uint32_t channels,
+                      double scanRate) {
+    return detail::putLines(out, samples, firstScan, scans, channels, scanRate,
+                            [](char *at, uint16_t code) { return putUnsigned(at, code); });
+}
+
+// The same lines with each code as its value on the scale.
+inline char *putScaledScans(char *out, const uint16_t *samples, uint64_t firstScan, size_t scans, uint32_t channels,
+                            double scanRate, const Scale &scale) {
+    uint64_t power = 1;
+    for (int i = 0; i < scale.decimals; ++i)
+        power *= 10;
+    return detail::putLines(out, samples, firstScan, scans, channels, scanRate, [&](char *at, uint16_t code) {
+        return putFixed(at, int64_t(code) * scale.gainUnits + scale.offsetUnits, scale.decimals, power);
+    });
 }
 
 } // namespace kvd::tool::csv

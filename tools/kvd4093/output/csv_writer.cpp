@@ -1,29 +1,55 @@
 #include "output/csv_writer.h"
 
+#include <exception>
+
 #include "output/csv_text.h"
 
 namespace kvd::tool {
 
 CsvWriter::CsvWriter(std::string path) : file_(std::move(path)) {}
 
+std::string CsvWriter::header(const AcquisitionInfo &info) {
+    const std::string unit = info.scale.unit.empty() ? "" : "_" + info.scale.unit;
+    std::string line = "scan,time_s";
+    for (uint32_t i = 0; i < info.channelCount(); ++i)
+        line += ",ch" + std::to_string(info.channel(i)) + unit;
+    return line + "\n";
+}
+
 void CsvWriter::begin(const AcquisitionInfo &info) {
-    channels_ = info.channelCount();
-    scanRate_ = info.scanRate();
-    std::string header = "scan,time_s";
-    for (uint32_t i = 0; i < channels_; ++i)
-        header += ",ch" + std::to_string(info.channel(i));
-    header += '\n';
-    file_.write(header);
-    file_.flush(); // the file is there from the start
+    info_ = info;
+    valueChars_ = csv::valueChars(info.scale);
+    file_.write(header(info));
+    file_.flush(); // the header is there from the start
 }
 
 void CsvWriter::write(const uint16_t *samples, uint64_t firstScan, size_t scans) {
-    text_.resize(scans * csv::maxLineChars(channels_));
-    const char *end = csv::putScans(text_.data(), samples, firstScan, scans, channels_, scanRate_);
-    file_.write(text_.data(), size_t(end - text_.data()));
-    file_.flush(); // a reader of the file or the pipe sees every block as it comes
+    if (scans == 0)
+        return;
+    const uint32_t channels = info_.channelCount();
+    char *text = text_.room(scans * csv::lineBound(firstScan + scans - 1, info_.scanRate(), channels, valueChars_));
+    const char *end =
+        info_.scale.given
+            ? csv::putScaledScans(text, samples, firstScan, scans, channels, info_.scanRate(), info_.scale)
+            : csv::putScans(text, samples, firstScan, scans, channels, info_.scanRate());
+    text_ = behind_.write(std::move(text_), size_t(end - text));
 }
 
-void CsvWriter::finish(const AcquisitionOutcome &) { file_.close(); }
+void CsvWriter::gap(uint64_t firstScan, uint64_t scansLost) {
+    behind_.wait();
+    file_.write("# " + std::to_string(scansLost) + " scans lost from scan " + std::to_string(firstScan) + "\n");
+}
+
+void CsvWriter::finish(const AcquisitionOutcome &outcome) {
+    // A failed write was thrown already, or is thrown once the file is closed.
+    const std::exception_ptr failure = behind_.drain();
+    if (outcome.keepsFiles()) { // else nothing acquired: an earlier file stays as it was
+        file_.keepWanted();
+        file_.close();
+        file_.commit();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
 
 } // namespace kvd::tool

@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "KVD4093.h"
+#include "output/scale.h"
 
 namespace kvd::tool {
 
@@ -14,10 +16,19 @@ struct AcquisitionInfo {
     ADPara para{};
     int32_t logicalNumber = 0;
     int32_t physicalId = 0;
+    std::string cardVersion;   // the firmware version as `kvd4093 list` shows it, or empty
     double sampleRate = 0;     // samples a second of all channels together, as the card runs
     uint64_t plannedScans = 0; // scans asked for; 0 when continuous
     bool continuous = false;   // runs until a stop signal
     std::string startTime;     // UTC, ISO 8601
+    Scale scale;               // --scale, recorded by every format
+    // The start, startTime, as the host's clocks read it together just
+    // before the card is started: nanoseconds since the epoch of UTC and of
+    // the monotonic clock (std::chrono::steady_clock: Linux's
+    // CLOCK_MONOTONIC). Scan k of the outputs was converted about
+    // firstScanSeconds() + k / scanRate() seconds after it.
+    int64_t startUtcNanoseconds = 0;
+    int64_t startMonotonicNanoseconds = 0;
 
     // The card takes the low 8 bits of each channel number, so the record's
     // channels 0-300 scan channels 0 to 44.
@@ -26,6 +37,17 @@ struct AcquisitionInfo {
     uint32_t channelCount() const { return uint32_t(lastChannel() - firstChannel() + 1); }
     int32_t channel(uint32_t index) const { return firstChannel() + int32_t(index); }
     double scanRate() const { return sampleRate / channelCount(); }
+    // The set-up's 512 samples take this many scans (the last perhaps in
+    // part) before scan 0 of the outputs.
+    uint32_t setUpScans() const { return (512 + channelCount() - 1) / channelCount(); }
+    double firstScanSeconds() const { return double(setUpScans()) / scanRate(); }
+};
+
+// Scans that never reached the sinks: scans firstScan to firstScan +
+// scansLost - 1 were lost.
+struct ScanGap {
+    uint64_t firstScan = 0;
+    uint64_t scansLost = 0;
 };
 
 // What the acquisition delivered in the end.
@@ -33,8 +55,20 @@ struct AcquisitionOutcome {
     uint64_t scans = 0;       // whole scans delivered to the sinks
     int stopSignal = 0;       // the signal that ended the acquisition (system.h), or 0
     double seconds = 0;       // wall-clock time from the start to the stop
+    bool overrun = false;     // stopped because the outputs could not keep up
+    uint64_t scansLost = 0;   // dropped because the outputs could not keep up
+    uint64_t gapCount = 0;    // the gaps they left
+    std::vector<ScanGap> firstGaps; // the first of those gaps, at most kListedGaps
+    uint64_t largestBacklog = 0;    // the most scans the reads were behind the card's clock
+
+    static constexpr size_t kListedGaps = 10;
 
     bool stoppedBySignal() const { return stopSignal != 0; }
+    // False when the run failed before its first scan (the card refused the
+    // set-up, the first read failed): the files are then dropped and
+    // whatever was at their paths stays as it was. A stop asked for keeps
+    // them, however little they hold.
+    bool keepsFiles() const { return scans > 0 || stoppedBySignal(); }
 };
 
 class SampleSink {

@@ -144,8 +144,12 @@ std::string SvgPlot::picture(const AcquisitionOutcome &outcome) const {
 }
 
 void SvgPlot::finish(const AcquisitionOutcome &outcome) {
+    if (!outcome.keepsFiles())
+        return; // nothing acquired: an earlier picture stays as it was
+    file_.keepWanted();
     file_.write(picture(outcome));
     file_.close();
+    file_.commit();
 }
 
 } // namespace kvd::tool

@@ -1,0 +1,29 @@
+// The JSON sidecar FILE.bin.json beside a raw binary file, which says what
+// its bytes are: rate, channels, card, the start (UTC in ISO 8601 and in
+// nanoseconds, the monotonic clock's nanoseconds, how long after it scan 0
+// came), sample and scan counts, whether the acquisition ran to its end, the
+// scale, the scans lost on the way, and the whole ADPara record. `kvd4093 convert`
+// reads it back to write the samples in another format.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "output/sample_sink.h"
+
+namespace kvd::tool {
+
+struct SidecarContents {
+    AcquisitionInfo info;
+    uint64_t scans = 0;
+    std::vector<ScanGap> gaps;
+};
+
+std::string sidecarText(const SidecarContents &contents);
+
+// Reads the sidecar at path; throws ToolError naming the file and what in
+// it is missing or wrong.
+SidecarContents readSidecar(const std::string &path);
+
+} // namespace kvd::tool

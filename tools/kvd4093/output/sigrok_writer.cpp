@@ -1,0 +1,155 @@
+#include "output/sigrok_writer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include <zip.h>
+
+#include "common/errors.h"
+
+namespace kvd::tool {
+namespace {
+
+// Each member of the archive holds this many values of one channel (64 MiB):
+// few members, whose bookkeeping libzip keeps in memory, however long the run.
+constexpr uint64_t kChunkValues = uint64_t(16) << 20;
+constexpr char kVersion[] = "2";
+
+// The start time (ISO 8601, UTC) as the members' modification time, so that
+// the same acquisition always gives the same bytes.
+time_t startSeconds(const std::string &startTime) {
+    std::tm parts{};
+    if (std::sscanf(startTime.c_str(), "%d-%d-%dT%d:%d:%d", &parts.tm_year, &parts.tm_mon, &parts.tm_mday,
+                    &parts.tm_hour, &parts.tm_min, &parts.tm_sec) != 6)
+        return 0;
+    parts.tm_year -= 1900;
+    parts.tm_mon -= 1;
+#if defined(_WIN32)
+    return _mkgmtime(&parts);
+#else
+    return timegm(&parts);
+#endif
+}
+
+std::string archiveError(zip_t *archive) {
+    zip_error_t *error = zip_get_error(archive);
+    if (zip_error_system_type(error) == ZIP_ET_SYS && zip_error_code_system(error) != 0)
+        return std::strerror(zip_error_code_system(error));
+    return zip_error_strerror(error);
+}
+
+} // namespace
+
+SigrokWriter::SigrokWriter(std::string path) : path_(std::move(path)) {}
+
+// sigrok's sample rate is a whole number of hertz (at least 1); the exact scan rate is
+// kept beside it, with the card and the scale, in a group sigrok passes over.
+std::string SigrokWriter::metadata(const AcquisitionInfo &info) {
+    std::string text = "[device 1]\n"
+                       "samplerate = " +
+                       std::to_string(std::max(1LL, std::llround(info.scanRate()))) + " Hz\n" +
+                       "total analog = " + std::to_string(info.channelCount()) + "\n";
+    for (uint32_t i = 0; i < info.channelCount(); ++i)
+        text += "analog" + std::to_string(i + 1) + " = ch" + std::to_string(info.channel(i)) + "\n";
+    char rate[64];
+    std::snprintf(rate, sizeof rate, "%.17g", info.scanRate());
+    text += "\n[kvd4093]\n"
+            "scan rate hz = " + std::string(rate) + "\n" +
+            "card logical number = " + std::to_string(info.logicalNumber) + "\n" +
+            "card physical id = " + std::to_string(info.physicalId) + "\n" +
+            "card version = " + info.cardVersion + "\n" +
+            "start time = " + info.startTime + "\n";
+    if (info.scale.given)
+        text += "scale gain = " + info.scale.gainText + "\nscale offset = " + info.scale.offsetText +
+                "\nunit = " + info.scale.unit + "\n";
+    else
+        text += "unit = code\n";
+    return text;
+}
+
+void SigrokWriter::begin(const AcquisitionInfo &info) {
+    info_ = info;
+    valueOfCode_.resize(65536);
+    for (uint32_t code = 0; code < valueOfCode_.size(); ++code)
+        valueOfCode_[code] = float(info.scale.value(uint16_t(code)));
+    for (uint32_t i = 0; i < info.channelCount(); ++i)
+        channels_.push_back(
+            std::make_unique<OutputFile>(path_.target() + ".ch" + std::to_string(info.channel(i)), path_.target()));
+}
+
+void SigrokWriter::write(const uint16_t *samples, uint64_t, size_t scans) {
+    const uint32_t channels = info_.channelCount();
+    values_.resize(scans);
+    try {
+        for (uint32_t channel = 0; channel < channels; ++channel) {
+            for (size_t scan = 0; scan < scans; ++scan)
+                values_[scan] = valueOfCode_[sampleValue(samples[scan * channels + channel])];
+            channels_[channel]->write(values_.data(), scans * sizeof(float));
+        }
+    } catch (const ToolError &) {
+        failed_ = true;
+        throw;
+    }
+    scans_ += scans;
+}
+
+void SigrokWriter::finish(const AcquisitionOutcome &outcome) {
+    if (!outcome.keepsFiles())
+        return; // nothing acquired: an earlier file stays as it was
+    path_.keepWanted();
+    if (failed_)
+        return; // the values that did not reach their files make no session
+    for (const auto &channel : channels_)
+        channel->close();
+    writeArchive();
+    path_.commit();
+}
+
+// The members in the order sigrok reads them: every chunk of the first
+// channel, then of the second, and so on. libzip reads each chunk from its
+// channel's file when it closes the archive.
+void SigrokWriter::writeArchive() {
+    int openError = 0;
+    zip_t *archive = zip_open(path_.path().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &openError);
+    if (archive == nullptr) {
+        zip_error_t error;
+        zip_error_init_with_code(&error, openError);
+        throw ToolError("cannot write " + path_.target() + ": " + zip_error_strerror(&error));
+    }
+    const std::string metadataText = metadata(info_);
+    const time_t modified = startSeconds(info_.startTime);
+    const auto add = [&](const std::string &name, zip_source_t *source) {
+        const zip_int64_t index = source ? zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8) : -1;
+        if (index < 0 || zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0) != 0 ||
+            zip_file_set_mtime(archive, zip_uint64_t(index), modified, 0) != 0) {
+            if (source && index < 0)
+                zip_source_free(source);
+            const std::string why = archiveError(archive);
+            zip_discard(archive);
+            throw ToolError("cannot write " + path_.target() + ": " + why);
+        }
+    };
+    add("version", zip_source_buffer(archive, kVersion, sizeof kVersion - 1, 0));
+    add("metadata", zip_source_buffer(archive, metadataText.data(), metadataText.size(), 0));
+    for (uint32_t channel = 0; channel < channels_.size(); ++channel) {
+        const uint64_t chunks = std::max<uint64_t>(1, (scans_ + kChunkValues - 1) / kChunkValues);
+        for (uint64_t chunk = 0; chunk < chunks; ++chunk) {
+            const uint64_t first = chunk * kChunkValues;
+            const uint64_t count = std::min(kChunkValues, scans_ - first);
+            add("analog-1-" + std::to_string(channel + 1) + "-" + std::to_string(chunk + 1),
+                zip_source_file(archive, channels_[channel]->writtenPath().c_str(), first * sizeof(float),
+                                zip_int64_t(count * sizeof(float))));
+        }
+    }
+    if (zip_close(archive) != 0) {
+        const std::string why = archiveError(archive);
+        zip_discard(archive);
+        throw ToolError("cannot write " + path_.target() + ": " + why);
+    }
+}
+
+} // namespace kvd::tool
