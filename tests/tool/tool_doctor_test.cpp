@@ -47,10 +47,15 @@ TEST(ToolDoctorTest, OnAVirtualCardEveryCheckPasses) {
         (std::vector<std::string>{
             libraryLine(),
             kTick + "KVD4093_VIRTUAL_CARDS=7: virtual cards stand in for real ones",
-            kTick + "settings store " + dir.path() + "/config/Olm/KVD4093.reg: none saved yet; the first save makes it",
+            kTick + "settings store " + dir.path() +
+                "/config/Olm/KVD4093-virtual.reg: none saved yet; the first save makes it",
             kTick + "log folder " + dir.path() + ": writable; programs leave KVD4093Err.log here when they end",
             kTick + "card 0 (physical ID 7) opens",
         }));
+    // A store named by KVD4093_SETTINGS is the one checked, for virtual cards too.
+    const std::string named = dir.path() + "/mine.reg";
+    const ChildResult withNamed = runTool(dir.path(), {"doctor", "--virtual=7"}, {{"KVD4093_SETTINGS", named}});
+    EXPECT_EQ(linesOf(withNamed.out).at(2), kTick + "settings store " + named + ": none saved yet; the first save makes it");
 }
 
 struct PlaceCase {
@@ -68,12 +73,12 @@ std::string withFolder(std::string text, const std::string &folder) {
 
 TEST(ToolDoctorTest, SettingsStoreAndLogFolderSayWhatKeepsThemFromBeingWritten) {
     const std::vector<PlaceCase> cases = {
-        {"saved settings", "", kTick + "settings store DIR/config/Olm/KVD4093.reg: readable and writable", ""},
-        {"settings file is a folder", "rm config/Olm/KVD4093.reg && mkdir config/Olm/KVD4093.reg",
-         kCross + "settings store DIR/config/Olm/KVD4093.reg: not a regular file",
+        {"saved settings", "", kTick + "settings store DIR/config/Olm/KVD4093-virtual.reg: readable and writable", ""},
+        {"settings file is a folder", "rm config/Olm/KVD4093-virtual.reg && mkdir config/Olm/KVD4093-virtual.reg",
+         kCross + "settings store DIR/config/Olm/KVD4093-virtual.reg: not a regular file",
          "  fix: move it away: the library keeps its settings in a file of that name"},
         {"config home is a file", "rm -rf config && touch config",
-         kCross + "settings store DIR/config/Olm/KVD4093.reg: cannot be made: DIR/config is not a folder",
+         kCross + "settings store DIR/config/Olm/KVD4093-virtual.reg: cannot be made: DIR/config is not a folder",
          "  fix: move DIR/config away, or set XDG_CONFIG_HOME to a folder of yours"},
         {"log file is a folder", "mkdir KVD4093Err.log", kCross + "log folder DIR: KVD4093Err.log here is not a file",
          "  fix: move it away, or run programs from another folder"},
@@ -101,8 +106,8 @@ TEST(ToolDoctorTest, AMalformedVirtualCardListIsACrossAndRealCardsAreLookedFor) 
     EXPECT_EQ(result.exitCode, 1);
     const std::vector<std::string> lines = linesOf(result.out);
     ASSERT_GE(lines.size(), 4u) << result.out;
-    EXPECT_EQ(lines[1], kCross + "KVD4093_VIRTUAL_CARDS=\"7,x\" is no list of IDs 0 to 255: the library ignores it "
-                                 "and looks for real cards");
+    EXPECT_EQ(lines[1], kCross + "KVD4093_VIRTUAL_CARDS=\"7,x\" is malformed (entry 2 (\"x\") is not a number from 0 "
+                                 "to 255): the library ignores it and looks for real cards");
     EXPECT_EQ(lines[2],
               "  fix: set it to the virtual cards' physical IDs, e.g. KVD4093_VIRTUAL_CARDS=7,9,5, or unset it");
     EXPECT_EQ(lines[3].rfind(kCross + "no USB vendor:product pair is set", 0), 0u) << lines[3];

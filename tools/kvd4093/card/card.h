@@ -12,9 +12,6 @@
 
 namespace kvd::tool {
 
-// The logical numbers a card may have: 0 to 31.
-constexpr int32_t kLogicalNumbers = 32;
-
 struct CardChoice {
     bool given = false; // --card or --id was on the command line
     bool byPhysicalId = false;

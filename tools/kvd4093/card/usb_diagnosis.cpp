@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #if defined(KVD4093_TOOL_HAVE_LIBUSB)
 #include <fcntl.h>
@@ -165,6 +166,27 @@ bool hasOpen(const std::filesystem::path &process, const struct stat &target) {
     return false;
 }
 
+// The process that started `pid`, from /proc/PID/stat ("pid (comm) state ppid ..."); 0 when unknown.
+long parentOf(const std::string &pid) {
+    std::string stat;
+    std::getline(std::ifstream("/proc/" + pid + "/stat"), stat);
+    const size_t name = stat.rfind(')');
+    long parent = 0;
+    char state = 0;
+    if (name == std::string::npos || std::sscanf(stat.c_str() + name + 1, " %c %ld", &state, &parent) != 2)
+        return 0;
+    return parent;
+}
+
+// This process and those that started it: a shell or an emulator that runs
+// the tool keeps the device file open without holding the card from it.
+std::set<std::string> selfAndAncestors() {
+    std::set<std::string> pids;
+    for (long pid = ::getpid(); pid > 1 && pids.insert(std::to_string(pid)).second;)
+        pid = parentOf(std::to_string(pid));
+    return pids;
+}
+
 std::string commandOf(const std::filesystem::path &process) {
     std::string name;
     std::getline(std::ifstream(process / "comm"), name);
@@ -187,11 +209,11 @@ std::vector<std::string> programsUsing(const std::string &deviceFile) {
     struct stat target {};
     if (::stat(deviceFile.c_str(), &target) != 0)
         return programs;
-    const std::string self = std::to_string(::getpid());
+    const std::set<std::string> ours = selfAndAncestors();
     std::error_code error;
     for (const auto &process : std::filesystem::directory_iterator("/proc", error)) {
         const std::string pid = process.path().filename().string();
-        if (pid == self || pid.find_first_not_of("0123456789") != std::string::npos)
+        if (ours.count(pid) != 0 || pid.find_first_not_of("0123456789") != std::string::npos)
             continue;
         if (hasOpen(process.path(), target))
             programs.push_back(commandOf(process.path()) + " (process " + pid + ")");

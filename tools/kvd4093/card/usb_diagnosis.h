@@ -33,7 +33,8 @@ UsbDiagnosis diagnoseUsb();
 // in lower case; the rest of a malformed list is left out, as the library does.
 std::vector<std::string> usbPairs(const std::string &pairs);
 
-// The other programs that have the device file open: "kvd4093 (process 1234)".
+// The other programs that have the device file open: "kvd4093 (process 1234)";
+// not this one, nor those that started it.
 // Processes of other users are not seen unless this user may look at them.
 std::vector<std::string> programsUsing(const std::string &deviceFile);
 

@@ -10,6 +10,7 @@
 
 #include "KVD4093.h"
 #include "card/card.h"
+#include "card/card_probe.h"
 #include "card/udev_rule.h"
 #include "card/usb_diagnosis.h"
 #include "card/virtual_cards.h"
@@ -163,15 +164,17 @@ Check permissionCheck(const UsbDevice &device, const std::vector<std::string> &f
                 "sudo usermod -aG plugdev \"$USER\", then log in again"};
 }
 
+// A claim of interface 0 refused while no kernel driver is bound: another
+// program holds the card. Having the device file open is not holding it.
 Check holderCheck(const UsbDevice &device) {
+    if (!device.busy && device.interfaceDriver != "usbfs")
+        return {true, "USB device " + device.file + ": no other program holds it", ""};
     const std::vector<std::string> programs = programsUsing(device.file);
     if (!programs.empty())
         return {false, "USB device " + device.file + ": in use by " + joined(programs, ", "),
                 "end that program, or let it release the card"};
-    if (device.busy || device.interfaceDriver == "usbfs")
-        return {false, "USB device " + device.file + ": another program has claimed it",
-                "find it with \"sudo fuser -v " + device.file + "\" and end it"};
-    return {true, "USB device " + device.file + ": no other program holds it", ""};
+    return {false, "USB device " + device.file + ": another program has claimed it",
+            "find it with \"sudo fuser -v " + device.file + "\" and end it"};
 }
 
 Check kernelDriverCheck(const UsbDevice &device) {
@@ -234,17 +237,15 @@ Check placeCheck(const char *what, const PlaceCheck &place) {
 Check openingCheck() {
     int32_t silent = -1; // the first card that opens but does not take its open packet
     for (int32_t n = 0; n < kLogicalNumbers; ++n) {
-        KVD4093_HANDLE card = KVD4093_CreateDevice(n);
-        if (card == KVD4093_INVALID_HANDLE)
+        const std::optional<CardProbe> probe = probeCard(n);
+        if (!probe)
             continue;
-        if (card == nullptr) {
+        if (!probe->answers) {
             silent = silent < 0 ? n : silent;
             continue;
         }
-        int32_t logical = n, physical = -1;
-        KVD4093_GetDeviceCurrentID(card, &logical, &physical);
-        KVD4093_ReleaseDevice(card);
-        return {true, "card " + std::to_string(n) + " (physical ID " + std::to_string(physical) + ") opens", ""};
+        const std::string physical = probe->physicalId ? std::to_string(*probe->physicalId) : "?";
+        return {true, "card " + std::to_string(n) + " (physical ID " + physical + ") opens", ""};
     }
     if (silent >= 0)
         return {false,
@@ -265,9 +266,10 @@ int runDoctor(Arguments &arguments) {
         throw UsageError("--udev-rules needs at least one folder");
 
     show(libraryCheck());
-    if (!checkVirtualCards())
+    const bool virtualCards = checkVirtualCards();
+    if (!virtualCards)
         checkCardTransport(folders);
-    show(placeCheck("settings store", checkSettingsStore()));
+    show(placeCheck("settings store", checkSettingsStore(virtualCards)));
     show(placeCheck("log folder", checkLogFolder()));
     const Check opening = openingCheck();
     show(opening);

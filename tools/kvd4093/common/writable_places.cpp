@@ -20,6 +20,15 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kLogFileName[] = "KVD4093Err.log";
+constexpr char kStoreVariable[] = "KVD4093_SETTINGS";
+
+// The store KVD4093_SETTINGS names; nullopt when it is unset or empty.
+std::optional<std::string> namedStore() {
+    const char *named = std::getenv(kStoreVariable);
+    return named != nullptr && *named != '\0' ? std::optional<std::string>(named) : std::nullopt;
+}
+
+const char *storeName(bool virtualCards) { return virtualCards ? "KVD4093-virtual" : "KVD4093"; }
 
 int processId() {
 #if defined(_WIN32)
@@ -103,16 +112,20 @@ PlaceCheck checkExistingFile(const fs::path &file) {
 } // namespace
 
 #if defined(_WIN32)
-PlaceCheck checkSettingsStore() {
-    const std::string place = "HKEY_CURRENT_USER\\Software\\Olm\\KVD4093";
+PlaceCheck checkSettingsStore(bool virtualCards) {
+    const std::string subKey = namedStore().value_or(std::string("Software\\Olm\\") + storeName(virtualCards));
+    const std::string place = "HKEY_CURRENT_USER\\" + subKey;
     HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Olm\\KVD4093", 0, KEY_READ | KEY_WRITE, &key);
+    LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, KEY_READ | KEY_WRITE, &key);
     if (status == ERROR_SUCCESS) {
         RegCloseKey(key);
         return {place, true, "readable and writable", ""};
     }
     if (status == ERROR_FILE_NOT_FOUND) {
-        status = RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_CREATE_SUB_KEY, &key);
+        // The first save makes the key below its parent (or below HKEY_CURRENT_USER itself).
+        const size_t slash = subKey.rfind('\\');
+        const std::string parent = slash == std::string::npos ? std::string() : subKey.substr(0, slash);
+        status = RegOpenKeyExA(HKEY_CURRENT_USER, parent.c_str(), 0, KEY_CREATE_SUB_KEY, &key);
         if (status == ERROR_SUCCESS) {
             RegCloseKey(key);
             return {place, true, "none saved yet; the first save makes it", ""};
@@ -122,12 +135,13 @@ PlaceCheck checkSettingsStore() {
                   "give this user full control of the key (regedit: Permissions)");
 }
 #else
-PlaceCheck checkSettingsStore() {
+PlaceCheck checkSettingsStore(bool virtualCards) {
     const std::optional<fs::path> home = configHome();
-    if (!home)
+    const std::optional<std::string> named = namedStore();
+    if (!named && !home)
         return failed("the settings file", "neither XDG_CONFIG_HOME nor HOME names an absolute folder",
                       "set HOME to your home folder");
-    const fs::path file = *home / "Olm" / "KVD4093.reg";
+    const fs::path file = named ? fs::path(*named) : *home / "Olm" / (std::string(storeName(virtualCards)) + ".reg");
     std::error_code error;
     if (fs::exists(file, error))
         return checkExistingFile(file);

@@ -14,7 +14,9 @@ struct PlaceCheck {
     std::string fix;   // the step that makes it usable; empty when ok
 };
 
-PlaceCheck checkSettingsStore();
+// The store the library uses: the one KVD4093_SETTINGS names, else the
+// virtual cards' own while `virtualCards` (KVD4093-virtual), else the usual one.
+PlaceCheck checkSettingsStore(bool virtualCards);
 PlaceCheck checkLogFolder();
 
 } // namespace kvd::tool
