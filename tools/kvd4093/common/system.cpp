@@ -149,6 +149,14 @@ bool openInBrowser(const std::string &address) {
 
 std::string utcTimestamp() { return utcTimestamp(std::chrono::system_clock::now()); }
 
+int processId() {
+#if defined(_WIN32)
+    return int(GetCurrentProcessId());
+#else
+    return int(getpid());
+#endif
+}
+
 std::string utcTimestamp(std::chrono::system_clock::time_point now) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto milliseconds =

@@ -43,4 +43,7 @@ bool openInBrowser(const std::string &address);
 std::string utcTimestamp();
 std::string utcTimestamp(std::chrono::system_clock::time_point time);
 
+// This process's ID, for names that must differ between processes.
+int processId();
+
 } // namespace kvd::tool

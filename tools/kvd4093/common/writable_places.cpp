@@ -7,11 +7,10 @@
 #include <filesystem>
 #include <optional>
 
+#include "common/system.h"
+
 #if defined(_WIN32)
-#include <process.h>
 #include <windows.h>
-#else
-#include <unistd.h>
 #endif
 
 namespace kvd::tool {
@@ -29,14 +28,6 @@ std::optional<std::string> namedStore() {
 }
 
 const char *storeName(bool virtualCards) { return virtualCards ? "KVD4093-virtual" : "KVD4093"; }
-
-int processId() {
-#if defined(_WIN32)
-    return _getpid();
-#else
-    return int(getpid());
-#endif
-}
 
 // Why the last file operation failed, as the C library says it.
 std::string reason() { return std::strerror(errno); }
