@@ -116,8 +116,7 @@ test-python:
 # builds the cards' USB pairs into the library and the udev rule.
 PACKAGE_DIR = $(CURDIR)/build/package
 PACKAGE_USB_IDS ?=
-WINDOWS_PACKAGE_TARGETS = kvd4093 kvd4093_cli kvd4093card example_acquire example_digital_io example_settings \
-                          example_stop_from_thread
+WINDOWS_PACKAGE_TARGETS = kvd4093 kvd4093_cli kvd4093card $(patsubst examples/%.c,example_%,$(wildcard examples/*.c))
 package:
 	@if command -v x86_64-w64-mingw32-g++ >/dev/null && command -v i686-w64-mingw32-g++ >/dev/null; then \
 	  cmake --preset win64 && cmake --build --preset win64 --target $(WINDOWS_PACKAGE_TARGETS) && \

@@ -105,8 +105,9 @@ def test_the_windows_archive_holds_both_dlls_the_tool_the_driver_and_the_documen
     archive = package_file(package_dir, "kvd4093-%s-windows.zip" % version)
     top = "kvd4093-%s-windows/" % version
     pages = ["docs/" + path.name for path in (REPOSITORY / "docs").glob("*.md")]
-    examples = ["examples/" + path.name for path in (REPOSITORY / "examples").glob("*.c")]
-    programs = ["x64/example_%s.exe" % name for name in ("acquire", "digital_io", "settings", "stop_from_thread")]
+    sources = list((REPOSITORY / "examples").glob("*.c"))
+    examples = ["examples/" + path.name for path in sources]
+    programs = ["x64/example_%s.exe" % path.stem for path in sources]
     expected = ["README.md", "KVD4093.def", "include/KVD4093.h", "x64/KVD4093.dll", "x64/libKVD4093.dll.a",
                 "x64/kvd4093.exe", "x86/KVD4093.dll", "x86/libKVD4093.dll.a", "driver/kvd4093card.sys",
                 "driver/kvd4093card.exe", "driver/TEST-SIGNING.txt"] + pages + examples + programs  # fmt: skip
