@@ -1,12 +1,12 @@
 # The two commands: `make test` passes the tests, `make demo` runs an
 # acquisition on a virtual card. Everything builds under build/.
-.PHONY: all demo test test-linux test-linux-sanitize test-sanitize test-linux-thread test-thread test-windows test-win64 test-win32 bench clean docs test-docs
+.PHONY: all demo test test-linux test-linux-sanitize test-sanitize test-linux-thread test-thread test-windows test-win64 test-win32 bench clean docs test-docs package test-package
 
 # The configurations `make test` runs, each as its target test-NAME, in this
 # order; tools/test-summary ends the run with a line for each and a last
 # line "N passed, N failed, N skipped". To add one, add its name here and its
 # target below.
-TEST_CONFIGURATIONS = docs linux linux-sanitize linux-thread python windows
+TEST_CONFIGURATIONS = docs linux linux-sanitize linux-thread python windows package
 
 all:
 	cmake --preset linux
@@ -107,6 +107,41 @@ test-python:
 	@$(PYTHON_FOR_PACKAGE) -c 'import numpy, pytest' || { \
 	  echo "*** $(PYTHON_FOR_PACKAGE) lacks numpy or pytest (python3-numpy python3-pytest; .ci/run installs them)"; exit 1; }
 	cd python && KVD4093_LIBRARY=$(CURDIR)/build/linux/src/libkvd4093.so.1 $(PYTHON_FOR_PACKAGE) -m pytest -p no:cacheprovider
+
+# The packages, in build/package: the Debian package, the Python wheel that
+# carries libkvd4093.so.1, and from the Windows builds (presets win64 and
+# win32, built as far as the packages need) the Windows archive and the wheel
+# that carries the 64-bit DLL. The Windows ones are left out, and said so,
+# where the cross compilers are missing. PACKAGE_USB_IDS=vvvv:pppp[,...]
+# builds the cards' USB pairs into the library and the udev rule.
+PACKAGE_DIR = $(CURDIR)/build/package
+PACKAGE_USB_IDS ?=
+WINDOWS_PACKAGE_TARGETS = kvd4093 kvd4093_cli kvd4093card $(patsubst examples/%.c,example_%,$(wildcard examples/*.c))
+package:
+	@if command -v x86_64-w64-mingw32-g++ >/dev/null && command -v i686-w64-mingw32-g++ >/dev/null; then \
+	  cmake --preset win64 && cmake --build --preset win64 --target $(WINDOWS_PACKAGE_TARGETS) && \
+	  cmake --preset win32 && cmake --build --preset win32 --target kvd4093; \
+	else \
+	  echo "*** SKIPPING the Windows packages: the mingw-w64 cross compilers are not installed (.ci/run installs them)"; \
+	fi
+	cmake -S . -B build/package/linux -DCMAKE_BUILD_TYPE=Release -DKVD4093_BUILD_TESTS=OFF \
+	  -DCMAKE_INSTALL_PREFIX=/usr -DKVD4093_PACKAGE_OUTPUT=$(PACKAGE_DIR) -DKVD4093_PYTHON=$(PYTHON_FOR_PACKAGE) \
+	  "-DKVD4093_USB_IDS=$(PACKAGE_USB_IDS)"
+	cmake --build build/package/linux --parallel 2
+	cmake --build build/package/linux --target package package_wheel
+	@if [ -f build/win64/bin/kvd4093card.exe ] && [ -f build/win32/bin/KVD4093.dll ]; then \
+	  cmake --build build/package/linux --target package_windows; \
+	fi
+	@ls -l $(PACKAGE_DIR)/*.deb $(PACKAGE_DIR)/*.whl $(PACKAGE_DIR)/*.zip 2>/dev/null
+
+# The packages as a user gets them (tests/package, pytest): the Debian package
+# installed with dpkg -i (as root; else unpacked with dpkg-deb -x) and used,
+# then removed without a trace, lintian without an error; the Linux wheel
+# installed into a fresh virtual environment; the Windows packages' contents.
+test-package: package
+	@$(PYTHON_FOR_PACKAGE) -c 'import pytest' || { \
+	  echo "*** $(PYTHON_FOR_PACKAGE) lacks pytest (python3-pytest; .ci/run installs it)"; exit 1; }
+	cd tests/package && $(PYTHON_FOR_PACKAGE) -m pytest -p no:cacheprovider -v . --package-dir $(PACKAGE_DIR)
 
 # Card.acquire and Stream.read against the same reads made from C, on an unpaced virtual card.
 bench-python:

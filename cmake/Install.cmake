@@ -37,7 +37,18 @@ endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/kvd4093.pc.in ${PROJECT_BINARY_DIR}/kvd4093.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/kvd4093.pc DESTINATION ${KVD4093_PKGCONFIG_DIR})
 
-# Linux: the udev rule for the cards on USB.
+# The documentation, laid out as in the sources so that its links hold: the
+# README, the pages of docs/ and the examples' sources.
+set(KVD4093_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/kvd4093)
+file(GLOB KVD4093_DOC_PAGES ${PROJECT_SOURCE_DIR}/docs/*.md)
+file(GLOB KVD4093_EXAMPLE_SOURCES ${PROJECT_SOURCE_DIR}/examples/*.c)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${KVD4093_DOC_DIR})
+install(FILES ${KVD4093_DOC_PAGES} DESTINATION ${KVD4093_DOC_DIR}/docs)
+install(FILES ${KVD4093_EXAMPLE_SOURCES} DESTINATION ${KVD4093_DOC_DIR}/examples)
+
+# Linux: the udev rule for the cards on USB, and the packages of make package
+# (the Debian package, the Python wheels, the Windows archive).
 if(NOT WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/UdevRule.cmake)
+  include(${CMAKE_CURRENT_LIST_DIR}/package/Package.cmake)
 endif()

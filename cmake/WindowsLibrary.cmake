@@ -15,7 +15,11 @@ kvd4093_windows_def_files(
   EXPORT_DEF export_def
   IMPORT_DEF import_def)
 
-add_library(kvd4093 SHARED $<TARGET_OBJECTS:kvd4093_core> host/entry/dll_main.cpp "${export_def}")
+# The DLL carries the project's version in its version resource.
+configure_file(${PROJECT_SOURCE_DIR}/cmake/KVD4093.rc.in ${CMAKE_CURRENT_BINARY_DIR}/KVD4093.rc @ONLY)
+
+add_library(kvd4093 SHARED $<TARGET_OBJECTS:kvd4093_core> host/entry/dll_main.cpp "${export_def}"
+  ${CMAKE_CURRENT_BINARY_DIR}/KVD4093.rc)
 target_compile_definitions(kvd4093 PRIVATE KVD4093_BUILDING_LIBRARY WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 target_include_directories(kvd4093
   PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>

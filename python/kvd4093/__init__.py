@@ -19,9 +19,8 @@ library's message.
 
 from .card import Card, CardInfo, cards, open  # noqa: A004 - open() is the package's
 from .errors import Error
+from ._version import __version__
 from .settings import ADSettings
 from .stream import Overrun, ScanArray, Stream
-
-__version__ = "1.0.0"
 
 __all__ = ["ADSettings", "Card", "CardInfo", "Error", "Overrun", "ScanArray", "Stream", "cards", "open"]

@@ -75,6 +75,14 @@ def card(virtual_cards):
         yield opened
 
 
+def project_version():
+    """The version the project's CMakeLists.txt declares, read here apart from the package's own reading."""
+    for line in (REPOSITORY / "CMakeLists.txt").read_text().splitlines():
+        if line.startswith("project(KVD4093 VERSION "):
+            return line.split()[2]
+    raise AssertionError("CMakeLists.txt declares no version")
+
+
 STOP = "0300"  # CMD_AD_RUN with 0, the last packet of every stop
 
 

@@ -12,7 +12,7 @@ from pathlib import Path
 import numpy
 import pytest
 
-from conftest import documented_sample
+from conftest import documented_sample, project_version
 
 PACKAGE = Path(__file__).resolve().parents[1]
 
@@ -27,6 +27,7 @@ with kvd4093.open(physical_id=7) as card:
         print(block.dtype, block.shape)
         break
 print(kvd4093.__file__)
+print(kvd4093.__version__)
 """
 
 
@@ -56,8 +57,10 @@ def test_the_example_writes_the_scans_without_matplotlib(tmp_path):
 
 
 def test_pip_installs_the_package_into_a_fresh_environment(tmp_path):
+    # The package's folder below a copy of the project's CMakeLists.txt, which holds its version.
     source = tmp_path / "source"
     shutil.copytree(PACKAGE, source, ignore=shutil.ignore_patterns("build", "*.egg-info", "__pycache__"))
+    shutil.copy(PACKAGE.parent / "CMakeLists.txt", tmp_path)
     environment = tmp_path / "v"
     venv.create(environment, system_site_packages=True, with_pip=True)
     python = environment / "bin" / "python"
@@ -71,4 +74,11 @@ def test_pip_installs_the_package_into_a_fresh_environment(tmp_path):
         "uint16 (4000, 4)",
         "uint16 (2500, 2)",
         str(environment / "lib" / ("python%d.%d" % sys.version_info[:2]) / "site-packages" / "kvd4093" / "__init__.py"),
+        project_version(),
     ]
+
+
+def test_the_package_version_is_the_projects():
+    import kvd4093
+
+    assert kvd4093.__version__ == project_version()

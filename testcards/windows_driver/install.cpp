@@ -49,14 +49,16 @@ bool setText(const std::string &key, const char *name, const std::string &text) 
     return setValue(key, name, REG_SZ, text.c_str(), DWORD(text.size() + 1));
 }
 
-// The entries that make card n a present interface of the card's class.
+// The entries that make card n a present interface of the card's class,
+// whose device names the driver's service as an installed driver's does.
 bool writeInterface(size_t n) {
     const std::string instance = "ROOT\\KVD4093\\" + cardNumber(n);
     const DWORD linked = 1;
     return setText(interfaceKey(n), "DeviceInstance", instance) &&
            setText(interfaceKey(n) + "\\#", "SymbolicLink", "\\\\?\\" + interfaceName(n)) &&
            setValue(interfaceKey(n) + "\\#\\Control", "Linked", REG_DWORD, &linked, sizeof linked) &&
-           setText(std::string(kEnumKey) + "\\" + cardNumber(n), "ClassGUID", kClassUpper);
+           setText(std::string(kEnumKey) + "\\" + cardNumber(n), "ClassGUID", kClassUpper) &&
+           setText(std::string(kEnumKey) + "\\" + cardNumber(n), "Service", names::kServiceName);
 }
 
 void removeInterfaces() {

@@ -168,7 +168,8 @@ TEST_P(ToolFailureTest, ExitsWithItsStatusAndOnlyItsMessage) {
 }
 
 const std::string kMissingCardAdvice = "\nTo see the cards there are: kvd4093 list\n"
-                                       "To try without a card: add --virtual to the command";
+                                       "To try without a card: add --virtual to the command\n"
+                                       "To find out why no card is found: kvd4093 doctor";
 
 INSTANTIATE_TEST_SUITE_P(
     MissingCards, ToolFailureTest,

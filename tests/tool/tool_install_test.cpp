@@ -79,6 +79,8 @@ TEST_F(ToolInstallTest, BashCompletionCompletesCommandsOptionsAndTheRecordsField
                                          Completion{"kvd4093 conv", "convert"},
                                          Completion{"kvd4093 settings sh", "show"},
                                          Completion{"kvd4093 --virtual di --car", "--card"},
+                                         Completion{"kvd4093 doc", "doctor"},
+                                         Completion{"kvd4093 doctor --udev", "--udev-rules"},
                                          Completion{"kvd4093 settings save --input", "--input-range"},
                                          Completion{"kvd4093 acquire --Trig", "--TriggerMode --TriggerSource "
                                                                               "--TriggerType --TriggerDir --TrigWindow"},
@@ -107,7 +109,7 @@ std::vector<std::string> optionsInHelp(const std::string &help) {
 // drift from the other.
 TEST_F(ToolInstallTest, BashCompletionOffersEveryOptionOfEachCommandsHelp) {
     const std::string script = installed("share/bash-completion/completions/kvd4093");
-    for (const std::string command : {"list", "acquire", "di", "do", "da", "trig", "settings", "log"}) {
+    for (const std::string command : {"list", "acquire", "di", "do", "da", "trig", "settings", "log", "doctor"}) {
         const std::string help = runTool(prefix_->path(), {command, "--help"}).out;
         const std::vector<std::string> options = optionsInHelp(help);
         EXPECT_FALSE(options.empty()) << command;
@@ -152,7 +154,7 @@ TEST_F(ToolInstallTest, ManualPageHasEveryCommandOptionVariableAndSection) {
     for (const std::string section : {".SH NAME\n", ".SH SYNOPSIS\n", ".SH DESCRIPTION\n", ".SH COMMANDS\n",
                                       ".SH \"EXIT STATUS\"\n", ".SH ENVIRONMENT\n", ".SH FILES\n", ".SH EXAMPLES\n"})
         EXPECT_NE(text.find(section), std::string::npos) << section;
-    for (const std::string command : {"list", "acquire", "di", "do", "da", "trig", "settings", "log"})
+    for (const std::string command : {"list", "acquire", "di", "do", "da", "trig", "settings", "log", "doctor"})
         EXPECT_NE(text.find(".SS \"" + command + ":\"\n"), std::string::npos) << command;
     for (const std::string &option : optionsInHelp(runTool(prefix_->path(), {"acquire", "--help"}).out))
         EXPECT_NE(text.find(option), std::string::npos) << option;

@@ -54,13 +54,19 @@ uint64_t acquiredScans(const std::string &out) {
 }
 
 #if defined(KVD4093_USB_SIM_PATH)
+ChildResult runOnEmulatedUsb(const std::string &folder, const std::vector<std::string> &simulatorOptions,
+                             const std::vector<std::string> &command, const Environment &changes) {
+    std::vector<std::string> arguments = simulatorOptions;
+    arguments.push_back("--");
+    arguments.insert(arguments.end(), command.begin(), command.end());
+    return ChildProcess(KVD4093_USB_SIM_PATH, arguments, folder, toolEnvironment(folder, changes)).wait();
+}
+
 ChildResult runToolOnEmulatedUsb(const std::string &folder, const std::vector<std::string> &simulatorOptions,
                                  const std::vector<std::string> &arguments, const Environment &changes) {
-    std::vector<std::string> command = simulatorOptions;
-    command.push_back("--");
-    command.push_back(KVD4093_TOOL_PATH);
+    std::vector<std::string> command = {KVD4093_TOOL_PATH};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    return ChildProcess(KVD4093_USB_SIM_PATH, command, folder, toolEnvironment(folder, changes)).wait();
+    return runOnEmulatedUsb(folder, simulatorOptions, command, changes);
 }
 #endif
 

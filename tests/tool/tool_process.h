@@ -38,8 +38,12 @@ uint64_t acquiredScans(const std::string &out);
 ChildResult runTool(const std::string &folder, const std::vector<std::string> &arguments,
                     const Environment &changes = {});
 
-// Starts the tool under kvd4093-usb-sim with the given options of its own
-// (--ids, --deny) and waits for both; only in builds with the emulated card.
+// Starts a command under kvd4093-usb-sim with the given options of its own
+// (--ids, --deny) and waits for both, in the tool's environment; only in
+// builds with the emulated card.
+ChildResult runOnEmulatedUsb(const std::string &folder, const std::vector<std::string> &simulatorOptions,
+                             const std::vector<std::string> &command, const Environment &changes = {});
+// The same with the tool as the command.
 ChildResult runToolOnEmulatedUsb(const std::string &folder, const std::vector<std::string> &simulatorOptions,
                                  const std::vector<std::string> &arguments, const Environment &changes = {});
 

@@ -32,6 +32,7 @@ const std::vector<Command> &commands() {
         {"settings", "show, save or reset the saved AD settings", settingsHelp, runSettings},
         {"log", "show what the error log holds for function names", logHelp, runLog},
         {"panel", "serve the card's test panel to a browser", panelHelp, runPanel},
+        {"doctor", "check what stands between this user and a card, and how to fix it", doctorHelp, runDoctor},
     };
     return all;
 }

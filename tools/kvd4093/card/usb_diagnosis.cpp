@@ -2,11 +2,23 @@
 // the way the library's USB backend looks at them.
 #include "card/usb_diagnosis.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
 
 #if defined(KVD4093_TOOL_HAVE_LIBUSB)
+#include <fcntl.h>
 #include <libusb.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+#if defined(__linux__)
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #ifndef KVD4093_TOOL_DEFAULT_USB_IDS
@@ -18,7 +30,6 @@ namespace {
 
 constexpr char kIdsVariable[] = "KVD4093_USB_IDS";
 
-#if defined(KVD4093_TOOL_HAVE_LIBUSB)
 struct Pair {
     unsigned vendor, product;
 };
@@ -39,22 +50,52 @@ std::vector<Pair> pairsOf(const std::string &text) {
     return pairs;
 }
 
-std::string placeOf(libusb_device *device, const libusb_device_descriptor &descriptor) {
+std::string pairText(unsigned vendor, unsigned product) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04x:%04x", vendor, product);
+    return text;
+}
+
+#if defined(KVD4093_TOOL_HAVE_LIBUSB)
+std::string deviceFileOf(libusb_device *device) {
+    char file[32];
+    std::snprintf(file, sizeof file, "/dev/bus/usb/%03u/%03u", libusb_get_bus_number(device),
+                  libusb_get_device_address(device));
+    return file;
+}
+
+// The bus number, then the port path: the order of the library's logical numbers.
+std::vector<int> placeKey(libusb_device *device) {
     uint8_t ports[8];
     const int depth = libusb_get_port_numbers(device, ports, sizeof ports);
+    std::vector<int> key{libusb_get_bus_number(device)};
+    key.insert(key.end(), ports, ports + std::max(depth, 0));
+    return key;
+}
+
+std::string placeOf(libusb_device *device, const libusb_device_descriptor &descriptor) {
+    const std::vector<int> key = placeKey(device);
     std::string portPath;
-    for (int i = 0; i < depth; ++i) {
-        // Appended piece by piece: "." + std::to_string(...) makes g++ 12
-        // warn of overlapping copies (-Wrestrict) in an optimised build.
-        if (i > 0)
+    for (size_t i = 1; i < key.size(); ++i) {
+        if (i > 1)
             portPath += '.';
-        portPath += std::to_string(ports[i]);
+        portPath += std::to_string(key[i]);
     }
-    char text[128];
-    std::snprintf(text, sizeof text, "%04x:%04x on bus %u, port %s (/dev/bus/usb/%03u/%03u)", descriptor.idVendor,
-                  descriptor.idProduct, libusb_get_bus_number(device), portPath.c_str(),
-                  libusb_get_bus_number(device), libusb_get_device_address(device));
-    return text;
+    return pairText(descriptor.idVendor, descriptor.idProduct) + " on bus " + std::to_string(key[0]) + ", port " +
+           portPath + " (" + deviceFileOf(device) + ")";
+}
+
+// The driver the kernel has bound to the card's interface 0, as usbfs names
+// it: "usbfs" when a program has claimed it; empty when none is bound.
+std::string interfaceDriverOf(const std::string &file) {
+    const int descriptor = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+    if (descriptor < 0)
+        return {};
+    usbdevfs_getdriver driver{};
+    driver.interface = 0;
+    const bool bound = ::ioctl(descriptor, USBDEVFS_GETDRIVER, &driver) == 0;
+    ::close(descriptor);
+    return bound ? std::string(driver.driver) : std::string();
 }
 
 void lookAtDevices(UsbDiagnosis &diagnosis) {
@@ -64,6 +105,7 @@ void lookAtDevices(UsbDiagnosis &diagnosis) {
         return;
     libusb_device **list = nullptr;
     const ssize_t count = libusb_get_device_list(usb, &list);
+    std::vector<std::pair<std::vector<int>, UsbDevice>> found;
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor descriptor{};
         if (libusb_get_device_descriptor(list[i], &descriptor) != 0)
@@ -73,29 +115,114 @@ void lookAtDevices(UsbDiagnosis &diagnosis) {
             matches = matches || (pair.vendor == descriptor.idVendor && pair.product == descriptor.idProduct);
         if (!matches)
             continue;
-        ++diagnosis.present;
+        UsbDevice device;
+        device.pair = pairText(descriptor.idVendor, descriptor.idProduct);
+        device.place = placeOf(list[i], descriptor);
+        device.file = deviceFileOf(list[i]);
         libusb_device_handle *handle = nullptr;
         const int opened = libusb_open(list[i], &handle);
-        if (opened == LIBUSB_ERROR_ACCESS)
-            diagnosis.denied.push_back(placeOf(list[i], descriptor));
-        if (opened != 0)
-            continue;
-        // The library claims the card's interface 0; another program holds it when that fails so.
-        if (libusb_claim_interface(handle, 0) == LIBUSB_ERROR_BUSY)
-            diagnosis.busy.push_back(placeOf(list[i], descriptor));
-        else
-            libusb_release_interface(handle, 0);
-        libusb_close(handle);
+        if (opened == 0) {
+            device.interfaceDriver = interfaceDriverOf(device.file);
+            // The library claims the card's interface 0; a claim refused as
+            // busy with no kernel driver bound means another program holds it.
+            if (libusb_claim_interface(handle, 0) == LIBUSB_ERROR_BUSY)
+                device.busy = device.interfaceDriver.empty() || device.interfaceDriver == "usbfs";
+            else
+                libusb_release_interface(handle, 0);
+            libusb_close(handle);
+        }
+        device.denied = opened == LIBUSB_ERROR_ACCESS;
+        found.emplace_back(placeKey(list[i]), device);
     }
     if (count >= 0)
         libusb_free_device_list(list, 1);
     libusb_exit(usb);
+    std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (const auto &[key, device] : found) {
+        ++diagnosis.present;
+        if (device.denied)
+            diagnosis.denied.push_back(device.place);
+        if (device.busy)
+            diagnosis.busy.push_back(device.place);
+        diagnosis.devices.push_back(device);
+    }
 }
 #else
 void lookAtDevices(UsbDiagnosis &) {}
 #endif
 
+#if defined(__linux__)
+// Whether the process's open file `link` (/proc/PID/fd/N) is the file `target`.
+bool sameFile(const std::filesystem::path &link, const struct stat &target) {
+    struct stat opened {};
+    return ::stat(link.c_str(), &opened) == 0 && opened.st_dev == target.st_dev && opened.st_ino == target.st_ino;
+}
+
+bool hasOpen(const std::filesystem::path &process, const struct stat &target) {
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(process / "fd", error))
+        if (sameFile(entry.path(), target))
+            return true;
+    return false;
+}
+
+// The process that started `pid`, from /proc/PID/stat ("pid (comm) state ppid ..."); 0 when unknown.
+long parentOf(const std::string &pid) {
+    std::string stat;
+    std::getline(std::ifstream("/proc/" + pid + "/stat"), stat);
+    const size_t name = stat.rfind(')');
+    long parent = 0;
+    char state = 0;
+    if (name == std::string::npos || std::sscanf(stat.c_str() + name + 1, " %c %ld", &state, &parent) != 2)
+        return 0;
+    return parent;
+}
+
+// This process and those that started it: a shell or an emulator that runs
+// the tool keeps the device file open without holding the card from it.
+std::set<std::string> selfAndAncestors() {
+    std::set<std::string> pids;
+    for (long pid = ::getpid(); pid > 1 && pids.insert(std::to_string(pid)).second;)
+        pid = parentOf(std::to_string(pid));
+    return pids;
+}
+
+std::string commandOf(const std::filesystem::path &process) {
+    std::string name;
+    std::getline(std::ifstream(process / "comm"), name);
+    return name.empty() ? "a program" : name;
+}
+#endif
+
 } // namespace
+
+std::vector<std::string> usbPairs(const std::string &pairs) {
+    std::vector<std::string> texts;
+    for (const Pair &pair : pairsOf(pairs))
+        texts.push_back(pairText(pair.vendor, pair.product));
+    return texts;
+}
+
+std::vector<std::string> programsUsing(const std::string &deviceFile) {
+    std::vector<std::string> programs;
+#if defined(__linux__)
+    struct stat target {};
+    if (::stat(deviceFile.c_str(), &target) != 0)
+        return programs;
+    const std::set<std::string> ours = selfAndAncestors();
+    std::error_code error;
+    for (const auto &process : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string pid = process.path().filename().string();
+        if (ours.count(pid) != 0 || pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        if (hasOpen(process.path(), target))
+            programs.push_back(commandOf(process.path()) + " (process " + pid + ")");
+    }
+#else
+    (void)deviceFile;
+#endif
+    return programs;
+}
 
 UsbDiagnosis diagnoseUsb() {
     UsbDiagnosis diagnosis;

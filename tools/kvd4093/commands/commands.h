@@ -30,6 +30,7 @@ int runTrig(Arguments &arguments);
 int runSettings(Arguments &arguments);
 int runLog(Arguments &arguments);
 int runPanel(Arguments &arguments);
+int runDoctor(Arguments &arguments);
 
 std::string listHelp();
 std::string acquireHelp();
@@ -41,6 +42,7 @@ std::string trigHelp();
 std::string settingsHelp();
 std::string logHelp();
 std::string panelHelp();
+std::string doctorHelp();
 
 // The exit status in a paragraph, and the reference that ends `help --all`
 // (exit status, environment, files, examples; reference.cpp).

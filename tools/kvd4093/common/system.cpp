@@ -67,6 +67,22 @@ int terminalColumns(std::FILE *stream) {
     return columnsFromEnvironment();
 }
 
+void printUtf8(const std::string &text) {
+#if defined(_WIN32)
+    const HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
+    DWORD mode = 0;
+    if (GetConsoleMode(console, &mode)) {
+        std::wstring wide(text.size(), L'\0');
+        wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), int(wide.size())));
+        std::fflush(stdout);
+        DWORD written = 0;
+        WriteConsoleW(console, wide.data(), DWORD(wide.size()), &written, nullptr);
+        return;
+    }
+#endif
+    std::fputs(text.c_str(), stdout);
+}
+
 void setEnvironment(const char *name, const char *value) {
 #if defined(_WIN32)
     _putenv_s(name, value);
@@ -132,6 +148,14 @@ bool openInBrowser(const std::string &address) {
 }
 
 std::string utcTimestamp() { return utcTimestamp(std::chrono::system_clock::now()); }
+
+int processId() {
+#if defined(_WIN32)
+    return int(GetCurrentProcessId());
+#else
+    return int(getpid());
+#endif
+}
 
 std::string utcTimestamp(std::chrono::system_clock::time_point now) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);

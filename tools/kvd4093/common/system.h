@@ -14,6 +14,10 @@ bool isTerminal(std::FILE *stream);
 // else from COLUMNS, else 80.
 int terminalColumns(std::FILE *stream);
 
+// Writes UTF-8 text to standard output: on a Windows console as the
+// characters it stands for, elsewhere byte for byte (terminals take UTF-8).
+void printUtf8(const std::string &text);
+
 // Sets a variable in this process's environment, replacing any value.
 void setEnvironment(const char *name, const char *value);
 
@@ -38,5 +42,8 @@ bool openInBrowser(const std::string &address);
 // The current time in UTC as ISO 8601 with milliseconds: 2026-12-08T05:51:14.123Z.
 std::string utcTimestamp();
 std::string utcTimestamp(std::chrono::system_clock::time_point time);
+
+// This process's ID, for names that must differ between processes.
+int processId();
 
 } // namespace kvd::tool

@@ -8,11 +8,11 @@
 #include <filesystem>
 
 #include "common/errors.h"
+#include "common/system.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
-#include <process.h>
 #include <sys/stat.h>
 #else
 #include <fcntl.h>
@@ -24,14 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kNameAttempts = 100;
-
-int processId() {
-#if defined(_WIN32)
-    return _getpid();
-#else
-    return int(getpid());
-#endif
-}
 
 // Six letters that differ from one call to the next and between processes.
 std::string uniqueTail() {
