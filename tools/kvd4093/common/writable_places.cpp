@@ -112,11 +112,12 @@ PlaceCheck checkSettingsStore(bool virtualCards) {
         RegCloseKey(key);
         return {place, true, "readable and writable", ""};
     }
-    if (status == ERROR_FILE_NOT_FOUND) {
-        // The first save makes the key below its parent (or below HKEY_CURRENT_USER itself).
-        const size_t slash = subKey.rfind('\\');
-        const std::string parent = slash == std::string::npos ? std::string() : subKey.substr(0, slash);
-        status = RegOpenKeyExA(HKEY_CURRENT_USER, parent.c_str(), 0, KEY_CREATE_SUB_KEY, &key);
+    // The first save makes the key and any missing key above it, below the
+    // nearest one that exists (HKEY_CURRENT_USER itself at the latest).
+    for (std::string above = subKey; status == ERROR_FILE_NOT_FOUND && !above.empty();) {
+        const size_t slash = above.rfind('\\');
+        above = slash == std::string::npos ? std::string() : above.substr(0, slash);
+        status = RegOpenKeyExA(HKEY_CURRENT_USER, above.c_str(), 0, KEY_CREATE_SUB_KEY, &key);
         if (status == ERROR_SUCCESS) {
             RegCloseKey(key);
             return {place, true, "none saved yet; the first save makes it", ""};
