@@ -183,13 +183,8 @@ TEST(ToolDoctorTest, TheUdevRuleIsFoundAsUdevReadsTheFolders) {
     }
 }
 
-TEST(ToolDoctorTest, HelpNamesEveryCheckAndTheExitStatus) {
+TEST(ToolDoctorTest, UdevRuleFoldersThatNameNoFolderAreAUsageError) {
     TempDir dir;
-    const ChildResult result = runTool(dir.path(), {"doctor", "--help"});
-    EXPECT_EQ(result.exitCode, 0);
-    for (const char *word : {"--udev-rules", "KVD4093_VIRTUAL_CARDS", "udev rule", "driver service", "settings store",
-                             "Exit status 0 when a card opens, 1 otherwise"})
-        EXPECT_NE(result.out.find(word), std::string::npos) << word;
     for (const char *folders : {"--udev-rules=", "--udev-rules=::"})
         EXPECT_EQ(runTool(dir.path(), {"doctor", folders}).exitCode, 2) << folders;
 }

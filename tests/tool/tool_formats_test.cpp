@@ -210,26 +210,6 @@ void waitForBlocks(const std::string &trace, size_t blocks) {
     }
 }
 
-TEST_F(ToolFormatTest, NpyAfterAContinuousRunStoppedByCtrlCHoldsTheScansCounted) {
-    SKIP_WITHOUT("numpy");
-    const Args acquisition = {"acquire", "--virtual=7", "--channels", "0-1", "--rate", "20k"};
-    ToolProcess tool(dir_.path(), acquisition + Args{"--continuous", "--output", "run.npy"},
-                     {{"KVD4093_VIRTUAL_PACING", "on"}, {"KVD4093_TRACE", file("trace.txt")}});
-    waitForBlocks(file("trace.txt"), 6);
-    tool.signal(SIGINT);
-    const ChildResult result = tool.wait(std::chrono::seconds(20));
-    ASSERT_EQ(result.exitCode, 130) << result.err;
-    const uint64_t scans = acquiredScans(result.out);
-    ASSERT_GT(scans, 0u) << result.out;
-    const std::vector<std::string> reference = referenceRows(scans, acquisition);
-    for (const bool mapped : {false, true}) {
-        ReadBack npy = readNpy(file("run.npy"), mapped);
-        ASSERT_EQ(npy.exitCode, 0) << npy.err;
-        EXPECT_EQ(npy.properties["shape"], std::to_string(scans) + " 2");
-        EXPECT_EQ(npy.rows, reference);
-    }
-}
-
 TEST_F(ToolFormatTest, WavHasTheChannelsRateAndFramesForWaveAndSox) {
     SKIP_WITHOUT("sox");
     acquire({"--output", "run.csv"});
@@ -454,7 +434,7 @@ TEST_P(ToolStopFormatTest, EveryFormatStaysReadableWithTheScansCounted) {
 INSTANTIATE_TEST_SUITE_P(Formats, ToolStopFormatTest,
                          ::testing::Values(StopCase{"csv", SIGTERM, 143}, StopCase{"sr", SIGINT, 130},
                                            StopCase{"sr", SIGTERM, 143}, StopCase{"h5", SIGINT, 130},
-                                           StopCase{"h5", SIGTERM, 143}, StopCase{"npy", SIGTERM, 143},
+                                           StopCase{"h5", SIGTERM, 143}, StopCase{"npy", SIGINT, 130}, StopCase{"npy", SIGTERM, 143},
                                            StopCase{"wav", SIGINT, 130}, StopCase{"wav", SIGTERM, 143}));
 
 // A reader that quits: the card stops, the plot is completed with what was

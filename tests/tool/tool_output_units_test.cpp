@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "common/errors.h"
 #include "output/json_reader.h"
@@ -287,15 +286,6 @@ TEST(StagedFileTest, TargetsThatCannotBeReplacedFailAtOnce) {
     const std::vector<std::string> left =
         geteuid() != 0 ? std::vector<std::string>{"folder", "locked.csv"} : std::vector<std::string>{"folder"};
     EXPECT_EQ(namesIn(dir.path()), left);
-}
-
-TEST(StagedFileTest, AFifoIsWrittenInPlace) {
-    TempDir dir;
-    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
-    const tool::StagedPath path(dir.file("pipe"));
-    EXPECT_TRUE(path.inPlace());
-    EXPECT_EQ(path.path(), dir.file("pipe"));
-    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"pipe"});
 }
 
 } // namespace

@@ -53,16 +53,6 @@ TEST_F(UsbToolTest, ListShowsTheCardsInPlugOrderAsOnVirtualCards) {
     EXPECT_EQ(result.out, onVirtual.out);
 }
 
-TEST_F(UsbToolTest, AcquisitionWritesEveryScan) {
-    const ChildResult result = onUsb({"--ids", "7,9,5"}, {"acquire", "--channels", "0-3", "--rate", "10k",
-                                                          "--samples", "4000", "--output", "a.csv"});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    const std::vector<std::string> lines = linesOf(readWholeFile(dir_.file("a.csv")));
-    ASSERT_EQ(lines.size(), 4001u);
-    EXPECT_EQ(lines[0], "scan,time_s,ch0,ch1,ch2,ch3");
-    EXPECT_EQ(lines[4000].substr(0, 5), "3999,");
-}
-
 TEST_F(UsbToolTest, AcquisitionWritesTheSameCsvAsOnAVirtualCard) {
     const Args acquire = {"acquire", "--channels", "0-2", "--rate", "30k", "--samples", "7777", "--output", "x.csv"};
     const ChildResult onVirtual = runTool(dir_.path(), acquire, {{"KVD4093_VIRTUAL_CARDS", "7"}});
@@ -141,14 +131,6 @@ TEST_F(UsbToolTest, ListNamesACardAnotherProgramHolds) {
                               "USB device 1209:0001 on bus 1, port 1 (/dev/bus/usb/001/002): in use by another program.\n"),
               std::string::npos)
         << result.out;
-}
-
-TEST_F(UsbToolTest, SimulatorHelpGoesToStandardOutput) {
-    const ChildResult result = runChild(KVD4093_USB_SIM_PATH, {"--help"}, dir_.path());
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.out.substr(0, 23), "Usage: kvd4093-usb-sim ");
-    EXPECT_NE(result.out.find("--unplug-after DURATION"), std::string::npos);
-    EXPECT_EQ(result.err, "");
 }
 
 TEST_F(UsbToolTest, TheSameProgramGivesTheSameTraceOnBothCardBackends) {

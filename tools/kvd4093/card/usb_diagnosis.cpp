@@ -138,14 +138,8 @@ void lookAtDevices(UsbDiagnosis &diagnosis) {
         libusb_free_device_list(list, 1);
     libusb_exit(usb);
     std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    for (const auto &[key, device] : found) {
-        ++diagnosis.present;
-        if (device.denied)
-            diagnosis.denied.push_back(device.place);
-        if (device.busy)
-            diagnosis.busy.push_back(device.place);
+    for (const auto &[key, device] : found)
         diagnosis.devices.push_back(device);
-    }
 }
 #else
 void lookAtDevices(UsbDiagnosis &) {}
@@ -235,11 +229,16 @@ UsbDiagnosis diagnoseUsb() {
 
 std::string explainUsb(const UsbDiagnosis &diagnosis, bool anyCard) {
     std::string text;
-    for (const std::string &device : diagnosis.busy)
-        text += "USB device " + device + ": in use by another program.\n";
-    for (const std::string &device : diagnosis.denied)
-        text += "USB device " + device + ": permission denied.\n";
-    if (!diagnosis.denied.empty())
+    bool anyDenied = false;
+    for (const UsbDevice &device : diagnosis.devices)
+        if (device.busy)
+            text += "USB device " + device.place + ": in use by another program.\n";
+    for (const UsbDevice &device : diagnosis.devices)
+        if (device.denied) {
+            text += "USB device " + device.place + ": permission denied.\n";
+            anyDenied = true;
+        }
+    if (anyDenied)
         text += "Install the udev rule 70-kvd4093.rules (cmake --install puts it in lib/udev/rules.d/),\n"
                 "reload the rules with \"udevadm control --reload\" and plug the card in again.\n";
     if (anyCard)
@@ -248,7 +247,7 @@ std::string explainUsb(const UsbDiagnosis &diagnosis, bool anyCard) {
         return text + "No USB vendor:product pair is set for the card. Set KVD4093_USB_IDS to the\n"
                       "card's pair as lsusb shows it (hex, e.g. KVD4093_USB_IDS=1209:0001), or use\n"
                       "virtual cards with --virtual or KVD4093_VIRTUAL_CARDS.\n";
-    if (diagnosis.present == 0)
+    if (diagnosis.devices.empty())
         return text + "No USB device " + diagnosis.pairs + " is present (looked for the pairs of " +
                (diagnosis.pairsFromEnvironment ? "KVD4093_USB_IDS" : "the library's built-in list") +
                "). Set KVD4093_USB_IDS to the card's vendor:product pair as lsusb shows it.\n";

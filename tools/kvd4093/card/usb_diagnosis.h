@@ -21,9 +21,6 @@ struct UsbDevice {
 struct UsbDiagnosis {
     std::string pairs;                 // "1209:0001,1209:0002"; empty when none is set
     bool pairsFromEnvironment = false; // KVD4093_USB_IDS, else the library's built-in list
-    size_t present = 0;                // matching devices present
-    std::vector<std::string> denied;   // "1209:0001 on bus 1, port 1 (/dev/bus/usb/001/002)"
-    std::vector<std::string> busy;     // the same, for devices another program holds
     std::vector<UsbDevice> devices;    // every matching device, in the order of the logical numbers
 };
 

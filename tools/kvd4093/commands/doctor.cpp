@@ -164,10 +164,10 @@ Check permissionCheck(const UsbDevice &device, const std::vector<std::string> &f
                 "sudo usermod -aG plugdev \"$USER\", then log in again"};
 }
 
-// A claim of interface 0 refused while no kernel driver is bound: another
-// program holds the card. Having the device file open is not holding it.
+// A claim of interface 0 refused (UsbDevice::busy): another program holds the
+// card. Having the device file open is not holding it.
 Check holderCheck(const UsbDevice &device) {
-    if (!device.busy && device.interfaceDriver != "usbfs")
+    if (!device.busy)
         return {true, "USB device " + device.file + ": no other program holds it", ""};
     const std::vector<std::string> programs = programsUsing(device.file);
     if (!programs.empty())
