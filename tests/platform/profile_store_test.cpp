@@ -19,11 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void writeFile(const std::string &path, const std::string &bytes) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 TEST(ProfileStoreTest, AChangeLandsInTheRegFileOfTheRootWithItsLockBesideIt) {
     ConfigHome home;
     ASSERT_TRUE(platform::writeProfileInt("Device-0", "DevicePhysID", -2));
@@ -81,7 +76,7 @@ TEST(ProfileStoreTest, ABatchLandsInOrderUpToTheFirstWriteThatFails) {
     EXPECT_EQ(platform::writeProfileValues(nullptr, 2), 0u);
     EXPECT_EQ(platform::profileInt("S", "Never", -1), -1);
 
-    writeFile(home.settingsFile(), "broken\r\n");
+    writeWholeFile(home.settingsFile(), "broken\r\n");
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(platform::writeProfileValues(writes, 2), 0u);
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("line 1: the file does not start with REGEDIT4"),
@@ -153,7 +148,7 @@ TEST(ProfileStoreTest, ABrokenFileReadsAsDefaultsAndIsNeverOverwritten) {
     ConfigHome home;
     const std::string broken = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Olm\\KVD4093\\S]\r\n"
                                "\"V\"=dword:00000001\r\n\"W\"=dword:2\r\nhand-made line\r\n";
-    writeFile(home.settingsFile(), broken);
+    writeWholeFile(home.settingsFile(), broken);
     EXPECT_EQ(platform::profileInt("S", "V", 9), 9) << "nothing of a broken file is believed";
 
     ::testing::internal::CaptureStderr();
@@ -174,7 +169,7 @@ TEST(ProfileStoreTest, ABrokenFileReadsAsDefaultsAndIsNeverOverwritten) {
 
 TEST(ProfileStoreTest, AFolderThatCannotBeMadeFailsTheWrite) {
     TempDir dir;
-    writeFile(dir.file("file"), "not a folder");
+    writeWholeFile(dir.file("file"), "not a folder");
     ScopedVariable config("XDG_CONFIG_HOME", dir.file("file").c_str());
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(platform::writeProfileInt("S", "V", 1));
@@ -228,10 +223,10 @@ TEST(ProfileStoreTest, HostileFileShapesReadAsAbsentAndTakeNoWrite) {
              fs::create_directory(file);
          }},
         {"keys 4000 deep", [](const std::string &file, const std::string &text, const std::string &) {
-             writeFile(file, text);
+             writeWholeFile(file, text);
          }},
         {"a file over 1 MiB", [](const std::string &file, const std::string &, const std::string &text) {
-             writeFile(file, text);
+             writeWholeFile(file, text);
          }},
     };
     for (const Case &c : cases) {

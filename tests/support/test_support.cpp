@@ -41,6 +41,13 @@ std::string readWholeFile(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+void writeWholeFile(const std::string &path, const std::string &bytes) {
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (!folder.empty())
+        std::filesystem::create_directories(folder);
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
 std::vector<std::string> linesOf(const std::string &text) {
     std::vector<std::string> lines;
     std::istringstream in(text);

@@ -30,6 +30,8 @@ private:
 
 // Reads a whole file as bytes; empty when it cannot be read.
 std::string readWholeFile(const std::string &path);
+// Writes the bytes as the whole file, making its folders first.
+void writeWholeFile(const std::string &path, const std::string &bytes);
 
 // The lines of a text, without their line ends.
 std::vector<std::string> linesOf(const std::string &text);

@@ -33,11 +33,6 @@ std::string buildRuleExample() {
     return {};
 }
 
-void writeFile(const std::string &path, const std::string &text) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path) << text;
-}
-
 TEST(ToolDoctorTest, OnAVirtualCardEveryCheckPasses) {
     TempDir dir;
     const ChildResult result = runTool(dir.path(), {"doctor", "--virtual=7"});
@@ -170,7 +165,7 @@ TEST(ToolDoctorTest, TheUdevRuleIsFoundAsUdevReadsTheFolders) {
     for (const RuleCase &rule : cases) {
         TempDir dir;
         for (const auto &[path, content] : rule.files)
-            writeFile(dir.file(path), content);
+            writeWholeFile(dir.file(path), content);
         const ChildResult result = runTool(dir.path(), {"doctor", "--udev-rules", dir.file("a") + ":" + dir.file("b")},
                                            {{"KVD4093_USB_IDS", "1209:0001"}});
         const std::string expected = rule.found.empty()

@@ -22,12 +22,6 @@ using Args = std::vector<std::string>;
 
 const char kEarlier[] = "an earlier run's bytes\n";
 
-void writeFile(const std::string &path, const std::string &text) {
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
-}
-
 std::map<std::string, std::string> folderContents(const std::string &folder) {
     std::map<std::string, std::string> contents;
     for (const auto &entry : fs::directory_iterator(folder))
@@ -52,7 +46,7 @@ TEST_P(ToolFailedRunTest, LeavesEveryEarlierFileAsItWas) {
     TempDir dir;
     const std::string output = "run." + format;
     for (const std::string &name : {output, output + ".json", std::string("run.svg")})
-        writeFile(dir.file(name), kEarlier + name);
+        writeWholeFile(dir.file(name), kEarlier + name);
     const std::map<std::string, std::string> before = folderContents(dir.path());
 
     Args arguments = failure.arguments;
@@ -80,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ToolReplacedFileTest, ACompleteRunReplacesTheFileAndLeavesNothingElse) {
     TempDir dir;
     for (const std::string format : {"csv", "bin", "sr", "h5", "npy", "wav"}) {
-        writeFile(dir.file("run." + format), kEarlier);
+        writeWholeFile(dir.file("run." + format), kEarlier);
         const ChildResult result = runTool(dir.path(), {"acquire", "--virtual", "--samples", "100", "--output",
                                                         "run." + format, "--plot", "run.svg"});
         ASSERT_EQ(result.exitCode, 0) << result.err;

@@ -118,7 +118,8 @@ TEST(JsonReaderTest, ReadsWhatTheSidecarHoldsAndRefusesBrokenText) {
         EXPECT_THROW(tool::parseJson(broken), std::runtime_error) << broken;
 }
 
-// Everything convert needs comes back from the text the sidecar holds.
+// Everything convert needs comes back from the text the sidecar holds: read
+// back and written again, the text is the same, the rate exact to the bit.
 TEST(SidecarTest, WhatIsWrittenReadsBack) {
     TempDir dir;
     tool::SidecarContents written;
@@ -133,32 +134,11 @@ TEST(SidecarTest, WhatIsWrittenReadsBack) {
     info.scale = tool::parseScale("0.000305,-10,V");
     written.scans = 12000;
     written.gaps = {{100, 5}, {4000, 123456789012}};
-    const std::string path = dir.file("run.bin.json");
-    {
-        std::FILE *file = std::fopen(path.c_str(), "wb");
-        const std::string text = tool::sidecarText(written);
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::fclose(file);
-    }
-    const tool::SidecarContents read = tool::readSidecar(path);
+    writeWholeFile(dir.file("run.bin.json"), tool::sidecarText(written));
+    const tool::SidecarContents read = tool::readSidecar(dir.file("run.bin.json"));
     EXPECT_EQ(std::memcmp(&read.info.para, &info.para, sizeof info.para), 0);
-    EXPECT_EQ(read.info.logicalNumber, 2);
-    EXPECT_EQ(read.info.physicalId, 9);
-    EXPECT_EQ(read.info.cardVersion, "1.0.1");
     EXPECT_EQ(read.info.sampleRate, info.sampleRate) << "exactly";
     EXPECT_EQ(read.info.channelCount(), 4u);
-    EXPECT_EQ(read.info.plannedScans, 12345u);
-    EXPECT_FALSE(read.info.continuous);
-    EXPECT_EQ(read.info.startTime, info.startTime);
-    EXPECT_TRUE(read.info.scale.given);
-    EXPECT_EQ(read.info.scale.gainText, "0.000305");
-    EXPECT_EQ(read.info.scale.offsetText, "-10");
-    EXPECT_EQ(read.info.scale.unit, "V");
-    EXPECT_EQ(read.scans, 12000u);
-    ASSERT_EQ(read.gaps.size(), 2u);
-    EXPECT_EQ(read.gaps[1].firstScan, 4000u);
-    EXPECT_EQ(read.gaps[1].scansLost, 123456789012u);
-    // The same text again: nothing lost on the way.
     EXPECT_EQ(tool::sidecarText(read), tool::sidecarText(written));
 }
 
@@ -186,9 +166,7 @@ TEST(SidecarTest, AMissingOrWrongFieldIsNamed) {
         std::string text = good;
         ASSERT_NE(text.find(from), std::string::npos) << from;
         text.replace(text.find(from), from.size(), to);
-        std::FILE *file = std::fopen(path.c_str(), "wb");
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::fclose(file);
+        writeWholeFile(path, text);
         try {
             tool::readSidecar(path);
             ADD_FAILURE() << "accepted: " << change;
@@ -206,15 +184,9 @@ std::vector<std::string> namesIn(const std::string &folder) {
     return names;
 }
 
-void writeText(const std::string &path, const std::string &text) {
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
-}
-
 TEST(StagedFileTest, TheTargetChangesOnlyAtCommit) {
     TempDir dir;
-    writeText(dir.file("run.csv"), "earlier");
+    writeWholeFile(dir.file("run.csv"), "earlier");
     {
         tool::OutputFile file(dir.file("run.csv"));
         file.write("new");
@@ -254,7 +226,7 @@ TEST(StagedFileTest, ACommittedFileGrowsUnderItsName) {
 
 TEST(StagedFileTest, ALinkStaysALinkToTheReplacedFile) {
     TempDir dir;
-    writeText(dir.file("real.csv"), "earlier");
+    writeWholeFile(dir.file("real.csv"), "earlier");
     fs::create_symlink("real.csv", dir.file("link.csv"));
     tool::OutputFile file(dir.file("link.csv"));
     file.write("new");
@@ -279,7 +251,7 @@ TEST(StagedFileTest, TargetsThatCannotBeReplacedFailAtOnce) {
         tool::ToolError);
     EXPECT_THROW(tool::OutputFile(dir.file("missing/run.csv")), tool::ToolError);
     if (geteuid() != 0) { // root may write whatever the mode says
-        writeText(dir.file("locked.csv"), "earlier");
+        writeWholeFile(dir.file("locked.csv"), "earlier");
         fs::permissions(dir.file("locked.csv"), fs::perms::owner_read);
         EXPECT_THROW(tool::OutputFile(dir.file("locked.csv")), tool::ToolError);
     }
