@@ -1,0 +1,238 @@
+/**
+ * \file KVD4093_stream.h
+ * \brief Background acquisition: a stream reads a card on a thread of its
+ * own into a bounded buffer of whole scans, and the program takes them when
+ * it likes.
+ *
+ * The stream library (`KVD4093Stream.dll`, `libkvd4093stream.so`) is built on
+ * the card library's exported functions alone. A stream opens its card (or
+ * takes one the program opened), sets the acquisition up with
+ * KVD4093_InitDeviceAD(), and its reader thread calls KVD4093_ReadDeviceAD()
+ * back to back, in blocks of about 50 ms, into a queue of blocks made once
+ * when the stream starts: nothing is allocated per block.
+ *
+ *     KVD4093_STREAM_CONFIG config = {"0", 0, 3, 10000.0, NULL, 2.0, KVD4093_STREAM_STOP};
+ *     KVD4093_STREAM *stream = KVD4093_OpenStream(&config);
+ *     KVD4093_StartStream(stream);
+ *     for (;;) {
+ *         KVD4093_STREAM_BLOCK block;
+ *         int64_t scans = KVD4093_ReadStream(stream, samples, 1000, -1, &block);
+ *         if (scans < 0) break;          // ended, and everything read was taken
+ *         ...                            // scans x 4 samples, scan block.firstScan first
+ *     }
+ *     KVD4093_CloseStream(stream);
+ *
+ * Loss is never silent. When the program takes the scans more slowly than the
+ * card delivers them and the buffer is full, the stream either ends
+ * (#KVD4093_STREAM_STOP: status `overrun`, every block read still readable) or
+ * drops whole blocks and counts them (#KVD4093_STREAM_CONTINUE): the next
+ * block read says how many scans were lost just before it.
+ *
+ * Indexes. Scan 0 is the first whole scan after the set-up's 512 discarded
+ * samples; a scan's index counts every scan the card converted since, the
+ * dropped ones included, so index / scan rate is its time after scan 0.
+ *
+ * Results. The calls that answer yes or no return 1 or 0; after a 0 (and after
+ * a NULL from KVD4093_OpenStream()) KVD4093_GetStreamError() says why. A NULL
+ * or closed stream is refused, never dereferenced.
+ *
+ * Threads. Every call may come from any thread. KVD4093_StopStream() may come
+ * while another thread waits in KVD4093_ReadStream() (the read returns what is
+ * left, then -1), and from a thread that watches for a signal. A stream that
+ * another thread is still using may be closed: that thread's call returns its
+ * failure value.
+ */
+#ifndef KVD4093_STREAM_H
+#define KVD4093_STREAM_H
+
+#include <stdint.h>
+
+#include "KVD4093.h"
+
+/**
+ * \def KVD4093_STREAM_API
+ * \brief Marks a function of the stream library: imported from
+ * `KVD4093Stream.dll` on Windows (unless `KVD4093_STATIC` is defined), default
+ * visibility in `libkvd4093stream.so`. Every function has the card library's
+ * calling convention, #KVD4093_CALL.
+ */
+#if defined(_WIN32)
+#  if defined(KVD4093_BUILDING_STREAM_LIBRARY) || defined(KVD4093_STATIC)
+#    define KVD4093_STREAM_API
+#  else
+#    define KVD4093_STREAM_API __declspec(dllimport)
+#  endif
+#else
+#  if defined(KVD4093_BUILDING_STREAM_LIBRARY) && defined(__GNUC__)
+#    define KVD4093_STREAM_API __attribute__((visibility("default")))
+#  else
+#    define KVD4093_STREAM_API
+#  endif
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/** \brief A full buffer ends the stream: every block read stays readable. */
+#define KVD4093_STREAM_STOP     0
+/** \brief A full buffer drops the block just read; the next block read counts the scans lost. */
+#define KVD4093_STREAM_CONTINUE 1
+
+/** \brief No scans were lost before this block. */
+#define KVD4093_STREAM_GAP_NONE         0
+/** \brief The scans before this block were dropped because the buffer was full. */
+#define KVD4093_STREAM_GAP_OVERRUN      1
+/** \brief The scans before this block were not read because the card was away. */
+#define KVD4093_STREAM_GAP_DISCONNECTED 2
+
+/** \brief An open stream. Made by KVD4093_OpenStream(), freed by KVD4093_CloseStream(). */
+typedef struct KVD4093_STREAM KVD4093_STREAM;
+
+/** \brief Where a stretch of scans handed out by the stream belongs. */
+typedef struct KVD4093_STREAM_BLOCK {
+    int64_t firstScan;       /**< the index since the start of the first scan */
+    int64_t scansLostBefore; /**< scans lost just before the first scan: the gap is firstScan - scansLostBefore to firstScan - 1 */
+    int32_t gapCause;        /**< why they were lost: KVD4093_STREAM_GAP_NONE when scansLostBefore is 0 */
+    int32_t reserved;        /**< 0 */
+} KVD4093_STREAM_BLOCK;
+
+/**
+ * \brief Called on the stream's reader thread with every `callbackScans`
+ * scans as they are read, in order, before any KVD4093_ReadStream() takes
+ * them (both see every scan).
+ *
+ * The scans before a gap and at the end may be fewer. \p samples holds
+ * \p scans whole scans and is valid during the call only. The callback may
+ * call KVD4093_StopStream() and the status calls; it must not close the
+ * stream, and while it runs the reader does not read.
+ */
+typedef void (KVD4093_CALL *KVD4093_STREAM_CALLBACK)(KVD4093_STREAM *stream, const uint16_t *samples,
+                                                      uint32_t scans, const KVD4093_STREAM_BLOCK *block,
+                                                      void *context);
+
+/**
+ * \brief What a stream acquires. Fields left 0 take their defaults, so a
+ * configuration that names only the first seven fields is complete.
+ */
+typedef struct KVD4093_STREAM_CONFIG {
+    const char *cards;       /**< "0": the card of logical number 0; "id:7": the card of physical ID 7 */
+    int32_t firstChannel;    /**< the first AD channel of every scan */
+    int32_t lastChannel;     /**< the last AD channel of every scan, firstChannel or above */
+    double scanRate;         /**< scans a second, above 0; the card converts scanRate x channels samples a second */
+    const ADPara *record;    /**< every other field of the AD record; NULL: the card's saved settings */
+    double bufferSeconds;    /**< how long of scans the buffer holds; 0: 2 s */
+    int32_t onOverrun;       /**< KVD4093_STREAM_STOP or KVD4093_STREAM_CONTINUE */
+    int32_t reserved0;       /**< 0 */
+    int64_t scans;           /**< scans to acquire, the dropped ones included; 0: until stopped */
+    uint32_t callbackScans;  /**< with a callback: how many scans each call hands on; 0: about 100 ms of scans */
+    uint32_t reserved1;      /**< 0 */
+    KVD4093_STREAM_CALLBACK callback; /**< NULL: none */
+    void *callbackContext;   /**< handed to the callback */
+} KVD4093_STREAM_CONFIG;
+
+/** \brief The state of a stream, at one instant. */
+typedef struct KVD4093_STREAM_STATUS {
+    int64_t scansRead;       /**< scans read from the card and queued */
+    int64_t scansLost;       /**< scans dropped (and, after a disconnection, not read) */
+    int64_t backlog;         /**< scans the card's clock owes the reads now: what waits in the card's own memory */
+    int64_t largestBacklog;  /**< the largest backlog since the start */
+    int64_t scansQueued;     /**< scans read and not taken yet */
+    int32_t running;         /**< 1 while the reader reads */
+    int32_t overrun;         /**< 1 once the stream ended because the buffer was full (KVD4093_STREAM_STOP) */
+    int32_t failed;          /**< 1 once the stream ended on a failure: KVD4093_GetStreamError() says which */
+    int32_t reserved;        /**< 0 */
+} KVD4093_STREAM_STATUS;
+
+/**
+ * \brief Opens the card of \p config->cards and checks the configuration.
+ * \return The stream, not started; NULL on failure (a bad configuration, a
+ *         card that does not open), with the reason from
+ *         KVD4093_GetStreamError(NULL) on the same thread.
+ */
+KVD4093_STREAM_API KVD4093_STREAM *KVD4093_CALL KVD4093_OpenStream(const KVD4093_STREAM_CONFIG *config);
+
+/**
+ * \brief The same on a card the program opened itself (\p config->cards is
+ * not read). The stream uses the handle until it is closed and never releases
+ * it: the program may use it meanwhile for what does not touch the AD
+ * converter (digital and analog outputs, digital inputs) and releases it
+ * after KVD4093_CloseStream().
+ */
+KVD4093_STREAM_API KVD4093_STREAM *KVD4093_CALL KVD4093_OpenStreamOnDevice(KVD4093_HANDLE hDevice,
+                                                                         const KVD4093_STREAM_CONFIG *config);
+
+/**
+ * \brief Sets the acquisition up (KVD4093_InitDeviceAD(), whose first read
+ * waits for 512 samples) and starts the reader; once per stream.
+ * \return 1 when the reader runs; 0 when the set-up failed or the stream was
+ *         started, stopped or closed already.
+ */
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_StartStream(KVD4093_STREAM *stream);
+
+/**
+ * \brief Copies up to \p maxScans whole scans into \p samples (room for
+ * \p maxScans x channels), waiting up to \p timeoutMs milliseconds (-1: no
+ * limit) for the first. Never spans a gap: the scans copied follow each other.
+ * \param block Receives where the scans belong; may be NULL.
+ * \return The scans copied; 0 after a time-out; -1 when the stream has ended
+ *         and every scan read was taken, or on a failure (NULL samples, a
+ *         closed stream).
+ */
+KVD4093_STREAM_API int64_t KVD4093_CALL KVD4093_ReadStream(KVD4093_STREAM *stream, uint16_t *samples,
+                                                          uint32_t maxScans, int32_t timeoutMs,
+                                                          KVD4093_STREAM_BLOCK *block);
+
+/** \brief Fills \p status. \return 1, or 0 for a NULL argument or a closed stream. */
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamStatus(KVD4093_STREAM *stream,
+                                                               KVD4093_STREAM_STATUS *status);
+
+/**
+ * \brief Stops the card (KVD4093_ReleaseDeviceAD(), sent whatever happens)
+ * and the reader. The scans read before stay readable. Any thread, any
+ * number of times.
+ * \return 1 when the card took its stop (or was never started); 0 otherwise.
+ */
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_StopStream(KVD4093_STREAM *stream);
+
+/**
+ * \brief Stops the stream if it runs, releases the card it opened, frees the
+ * stream. A read waiting on another thread returns -1. NULL is ignored.
+ */
+KVD4093_STREAM_API void KVD4093_CALL KVD4093_CloseStream(KVD4093_STREAM *stream);
+
+/**
+ * \brief The last failure of \p stream (NULL: the last failed
+ * KVD4093_OpenStream() on this thread), in English, UTF-8, with the card
+ * library's own message beside it where there is one; "" when there was none.
+ * Valid until the next call on the same stream.
+ */
+KVD4093_STREAM_API const char *KVD4093_CALL KVD4093_GetStreamError(KVD4093_STREAM *stream);
+
+/** \brief Samples in a scan (lastChannel - firstChannel + 1); 0 for a NULL or closed stream. */
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamChannels(KVD4093_STREAM *stream);
+
+/**
+ * \brief The start, read just before the card was started: UTC in nanoseconds
+ * since 1970, and the same instant on the monotonic clock (CLOCK_MONOTONIC on
+ * Linux, the performance counter on Windows) in nanoseconds.
+ * \return 1; 0 before the start or for a NULL argument.
+ */
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamStartTime(KVD4093_STREAM *stream, int64_t *utcNs,
+                                                                  int64_t *monotonicNs);
+
+/** \brief The card library's handle of the stream's card, for its outputs and inputs; NULL for a bad stream. */
+KVD4093_STREAM_API KVD4093_HANDLE KVD4093_CALL KVD4093_GetStreamDevice(KVD4093_STREAM *stream);
+
+/**
+ * \brief The whole AD record the stream sets (or set) up its card with: the
+ * configuration's record or the saved settings, with its channels and rate.
+ * \return 1, or 0 for a NULL argument or a closed stream.
+ */
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamRecord(KVD4093_STREAM *stream, ADPara *record);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KVD4093_STREAM_H */
