@@ -21,18 +21,20 @@ namespace kvd::tool {
 
 const std::vector<Command> &commands() {
     static const std::vector<Command> all = {
-        {"list", "list the cards: logical number, physical ID, version", listHelp, runList},
+        {"list", "list the cards: logical number, physical ID, version", listHelp, listOptions, runList},
         {"acquire", "run an AD acquisition to a file (CSV, .sr, .h5, .npy, .wav, raw) and SVG", acquireHelp,
-         runAcquire},
-        {"convert", "write a raw binary acquisition (.bin) as CSV, .sr, .h5, .npy or .wav", convertHelp, runConvert},
-        {"di", "read the 16 digital inputs", diHelp, runDi},
-        {"do", "set the 16 digital outputs", doHelp, runDo},
-        {"da", "write a DA channel and show the DA values", daHelp, runDa},
-        {"trig", "set the trigger level", trigHelp, runTrig},
-        {"settings", "show, save or reset the saved AD settings", settingsHelp, runSettings},
-        {"log", "show what the error log holds for function names", logHelp, runLog},
-        {"panel", "serve the card's test panel to a browser", panelHelp, runPanel},
-        {"doctor", "check what stands between this user and a card, and how to fix it", doctorHelp, runDoctor},
+         acquireOptions, runAcquire},
+        {"convert", "write a raw binary acquisition (.bin) as CSV, .sr, .h5, .npy or .wav", convertHelp,
+         convertOptions, runConvert},
+        {"di", "read the 16 digital inputs", diHelp, diOptions, runDi},
+        {"do", "set the 16 digital outputs", doHelp, doOptions, runDo},
+        {"da", "write a DA channel and show the DA values", daHelp, daOptions, runDa},
+        {"trig", "set the trigger level", trigHelp, trigOptions, runTrig},
+        {"settings", "show, save or reset the saved AD settings", settingsHelp, settingsOptions, runSettings},
+        {"log", "show what the error log holds for function names", logHelp, logOptions, runLog},
+        {"panel", "serve the card's test panel to a browser", panelHelp, panelOptions, runPanel},
+        {"doctor", "check what stands between this user and a card, and how to fix it", doctorHelp, doctorOptions,
+         runDoctor},
     };
     return all;
 }
@@ -41,7 +43,7 @@ namespace {
 
 std::string overview() {
     std::string text = "Usage: kvd4093 COMMAND [options]   (kvd4093 COMMAND --help for its options)\n"
-                       "       kvd4093 --version | --help | help --all\n\n";
+                       "       kvd4093 --version | --help | help --all | help --options\n\n";
     for (const Command &command : commands()) {
         char line[128];
         std::snprintf(line, sizeof line, "  %-10s %s\n", command.name, command.summary);
@@ -51,7 +53,8 @@ std::string overview() {
                   "Every command takes --card N (-c N, logical number) or --id P (physical ID),\n"
                   "and --virtual[=IDS] for virtual cards (KVD4093_VIRTUAL_CARDS). -V is --version,\n"
                   "-h --help; kvd4093 help --all shows every command's help, the environment\n"
-                  "variables and the files.\n";
+                  "variables and the files; kvd4093 help --options lists each command with its\n"
+                  "options, a line each (what the bash completion offers).\n";
 }
 
 // The overview, every command's help, then the exit status, environment,
@@ -89,14 +92,24 @@ std::string missingCardAdvice() {
     return text;
 }
 
-// kvd4093 help [COMMAND | --all]
+// "acquire --samples -n ...": a line for each command.
+std::string optionList() {
+    std::string text;
+    for (const Command &command : commands())
+        text.append(command.name).append(" ").append(optionSpellings(command.options())).append("\n");
+    return text;
+}
+
+// kvd4093 help [COMMAND | --all | --options]
 int runHelp(const std::vector<std::string> &words) {
     if (words.size() > 2)
-        throw UsageError("help takes one command or --all");
+        throw UsageError("help takes one command, --all or --options");
     if (words.size() == 1)
         std::printf("%s\n%s", overview().c_str(), exitStatusHelp().c_str());
     else if (words[1] == "--all")
         std::printf("%s", wholeHelp().c_str());
+    else if (words[1] == "--options")
+        std::printf("%s", optionList().c_str());
     else if (const Command *command = findCommand(words[1]))
         std::printf("%s", command->help().c_str());
     else
@@ -105,17 +118,20 @@ int runHelp(const std::vector<std::string> &words) {
 }
 
 bool asksForHelp(const std::vector<std::string> &words) {
-    return std::any_of(words.begin(), words.end(), [](const std::string &w) { return w == "--help" || w == "-h"; });
+    const Option &help = helpOption();
+    const std::string spellings[] = {"--" + help.name, std::string("-") + help.letter};
+    return std::any_of(words.begin(), words.end(), [&](const std::string &w) {
+        return std::find(std::begin(spellings), std::end(spellings), w) != std::end(spellings);
+    });
 }
 
 // The command is the first word that names one, so options may come before
-// it: kvd4093 --virtual --card 1 di.
+// it: kvd4093 --virtual --card 1 di. They are the command's options.
 std::vector<std::string>::iterator findCommandWord(std::vector<std::string> &words) {
     return std::find_if(words.begin(), words.end(), [](const std::string &w) { return findCommand(w) != nullptr; });
 }
 
 int run(std::vector<std::string> words) {
-    takeVirtualOption(words);
     if (!words.empty() && words.front() == "help")
         return runHelp(words);
     const auto word = findCommandWord(words);
@@ -141,7 +157,8 @@ int run(std::vector<std::string> words) {
         std::printf("%s", command.help().c_str());
         return kExitOk;
     }
-    Arguments arguments(command.name, std::move(words));
+    Arguments arguments(command.name, command.options(), words);
+    takeVirtualOption(arguments);
     return command.run(arguments);
 }
 

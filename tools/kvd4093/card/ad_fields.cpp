@@ -13,17 +13,27 @@ constexpr double kTimeBaseHz = 10000000.0;
 
 } // namespace
 
-const char kRecordOptionsHelp[] =
-    "  --channels FIRST-LAST  channels scanned, in order (FirstChannel, LastChannel), e.g. 0-3\n"
-    "  -r, --rate N           samples a second of all channels together (Frequency),\n"
-    "                         1 to 10M, e.g. 25k; the card divides its 10 MHz clock by\n"
-    "                         trunc(10M / N), so it runs at 10M / that divider (3M -> 3.33M)\n"
-    "  --FIELD N              any ADPara field by its name (--InputRange 2) or in lower\n"
-    "                         case with dashes (--input-range 2): CheckStsMode, ADMode,\n"
-    "                         FirstChannel, LastChannel, Frequency, InputRange,\n"
-    "                         GroupInterval, LoopsOfGroup, Gains, TriggerMode,\n"
-    "                         TriggerSource, TriggerType, TriggerDir, TrigWindow,\n"
-    "                         GroundingMode, ClockSource, bClockOutput (--clock-output)\n";
+OptionTable recordOptions(std::string heading) {
+    OptionGroup shorthands{std::move(heading),
+                           {{.name = "channels",
+                             .value = "FIRST-LAST",
+                             .help = "channels scanned, in order (FirstChannel, LastChannel), e.g. 0-3"},
+                            {.name = "rate",
+                             .letter = 'r',
+                             .value = "N",
+                             .help = "samples a second of all channels together (Frequency),\n"
+                                     "1 to 10M, e.g. 25k; the card divides its 10 MHz clock by\n"
+                                     "trunc(10M / N), so it runs at 10M / that divider (3M -> 3.33M)"}}};
+    // The fields are named in a list under one line, with both their names.
+    OptionGroup fields{"  --FIELD N              any ADPara field by its name (--InputRange 2) or in lower\n"
+                       "                         case with dashes (--input-range 2):",
+                       {}};
+    for (const AdField &field : adFields()) {
+        fields.options.push_back({.name = field.name, .value = "N"});
+        fields.options.push_back({.name = field.dashed, .value = "N"});
+    }
+    return {shorthands, fields};
+}
 
 namespace {
 

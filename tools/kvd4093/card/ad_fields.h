@@ -33,8 +33,8 @@ private:
     std::vector<std::pair<int32_t ADPara::*, int32_t>> values_;
 };
 
-// The help lines for those options.
-extern const char kRecordOptionsHelp[];
+// Those options, the first group under the heading.
+OptionTable recordOptions(std::string heading);
 
 // Fails with a usage error when the record cannot drive an acquisition the
 // tool can follow: channels whose low 8 bits (what the card takes) put the

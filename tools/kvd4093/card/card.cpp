@@ -10,12 +10,21 @@
 
 namespace kvd::tool {
 
-const char kCardOptionsHelp[] =
-    "  -c, --card N           the card with logical number N (its place in the order of\n"
-    "                         plugging in; 0 when no card is chosen)\n"
-    "  --id P                 the card whose physical ID (set on the card) is P\n"
-    "  --virtual[=IDS]        use virtual cards with these physical IDs, e.g. --virtual=7,9,5\n"
-    "                         (a bare --virtual: one card with ID 0), as KVD4093_VIRTUAL_CARDS\n";
+Option virtualOption(std::string help) {
+    return {.name = "virtual", .value = "IDS", .help = std::move(help), .valueOptional = true};
+}
+
+OptionGroup cardOptions(std::string heading) {
+    return {std::move(heading),
+            {{.name = "card",
+              .letter = 'c',
+              .value = "N",
+              .help = "the card with logical number N (its place in the order of\n"
+                      "plugging in; 0 when no card is chosen)"},
+             {.name = "id", .value = "P", .help = "the card whose physical ID (set on the card) is P"},
+             virtualOption("use virtual cards with these physical IDs, e.g. --virtual=7,9,5\n"
+                           "(a bare --virtual: one card with ID 0), as KVD4093_VIRTUAL_CARDS")}};
+}
 
 CardChoice takeCardChoice(Arguments &arguments) {
     const std::optional<std::string> logical = arguments.value("card");
@@ -35,8 +44,6 @@ CardChoice takeCardChoice(Arguments &arguments) {
 
 namespace {
 
-constexpr std::string_view kVirtualOption = "--virtual";
-constexpr std::string_view kVirtualWithIds = "--virtual=";
 constexpr std::string_view kOneCard = "0"; // a bare --virtual
 
 // The IDs as KVD4093_VIRTUAL_CARDS takes them, at least one.
@@ -70,22 +77,17 @@ std::string plural(size_t count, const char *noun) {
 
 } // namespace
 
-void takeVirtualOption(std::vector<std::string> &words) {
-    std::optional<std::string> ids;
-    for (auto word = words.begin(); word != words.end();) {
-        if (*word == kVirtualOption) {
-            ids.emplace(kOneCard);
-        } else if (std::string_view(*word).substr(0, kVirtualWithIds.size()) == kVirtualWithIds) {
-            ids.emplace(word->substr(kVirtualWithIds.size()));
-            checkVirtualIds(*ids);
-        } else {
-            ++word;
-            continue;
-        }
-        word = words.erase(word);
-    }
-    if (ids)
-        setEnvironment("KVD4093_VIRTUAL_CARDS", ids->c_str());
+void takeVirtualOption(Arguments &arguments) {
+    if (!arguments.takes("virtual"))
+        return;
+    std::optional<std::string> ids = arguments.value("virtual");
+    if (!ids)
+        return;
+    if (ids->empty())
+        ids.emplace(kOneCard);
+    else
+        checkVirtualIds(*ids);
+    setEnvironment("KVD4093_VIRTUAL_CARDS", ids->c_str());
 }
 
 OpenCard::OpenCard(const CardChoice &choice) {

@@ -21,12 +21,16 @@ struct CardChoice {
 // Takes --card or --id from the command line.
 CardChoice takeCardChoice(Arguments &arguments);
 
-extern const char kCardOptionsHelp[];
+// The options that choose the card, under a heading of the help or none:
+// --card, --id and --virtual.
+OptionGroup cardOptions(std::string heading = "");
+// --virtual[=IDS] with a command's own help line.
+Option virtualOption(std::string help);
 
-// Takes every --virtual[=IDS] from the words (anywhere on the line) and, when
-// there is one, sets KVD4093_VIRTUAL_CARDS to IDS ("0" for a bare --virtual)
-// before the library reads it at its first open.
-void takeVirtualOption(std::vector<std::string> &words);
+// Takes --virtual[=IDS] when the command has it and, when given, sets
+// KVD4093_VIRTUAL_CARDS to IDS ("0" for a bare --virtual) before the
+// library reads it at its first open.
+void takeVirtualOption(Arguments &arguments);
 
 // An open card, released when it goes.
 class OpenCard {

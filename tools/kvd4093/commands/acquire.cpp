@@ -21,47 +21,70 @@
 
 namespace kvd::tool {
 
+const OptionTable &acquireOptions() {
+    static const OptionTable table = [] {
+        OptionTable options = {
+            {"How much (default: --time 1s):",
+             {{.name = "samples", .letter = 'n', .value = "N", .help = "samples per channel, that is scans, e.g. 100k"},
+              {.name = "time",
+               .letter = 't',
+               .value = "T",
+               .help = "how long, e.g. 2s, 500ms or 5m; scans = T x scan rate"},
+              {.name = "continuous", .help = "until Ctrl-C, SIGTERM or SIGHUP, writing as it goes"}}},
+            {"How fast (default: the saved Frequency; --rate below):",
+             {{.name = "scan-rate",
+               .value = "N",
+               .help = "scans a second, that is samples a second of each\n"
+                       "channel: --rate = N x the number of channels"}}},
+            {"Where to (all optional):",
+             {{.name = "output",
+               .letter = 'o',
+               .value = "FILE",
+               .help = "the samples, in the format FILE's extension names:\n" + formatHelp() +
+                       "any other name (data, /dev/null, a FIFO) is CSV;\n"
+                       "- is standard output (CSV unless --format says\n"
+                       "otherwise; bin without a sidecar), the report then\n"
+                       "going to standard error"},
+              {.name = "format",
+               .letter = 'f',
+               .value = "NAME",
+               .help = "the output's format whatever its name:\n" + formatNames()},
+              {.name = "scale",
+               .value = "GAIN[,OFFSET][,UNIT]",
+               .help = "value = code x GAIN + OFFSET, e.g. 0.000305,-10,V: in\n"
+                       "the file's metadata; CSV and .sr write the values"},
+              {.name = "plot", .value = "FILE.svg", .help = "the channels over time, a picture for a browser"}}},
+            {"When the outputs fall behind (a reader thread reads the card into a queue\n"
+             "that the outputs are written from):",
+             {{.name = "buffer", .value = "T", .help = "the queue holds T of samples (default 2s, at most 256 MiB)"},
+              {.name = "on-overrun",
+               .value = "stop|continue",
+               .help = "the queue full: stop, keeping every block read (exit 1,\n"
+                       "the default), or drop whole blocks, go on, and record\n"
+                       "each gap in the file and the summary"},
+              {.name = "max-backlog",
+               .value = "T",
+               .help = "warn once when the reads fall T behind the card's clock:\n"
+                       "its own memory may have overflowed (default 1s)"}}},
+        };
+        append(options, recordOptions("The record (only what is given changes the saved settings):"));
+        options.push_back(cardOptions("The card:"));
+        return options;
+    }();
+    return table;
+}
+
 std::string acquireHelp() {
-    return std::string("Usage: kvd4093 acquire [options]\n"
-                       "\n"
-                       "Runs one AD acquisition: starts the card with the card's saved settings\n"
-                       "(KVD4093_LoadParaAD) changed by the options below, reads whole scans (one\n"
-                       "sample of each channel, in order) in blocks of about 50 ms, stops, and prints\n"
-                       "the lowest, highest and mean code of each channel. Ctrl-C, SIGTERM or SIGHUP\n"
-                       "stop early and keep what was acquired (the files stay valid; exit status\n"
-                       "128 + the signal's number: 130 for Ctrl-C).\n"
-                       "\n"
-                       "How much (default: --time 1s):\n"
-                       "  -n, --samples N        samples per channel, that is scans, e.g. 100k\n"
-                       "  -t, --time T           how long, e.g. 2s, 500ms or 5m; scans = T x scan rate\n"
-                       "  --continuous           until Ctrl-C, SIGTERM or SIGHUP, writing as it goes\n"
-                       "How fast (default: the saved Frequency):\n"
-                       "  -r, --rate N           samples a second of all channels together (Frequency)\n"
-                       "  --scan-rate N          scans a second, that is samples a second of each\n"
-                       "                         channel: --rate = N x the number of channels\n"
-                       "Where to (all optional):\n"
-                       "  -o, --output FILE      the samples, in the format FILE's extension names:\n") +
-           formatHelp() +
-           "                         any other name (data, /dev/null, a FIFO) is CSV\n"
-           "  -o, --output -         standard output (CSV unless --format says otherwise;\n"
-           "                         bin without a sidecar); the report goes to standard error\n"
-           "  -f, --format NAME      the output's format whatever its name:\n"
-           "                         " + formatNames() + "\n"
-           "  --scale GAIN[,OFFSET][,UNIT]\n"
-           "                         value = code x GAIN + OFFSET, e.g. 0.000305,-10,V: in\n"
-           "                         the file's metadata; CSV and .sr write the values\n"
-           "  --plot FILE.svg        the channels over time, a picture for a browser\n"
-           "When the outputs fall behind (a reader thread reads the card into a queue\n"
-           "that the outputs are written from):\n"
-           "  --buffer T             the queue holds T of samples (default 2s, at most 256 MiB)\n"
-           "  --on-overrun stop|continue\n"
-           "                         the queue full: stop, keeping every block read (exit 1,\n"
-           "                         the default), or drop whole blocks, go on, and record\n"
-           "                         each gap in the file and the summary\n"
-           "  --max-backlog T        warn once when the reads fall T behind the card's clock:\n"
-           "                         its own memory may have overflowed (default 1s)\n" +
-           std::string("The record (only what is given changes the saved settings):\n") +
-           kRecordOptionsHelp + "The card:\n" + kCardOptionsHelp +
+    return "Usage: kvd4093 acquire [options]\n"
+           "\n"
+           "Runs one AD acquisition: starts the card with the card's saved settings\n"
+           "(KVD4093_LoadParaAD) changed by the options below, reads whole scans (one\n"
+           "sample of each channel, in order) in blocks of about 50 ms, stops, and prints\n"
+           "the lowest, highest and mean code of each channel. Ctrl-C, SIGTERM or SIGHUP\n"
+           "stop early and keep what was acquired (the files stay valid; exit status\n"
+           "128 + the signal's number: 130 for Ctrl-C).\n"
+           "\n" +
+           optionHelp(acquireOptions()) +
            "\n"
            "Every output path is checked before the card is touched. A file takes its\n"
            "name once it is complete (CSV and bin at their first block, so that they can\n"

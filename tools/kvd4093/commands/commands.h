@@ -14,6 +14,7 @@ struct Command {
     const char *name;
     const char *summary; // one line for the overview
     std::string (*help)(); // the whole --help text
+    const OptionTable &(*options)();
     int (*run)(Arguments &arguments);
 };
 
@@ -31,6 +32,18 @@ int runSettings(Arguments &arguments);
 int runLog(Arguments &arguments);
 int runPanel(Arguments &arguments);
 int runDoctor(Arguments &arguments);
+
+const OptionTable &listOptions();
+const OptionTable &acquireOptions();
+const OptionTable &convertOptions();
+const OptionTable &diOptions();
+const OptionTable &doOptions();
+const OptionTable &daOptions();
+const OptionTable &trigOptions();
+const OptionTable &settingsOptions();
+const OptionTable &logOptions();
+const OptionTable &panelOptions();
+const OptionTable &doctorOptions();
 
 std::string listHelp();
 std::string acquireHelp();

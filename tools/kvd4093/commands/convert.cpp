@@ -18,6 +18,16 @@
 
 namespace kvd::tool {
 
+const OptionTable &convertOptions() {
+    static const OptionTable table = {
+        {"",
+         {{.name = "format", .letter = 'f', .value = "NAME", .help = "OUT's format whatever its name: " + formatNames()},
+          {.name = "scale",
+           .value = "GAIN[,OFFSET][,UNIT]",
+           .help = "value = code x GAIN + OFFSET, instead of the sidecar's"}}}};
+    return table;
+}
+
 std::string convertHelp() {
     return "Usage: kvd4093 convert IN.bin OUT [--format NAME] [--scale GAIN[,OFFSET][,UNIT]]\n"
            "\n"
@@ -26,14 +36,9 @@ std::string convertHelp() {
            formatHelp() +
            "Any other name is CSV; OUT - is standard output (CSV, bin or wav).\n"
            "The rate, channels, card, start time, scale and lost scans come from the\n"
-           "sidecar, so OUT is the file `kvd4093 acquire --output OUT` would have written.\n"
-           "\n"
-           "  --format NAME          OUT's format whatever its name: " +
-           formatNames() +
-           "\n"
-           "  --scale GAIN[,OFFSET][,UNIT]\n"
-           "                         value = code x GAIN + OFFSET, instead of the sidecar's\n"
-           "Example: kvd4093 convert run.bin run.h5\n";
+           "sidecar, so OUT is the file `kvd4093 acquire` would have written to OUT.\n"
+           "\n" +
+           optionHelp(convertOptions()) + "Example: kvd4093 convert run.bin run.h5\n";
 }
 
 namespace {

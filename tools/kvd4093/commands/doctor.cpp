@@ -23,6 +23,19 @@
 
 namespace kvd::tool {
 
+const OptionTable &doctorOptions() {
+    static const OptionTable table = {
+        {"",
+         {{.name = "udev-rules",
+           .value = "FOLDERS",
+           .help = "look for the udev rule in these folders (separated by\n"
+                   "colons, the first taking precedence) instead of udev's\n"
+                   "own: /etc/udev/rules.d, /run/udev/rules.d,\n"
+                   "/usr/lib/udev/rules.d, /lib/udev/rules.d"},
+          virtualOption("check with virtual cards of these physical IDs")}}};
+    return table;
+}
+
 std::string doctorHelp() {
     return "Usage: kvd4093 doctor [--virtual[=IDS]] [--udev-rules FOLDERS]\n"
            "\n"
@@ -35,12 +48,8 @@ std::string doctorHelp() {
            "the state of their driver service; the settings store; the folder where\n"
            "programs leave the library's log file; last, whether a card opens.\n"
            "Exit status 0 when a card opens, 1 otherwise.\n"
-           "\n"
-           "  --udev-rules FOLDERS   look for the udev rule in these folders (separated by\n"
-           "                         colons, the first taking precedence) instead of udev's\n"
-           "                         own: /etc/udev/rules.d, /run/udev/rules.d,\n"
-           "                         /usr/lib/udev/rules.d, /lib/udev/rules.d\n"
-           "  --virtual[=IDS]        check with virtual cards of these physical IDs\n";
+           "\n" +
+           optionHelp(doctorOptions());
 }
 
 namespace {

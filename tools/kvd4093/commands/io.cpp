@@ -12,13 +12,32 @@
 
 namespace kvd::tool {
 
+const OptionTable &diOptions() {
+    static const OptionTable table = {cardOptions()};
+    return table;
+}
+
+const OptionTable &doOptions() { return diOptions(); }
+
+const OptionTable &daOptions() {
+    static const OptionTable table = {
+        {"",
+         {{.name = "channel", .value = "N", .help = "the DA channel, 0 to 7"},
+          {.name = "value", .value = "V", .help = "the 12-bit value, 0 to 4095"},
+          {.name = "setup", .value = "S", .help = "the converter's setup code, 0 to 7 (default 0)"}}},
+        cardOptions()};
+    return table;
+}
+
+const OptionTable &trigOptions() { return diOptions(); }
+
 std::string diHelp() {
     return std::string("Usage: kvd4093 di [--card N | --id P] [--virtual[=IDS]]\n"
                        "\n"
                        "Reads the 16 digital inputs and prints each line (0 or 1) and the\n"
                        "16-bit value (bit n = line n).\n"
                        "\n") +
-           kCardOptionsHelp;
+           optionHelp(diOptions());
 }
 
 std::string doHelp() {
@@ -30,7 +49,7 @@ std::string doHelp() {
                        "On a virtual card the outputs loop back to the inputs. A virtual card\n"
                        "lives as long as the process: a later `kvd4093 di` sees a fresh card.\n"
                        "\n") +
-           kCardOptionsHelp;
+           optionHelp(doOptions());
 }
 
 std::string daHelp() {
@@ -43,7 +62,7 @@ std::string daHelp() {
                        "bytes are not all 0 and the written channel shows the value just written;\n"
                        "otherwise (a card that does not report them) they are \"not reported\".\n"
                        "\n") +
-           kCardOptionsHelp;
+           optionHelp(daOptions());
 }
 
 std::string trigHelp() {
@@ -52,7 +71,7 @@ std::string trigHelp() {
                        "Sets the trigger level, 0 to 10000: 10000 units span the 256 steps of the\n"
                        "level byte the card receives (trunc(LEVEL x 0.0256), at most 255).\n"
                        "\n") +
-           kCardOptionsHelp;
+           optionHelp(trigOptions());
 }
 
 namespace {

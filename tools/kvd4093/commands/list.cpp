@@ -1,6 +1,7 @@
 // list: every card that opens among logical numbers 0 to 31.
 #include <cstdio>
 
+#include "card/card.h"
 #include "card/card_probe.h"
 #include "commands/commands.h"
 #include "card/usb_diagnosis.h"
@@ -8,8 +9,16 @@
 
 namespace kvd::tool {
 
+const OptionTable &listOptions() {
+    static const OptionTable table = {
+        {"",
+         {virtualOption("list virtual cards with these physical IDs instead,\n"
+                        "e.g. --virtual=7,9,5 (a bare --virtual: one card, ID 0)")}}};
+    return table;
+}
+
 std::string listHelp() {
-    return     "Usage: kvd4093 list [--virtual[=IDS]]\n"
+    return "Usage: kvd4093 list [--virtual[=IDS]]\n"
     "\n"
     "Lists the cards that open among logical numbers 0 to 31: logical number (the\n"
     "order of plugging in), physical ID (set on the card) and firmware version.\n"
@@ -18,9 +27,7 @@ std::string listHelp() {
     "another program holds (in use by another program) and, when no card is found,\n"
     "the pairs it looked for (KVD4093_USB_IDS). Without a card (real or virtual) it\n"
     "exits 1.\n"
-    "\n"
-    "  --virtual[=IDS]        list virtual cards with these physical IDs instead,\n"
-    "                         e.g. --virtual=7,9,5 (a bare --virtual: one card, ID 0)\n";
+    "\n" + optionHelp(listOptions());
 }
 
 namespace {

@@ -9,6 +9,11 @@
 
 namespace kvd::tool {
 
+const OptionTable &logOptions() {
+    static const OptionTable table = {cardOptions()};
+    return table;
+}
+
 std::string logHelp() {
     return std::string("Usage: kvd4093 log [--card N | --id P] [FUNCTION...]\n"
                        "\n"
@@ -20,7 +25,7 @@ std::string logHelp() {
                        "writes the whole log to KVD4093Err.log in the current directory when the\n"
                        "process ends.\n"
                        "\n") +
-           kCardOptionsHelp + "\nExample: kvd4093 log --virtual --id 4 KVD4093_CreateDeviceEx\n";
+           optionHelp(logOptions()) + "\nExample: kvd4093 log --virtual --id 4 KVD4093_CreateDeviceEx\n";
 }
 
 namespace {

@@ -9,6 +9,21 @@
 
 namespace kvd::tool {
 
+const OptionTable &panelOptions() {
+    static const OptionTable table = {
+        {"",
+         {{.name = "port", .value = "N", .help = "the port to listen on (default 8093; 0: any free port)"},
+          {.name = "bind",
+           .value = "ADDRESS",
+           .help = "the IPv4 address to listen on (default 127.0.0.1, this\n"
+                   "machine only); another address lets other machines in,\n"
+                   "unencrypted, and is warned of"},
+          {.name = "open", .help = "open the address in the desktop's browser"},
+          {.name = "exit-with-page", .help = "end when the last tab has been closed (exit status 0)"}}},
+        cardOptions()};
+    return table;
+}
+
 std::string panelHelp() {
     return std::string("Usage: kvd4093 panel [--card N | --id P | --virtual[=IDS]] [--port 8093]\n"
                        "                     [--bind 127.0.0.1] [--open] [--exit-with-page]\n"
@@ -22,14 +37,8 @@ std::string panelHelp() {
                        "is set, the newest driver requests. Several tabs may watch; all show the same.\n"
                        "Ctrl-C, SIGTERM or SIGHUP stop the card as `acquire` does and end the panel\n"
                        "(exit status 128 + the signal's number).\n"
-                       "\n"
-                       "  --port N               the port to listen on (default 8093; 0: any free port)\n"
-                       "  --bind ADDRESS         the IPv4 address to listen on (default 127.0.0.1, this\n"
-                       "                         machine only); another address lets other machines in,\n"
-                       "                         unencrypted, and is warned of\n"
-                       "  --open                 open the address in the desktop's browser\n"
-                       "  --exit-with-page       end when the last tab has been closed (exit status 0)\n") +
-           kCardOptionsHelp +
+                       "\n") +
+           optionHelp(panelOptions()) +
 #if defined(KVD4093_TOOL_HAVE_PANEL)
            "\nExample: kvd4093 panel --virtual=7,9 --open\n";
 #else

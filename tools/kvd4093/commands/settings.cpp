@@ -9,6 +9,15 @@
 
 namespace kvd::tool {
 
+const OptionTable &settingsOptions() {
+    static const OptionTable table = [] {
+        OptionTable options = recordOptions("Record options (save):");
+        options.push_back(cardOptions("The card:"));
+        return options;
+    }();
+    return table;
+}
+
 std::string settingsHelp() {
     return std::string("Usage: kvd4093 settings show|save|reset [options]\n"
                        "\n"
@@ -19,9 +28,8 @@ std::string settingsHelp() {
                        "  show                   prints the saved record (defaults where nothing is saved)\n"
                        "  save [record options]  changes the saved record by the options and saves it\n"
                        "  reset                  deletes the saved record and prints the defaults\n"
-                       "\n"
-                       "Record options (save):\n") +
-           kRecordOptionsHelp + "The card:\n" + kCardOptionsHelp +
+                       "\n") +
+           optionHelp(settingsOptions()) +
            "\nExample: kvd4093 settings save --virtual --channels 0-3 --rate 100k\n";
 }
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <stdexcept>
 
 #include "common/errors.h"
 #include "common/suggestion.h"
@@ -14,11 +15,28 @@ namespace {
 
 bool isOption(const std::string &word) { return word.size() > 2 && word.compare(0, 2, "--") == 0; }
 
-// "--name" or "--name=..." for this name.
-bool names(const std::string &word, std::string_view name) {
-    if (!isOption(word) || word.compare(2, name.size(), name) != 0)
-        return false;
-    return word.size() == 2 + name.size() || word[2 + name.size()] == '=';
+// An option as written: "--name", "--name=VALUE", "-l" or "-lVALUE".
+struct Spelling {
+    const Option *option = nullptr; // null: no option of the table
+    std::optional<std::string> attached;
+};
+
+Spelling spelling(const OptionTable &table, const std::string &word) {
+    if (isOption(word)) {
+        const size_t equals = word.find('=');
+        Spelling spelled{findOption(table, std::string_view(word).substr(2, equals - 2)), std::nullopt};
+        if (equals != std::string::npos)
+            spelled.attached = word.substr(equals + 1);
+        return spelled;
+    }
+    // Any other word starting with one dash ("-" for standard output, "-5")
+    // is no option unless its letter is one.
+    if (word.size() < 2 || word[0] != '-' || word[1] == '-')
+        return {};
+    Spelling spelled{findShortOption(table, word[1]), std::nullopt};
+    if (word.size() > 2)
+        spelled.attached = word.substr(2);
+    return spelled;
 }
 
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
@@ -30,92 +48,79 @@ struct DurationUnit {
 };
 constexpr DurationUnit kDurationUnits[] = {{"ms", 1e-3}, {"s", 1}, {"m", 60}, {"h", 3600}};
 
-// The short options and the long ones they stand for.
-struct ShortOption {
-    char letter;
-    const char *name;
-};
-constexpr ShortOption kShortOptions[] = {{'c', "card"},    {'o', "output"}, {'r', "rate"},
-                                         {'n', "samples"}, {'t', "time"},   {'f', "format"}};
-
-// "-c" as "--card", "-c3" as "--card=3"; any other word as it is ("-" for
-// standard output, "-5" for a negative number).
-std::string longForm(const std::string &word) {
-    if (word.size() < 2 || word[0] != '-' || word[1] == '-')
-        return word;
-    for (const ShortOption &option : kShortOptions) {
-        if (word[1] != option.letter)
-            continue;
-        std::string expanded = std::string("--").append(option.name);
-        if (word.size() > 2)
-            expanded.append("=").append(word, 2);
-        return expanded;
-    }
-    return word;
-}
-
 } // namespace
 
-Arguments::Arguments(std::string command, std::vector<std::string> words)
-    : command_(std::move(command)), words_(std::move(words)), asked_{"help", "virtual"} {
-    std::transform(words_.begin(), words_.end(), words_.begin(), longForm);
+Arguments::Arguments(std::string command, const OptionTable &table, const std::vector<std::string> &words)
+    : command_(std::move(command)), table_(table) {
+    for (auto word = words.begin(); word != words.end(); ++word) {
+        Spelling spelled = spelling(table, *word);
+        if (!spelled.option) {
+            rest_.push_back(*word);
+            continue;
+        }
+        const Option &option = *spelled.option;
+        const std::string dashed = "--" + option.name;
+        if (option.value.empty() && spelled.attached)
+            throw UsageError(dashed + " takes no value");
+        if (!option.value.empty() && !option.valueOptional && !spelled.attached) {
+            if (word + 1 == words.end() || isOption(word[1]))
+                throw UsageError(dashed + " needs a value");
+            spelled.attached = *++word;
+        }
+        if (!given_.emplace(option.name, spelled.attached.value_or("")).second)
+            throw UsageError(dashed + " is given twice");
+    }
 }
 
-std::vector<std::string>::iterator Arguments::find(std::string_view name) {
-    asked_.emplace_back(name);
-    return std::find_if(words_.begin(), words_.end(), [&](const std::string &word) { return names(word, name); });
+bool Arguments::takes(std::string_view name) const { return findOption(table_, name) != nullptr; }
+
+// Asking for an option the table lacks, or in the wrong kind, is a fault of
+// the command's code, not of the command line.
+const Option &Arguments::row(std::string_view name, bool takesValue) {
+    const Option *option = findOption(table_, name);
+    if (!option || option->value.empty() == takesValue)
+        throw std::logic_error(command_ + " asks for --" + std::string(name) + ", which its option table " +
+                               (option ? "has as another kind" : "lacks"));
+    asked_.emplace(name);
+    return *option;
 }
 
 std::optional<std::string> Arguments::value(std::string_view name) {
-    auto option = find(name);
-    if (option == words_.end())
-        return std::nullopt;
-    const std::string dashed = "--" + std::string(name);
-    std::string found;
-    if (option->size() > dashed.size()) {
-        found = option->substr(dashed.size() + 1);
-        words_.erase(option);
-    } else {
-        if (option + 1 == words_.end() || isOption(option[1]))
-            throw UsageError(dashed + " needs a value");
-        found = option[1];
-        words_.erase(option, option + 2);
-    }
-    if (find(name) != words_.end())
-        throw UsageError(dashed + " is given twice");
-    return found;
+    row(name, true);
+    const auto found = given_.find(name);
+    return found == given_.end() ? std::nullopt : std::optional<std::string>(found->second);
 }
 
 bool Arguments::flag(std::string_view name) {
-    auto option = find(name);
-    if (option == words_.end())
-        return false;
-    if (option->size() != name.size() + 2)
-        throw UsageError("--" + std::string(name) + " takes no value");
-    words_.erase(option);
-    return true;
+    row(name, false);
+    return given_.contains(name);
 }
 
 std::optional<std::string> Arguments::positional() {
-    auto word = std::find_if(words_.begin(), words_.end(), [](const std::string &w) { return !isOption(w); });
-    if (word == words_.end())
+    auto word = std::find_if(rest_.begin(), rest_.end(), [](const std::string &w) { return !isOption(w); });
+    if (word == rest_.end())
         return std::nullopt;
     std::string found = *word;
-    words_.erase(word);
+    rest_.erase(word);
     return found;
 }
 
 void Arguments::expectAllTaken() const {
-    if (words_.empty())
-        return;
-    const std::string &word = words_.front();
-    if (isOption(word)) {
-        const std::string option = word.substr(0, word.find('='));
-        const std::optional<std::string> meant = closestWord(option.substr(2), asked_);
-        throw UsageError("unknown option " + option + " for " + command_ +
-                         (meant ? " (did you mean --" + *meant + "?)" : ""));
+    if (!rest_.empty()) {
+        const std::string &word = rest_.front();
+        if (isOption(word)) {
+            const std::string option = word.substr(0, word.find('='));
+            const std::optional<std::string> meant = closestWord(option.substr(2), optionNames(table_));
+            throw UsageError("unknown option " + option + " for " + command_ +
+                             (meant ? " (did you mean --" + *meant + "?)" : ""));
+        }
+        throw UsageError("unexpected " + quoted(word) + " for " + command_);
     }
-    throw UsageError("unexpected " + quoted(word) + " for " + command_);
+    // An option of the table that this use of the command has no use for
+    // (settings show --rate 5k).
+    for (const auto &[name, value] : given_)
+        if (!asked_.contains(name))
+            throw UsageError("--" + name + " does not go with " + command_ + " as given here");
 }
 
 int64_t parseNumber(std::string_view text, std::string_view what) {

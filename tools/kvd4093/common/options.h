@@ -1,42 +1,53 @@
-// The command line of one command: options ("--name VALUE", "--name=VALUE",
-// "--flag", and the short forms of the common ones: -c --card, -o --output,
-// -r --rate, -n --samples, -t --time, -f --format, as "-c 1" or "-c1") and
-// positional words, taken one by one by the command that knows them.
-// Whatever is left at the end is an unknown option or a stray word.
+// The command line of one command, parsed against the command's option
+// table (option_table.h): "--name VALUE", "--name=VALUE", "--flag", the
+// short forms "-c 1" and "-c1", and positional words, in any order. An
+// option's value is never taken for a positional word. The command takes
+// its values by name and its positional words one by one; whatever it did
+// not take is an unknown option or a stray word.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/option_table.h"
 
 namespace kvd::tool {
 
 class Arguments {
 public:
-    Arguments(std::string command, std::vector<std::string> words);
+    // Throws a usage error for an option without its value, a flag with one,
+    // or an option given twice.
+    Arguments(std::string command, const OptionTable &table, const std::vector<std::string> &words);
 
     const std::string &command() const { return command_; }
 
-    // The value of --name (either spelling); nullopt when absent. Giving it
-    // twice or without a value is a usage error.
+    // True when the command's table has --name.
+    bool takes(std::string_view name) const;
+    // The value of --name; nullopt when absent, "" for an option whose value
+    // may be left out and was.
     std::optional<std::string> value(std::string_view name);
-    // True when --name is present (without a value).
+    // True when --name is present.
     bool flag(std::string_view name);
     // The next positional word, if any.
     std::optional<std::string> positional();
 
     // Fails with a usage error for anything not taken; an unknown option
-    // close to one the command asked for is named as what was meant.
+    // close to one of the table is named as what was meant.
     void expectAllTaken() const;
 
 private:
-    std::vector<std::string>::iterator find(std::string_view name);
+    const Option &row(std::string_view name, bool takesValue);
 
     std::string command_;
-    std::vector<std::string> words_;
-    std::vector<std::string> asked_; // every option name the command looked for
+    const OptionTable &table_;
+    std::map<std::string, std::string, std::less<>> given_; // by long name: the value, "" for a flag
+    std::set<std::string, std::less<>> asked_;              // the names the command asked for
+    std::vector<std::string> rest_;                         // unknown options and positional words, in order
 };
 
 // Whole numbers: decimal with an optional k (x1000) or M (x1000000) suffix,
