@@ -50,8 +50,9 @@ std::string overview() {
         text += line;
     }
     return text + "\n"
-                  "Every command takes --card N (-c N, logical number) or --id P (physical ID),\n"
-                  "and --virtual[=IDS] for virtual cards (KVD4093_VIRTUAL_CARDS). -V is --version,\n"
+                  "A command that opens a card takes --card N (-c N, logical number) or --id P\n"
+                  "(physical ID), and --virtual[=IDS] for virtual cards (KVD4093_VIRTUAL_CARDS),\n"
+                  "before or after the command and its words. -V is --version,\n"
                   "-h --help; kvd4093 help --all shows every command's help, the environment\n"
                   "variables and the files; kvd4093 help --options lists each command with its\n"
                   "options, a line each (what the bash completion offers).\n";
