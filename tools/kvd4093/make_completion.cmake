@@ -8,3 +8,6 @@ if(NOT status EQUAL 0)
 endif()
 string(STRIP "${KVD4093_OPTION_LIST}" KVD4093_OPTION_LIST)
 configure_file(${TEMPLATE} ${OUTPUT} @ONLY)
+# configure_file leaves an unchanged file's time alone: newer than the tool
+# now, so that the build does not make it again.
+file(TOUCH ${OUTPUT})
