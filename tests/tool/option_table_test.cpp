@@ -89,6 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BadLine{{"-c"}, "--card needs a value"},
                       BadLine{{"-c", "--continuous"}, "--card needs a value"},
                       BadLine{{"--continuous=yes"}, "--continuous takes no value"},
+                      BadLine{{"--virtual="}, "--virtual= needs a value after the ="},
                       BadLine{{"-c", "1", "--card", "2"}, "--card is given twice"},
                       BadLine{{"--crad=1"}, "unknown option --crad for test (did you mean --card?)"},
                       BadLine{{"show"}, "unexpected \"show\" for test"},

@@ -62,6 +62,9 @@ Arguments::Arguments(std::string command, const OptionTable &table, const std::v
         const std::string dashed = "--" + option.name;
         if (option.value.empty() && spelled.attached)
             throw UsageError(dashed + " takes no value");
+        // "--virtual=" says a value comes and gives none: not the bare form.
+        if (option.valueOptional && spelled.attached && spelled.attached->empty())
+            throw UsageError(dashed + "= needs a value after the =");
         if (!option.value.empty() && !option.valueOptional && !spelled.attached) {
             if (word + 1 == words.end() || isOption(word[1]))
                 throw UsageError(dashed + " needs a value");
