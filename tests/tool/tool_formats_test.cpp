@@ -20,9 +20,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "output/sample_sink.h"
 #include "support/test_support.h"
 #include "tool/format_readers.h"
 #include "tool/tool_process.h"
+#if defined(KVD4093_TOOL_HAVE_HDF5)
+#include "output/hdf5_writer.h"
+#endif
 
 namespace kvd::testing {
 namespace {
@@ -142,7 +146,7 @@ TEST_F(ToolFormatTest, Hdf5HoldsTheScansAndEveryAttribute) {
             attributes.insert(name.substr(5));
     EXPECT_EQ(attributes, (std::set<std::string>{"ad_para", "card_logical_number", "card_physical_id", "card_version",
                                                  "channels", "complete", "continuous", "first_scan_after_start_s",
-                                                 "gaps", "planned_scans", "sample_encoding", "sample_rate_hz",
+                                                 "planned_scans", "sample_encoding", "sample_rate_hz",
                                                  "scale_gain", "scale_offset", "scale_unit", "scan_rate_hz",
                                                  "start_monotonic_ns", "start_time", "start_utc_ns"}));
     EXPECT_EQ(h5.properties["attr:sample_rate_hz"], "100000.0");
@@ -160,7 +164,7 @@ TEST_F(ToolFormatTest, Hdf5HoldsTheScansAndEveryAttribute) {
     EXPECT_EQ(h5.properties["attr:scale_gain"], "0.5");
     EXPECT_EQ(h5.properties["attr:scale_offset"], "-3.0");
     EXPECT_EQ(h5.properties["attr:scale_unit"], "mV");
-    EXPECT_EQ(h5.properties["attr:gaps"], "[]");
+    EXPECT_EQ(h5.properties["gaps"], "[]");
     // The record as the card received it, the saved settings changed by the options.
     EXPECT_NE(h5.properties["attr:ad_para"].find("FirstChannel=0 LastChannel=3 Frequency=100000 "), std::string::npos)
         << h5.properties["attr:ad_para"];
@@ -181,6 +185,38 @@ TEST_F(ToolFormatTest, Hdf5WithoutAScaleHasNoScaleAttributes) {
     EXPECT_EQ(h5.properties.count("attr:scale_unit"), 0u);
     EXPECT_EQ(h5.properties.count("attr:scan_rate_hz"), 1u);
 }
+
+#if defined(KVD4093_TOOL_HAVE_HDF5)
+// A long lossy run (acquire --on-overrun continue) keeps every gap, however
+// many: more than the 64 KiB an attribute holds.
+TEST_F(ToolFormatTest, Hdf5KeepsTenThousandGaps) {
+    SKIP_WITHOUT("h5py");
+    constexpr uint64_t kGaps = 10000;
+    tool::AcquisitionInfo info;
+    info.para.LastChannel = 1;
+    info.sampleRate = 1000;
+    info.plannedScans = 2 * kGaps;
+    std::string expected;
+    {
+        tool::Hdf5Writer writer(file("run.h5"));
+        writer.begin(info);
+        for (uint64_t scan = 0; scan < 2 * kGaps; scan += 2) {
+            const uint16_t samples[2] = {uint16_t(scan), uint16_t(scan + 1)};
+            writer.write(samples, scan, 1);
+            writer.gap(scan + 1, 1);
+            expected += (expected.empty() ? "[[" : ", [") + std::to_string(scan + 1) + ", 1]";
+        }
+        tool::AcquisitionOutcome outcome;
+        outcome.scans = kGaps;
+        writer.finish(outcome);
+    }
+    ReadBack h5 = readHdf5(file("run.h5"));
+    ASSERT_EQ(h5.exitCode, 0) << h5.err;
+    EXPECT_EQ(h5.rows.size(), kGaps);
+    EXPECT_EQ(h5.properties["gaps"], expected + "]");
+    EXPECT_EQ(h5.properties["attr:complete"], "1") << "the lost scans count towards the scans planned";
+}
+#endif
 
 TEST_F(ToolFormatTest, NpyLoadsPlainAndMemoryMapped) {
     SKIP_WITHOUT("numpy");
@@ -359,7 +395,7 @@ TEST_F(ToolFormatTest, ConvertMarksTheLostScansTheSidecarLists) {
               std::string::npos);
     if (missingReader("h5py").empty()) {
         ASSERT_EQ(run({"convert", "run.bin", "run.h5"}).exitCode, 0);
-        EXPECT_EQ(readHdf5(file("run.h5")).properties["attr:gaps"], "[[100, 50]]");
+        EXPECT_EQ(readHdf5(file("run.h5")).properties["gaps"], "[[100, 50]]");
     }
 }
 
