@@ -411,6 +411,95 @@ TEST_F(ToolFormatTest, ConvertRefusesARecordingItsSidecarDoesNotDescribe) {
               "kvd4093: cannot read run.bin.json: No such file or directory\n");
 }
 
+std::set<std::string> namesIn(const std::string &folder) {
+    std::set<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// An OUT that is a file convert reads, however it is named: a usage error
+// before anything is written, the input as it was.
+struct IntoItsInputCase {
+    std::string name;
+    std::string output;
+    void (*prepare)(const std::string &folder); // the links the case needs, or nullptr
+    std::string written;                         // the file of OUT's named in the message
+    std::string read;                            // the file of the input's it is
+};
+
+void PrintTo(const IntoItsInputCase &c, std::ostream *out) { *out << c.name; }
+
+class ToolConvertIntoItsInputTest : public ToolFormatTest, public ::testing::WithParamInterface<IntoItsInputCase> {};
+
+TEST_P(ToolConvertIntoItsInputTest, IsRefusedAndTheInputStaysAsItWas) {
+    const IntoItsInputCase &c = GetParam();
+    acquire({"--output", "run.bin"});
+    if (c.prepare != nullptr)
+        c.prepare(dir_.path());
+    const std::string samples = readWholeFile(file("run.bin")), sidecar = readWholeFile(file("run.bin.json"));
+    const std::set<std::string> names = namesIn(dir_.path());
+    const ChildResult result = run({"convert", "run.bin", c.output});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.err,
+              "kvd4093: convert would write " + c.written + ", which is " + c.read + ": give OUT another name\n");
+    EXPECT_EQ(readWholeFile(file("run.bin")), samples);
+    EXPECT_EQ(readWholeFile(file("run.bin.json")), sidecar);
+    EXPECT_EQ(namesIn(dir_.path()), names) << "nothing written, nothing left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, ToolConvertIntoItsInputTest,
+    ::testing::Values(
+        IntoItsInputCase{"same_name", "run.bin", nullptr, "run.bin", "the input run.bin"},
+        IntoItsInputCase{"its_sidecar", "run.bin.json", nullptr, "run.bin.json", "the input's sidecar run.bin.json"},
+        IntoItsInputCase{"another_spelling", "./run.bin.json", nullptr, "./run.bin.json",
+                         "the input's sidecar run.bin.json"},
+        IntoItsInputCase{"hard_link",
+                         "copy.csv",
+                         [](const std::string &folder) {
+                             std::filesystem::create_hard_link(folder + "/run.bin.json", folder + "/copy.csv");
+                         },
+                         "copy.csv", "the input's sidecar run.bin.json"},
+        IntoItsInputCase{"symbolic_link",
+                         "link.wav",
+                         [](const std::string &folder) {
+                             std::filesystem::create_symlink("run.bin", folder + "/link.wav");
+                         },
+                         "link.wav", "the input run.bin"},
+        IntoItsInputCase{"its_companion_a_link",
+                         "other.bin",
+                         [](const std::string &folder) {
+                             std::filesystem::create_symlink("run.bin.json", folder + "/other.bin.json");
+                         },
+                         "other.bin.json", "the input's sidecar run.bin.json"}),
+    [](const ::testing::TestParamInfo<IntoItsInputCase> &info) { return info.param.name; });
+
+// Quotes and backslashes in the sidecar's texts and in the files' names come
+// back as they were: the sidecar convert writes is the one it read.
+TEST_F(ToolFormatTest, ConvertKeepsTextsWithQuotesAndBackslashes) {
+    acquire({"--output", "run.bin", "--scale", "2,1,m\"\\V"});
+    std::string sidecar = readWholeFile(file("run.bin.json"));
+    sidecar = std::regex_replace(sidecar, std::regex("\"version\": \"[^\"]*\""), "\"version\": \"1.0\\\"\\\\x\"");
+    sidecar = std::regex_replace(sidecar, std::regex("\"start_time\": \"[^\"]*\""),
+                                 "\"start_time\": \"2026\\\"\\\\Z\"");
+    ASSERT_NE(sidecar.find("\"unit\": \"m\\\"\\\\V\""), std::string::npos) << sidecar;
+    const std::string input = "in\"\\x.bin", output = "out\"\\y.bin";
+    std::filesystem::rename(file("run.bin"), file(input));
+    std::filesystem::remove(file("run.bin.json"));
+    writeWholeFile(file(input + ".json"), sidecar);
+
+    const ChildResult converted = run({"convert", input, output});
+    ASSERT_EQ(converted.exitCode, 0) << converted.err;
+    EXPECT_EQ(converted.out, "converted 2000 scans of " + input + " into " + output + "\n");
+    EXPECT_EQ(readWholeFile(file(output + ".json")), sidecar);
+    EXPECT_TRUE(readWholeFile(file(output)) == readWholeFile(file(input)));
+
+    ASSERT_EQ(run({"convert", output, "run.csv"}).exitCode, 0);
+    EXPECT_EQ(linesOf(readWholeFile(file("run.csv"))).at(0),
+              "scan,time_s,\"ch0_m\"\"\\V\",\"ch1_m\"\"\\V\",\"ch2_m\"\"\\V\",\"ch3_m\"\"\\V\"");
+}
+
 // ---- stops --------------------------------------------------------------
 
 struct StopCase {
