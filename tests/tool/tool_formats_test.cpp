@@ -118,7 +118,8 @@ TEST_P(ToolSigrokTest, SessionReadsAsTheCsvOfTheSameAcquisition) {
 INSTANTIATE_TEST_SUITE_P(Scales, ToolSigrokTest,
                          ::testing::Values(ScaleCase{{}, "code"},
                                            ScaleCase{{"--scale", "0.000305175781,-10,V"}, "V"},
-                                           ScaleCase{{"--scale", "-2.5,mV"}, "mV"}));
+                                           ScaleCase{{"--scale", "-2.5,mV"}, "mV"},
+                                           ScaleCase{{"--scale", "2,m\"\\V"}, "m\"\\\\V"}));
 
 // The version `kvd4093 list` shows for the card.
 std::string listedVersion(const ChildResult &list) {
