@@ -33,6 +33,8 @@ if mode == "h5":
             elif hasattr(v, "tolist"):
                 v = v.tolist()
             print("attr:" + name, v)
+        if "gaps" in f:
+            print("gaps", f["gaps"][:].tolist())
         rows(d[:])
 elif mode in ("npy", "npy-mmap"):
     import numpy

@@ -28,7 +28,8 @@ std::string findProgram(const std::string &name);
 // "sigrok-cli", "sox", "h5dump", "h5py", "numpy".
 std::string missingReader(const std::string &reader);
 
-// h5py: the dataset "samples", its attributes ("attr:NAME") and its rows.
+// h5py: the dataset "samples", its attributes ("attr:NAME") and its rows;
+// the dataset "gaps" as a list of rows ("gaps").
 ReadBack readHdf5(const std::string &path);
 // numpy.load, plainly or memory-mapped: shape, dtype, order and rows.
 ReadBack readNpy(const std::string &path, bool memoryMapped);

@@ -20,9 +20,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "output/sample_sink.h"
 #include "support/test_support.h"
 #include "tool/format_readers.h"
 #include "tool/tool_process.h"
+#if defined(KVD4093_TOOL_HAVE_HDF5)
+#include "output/hdf5_writer.h"
+#endif
 
 namespace kvd::testing {
 namespace {
@@ -114,7 +118,8 @@ TEST_P(ToolSigrokTest, SessionReadsAsTheCsvOfTheSameAcquisition) {
 INSTANTIATE_TEST_SUITE_P(Scales, ToolSigrokTest,
                          ::testing::Values(ScaleCase{{}, "code"},
                                            ScaleCase{{"--scale", "0.000305175781,-10,V"}, "V"},
-                                           ScaleCase{{"--scale", "-2.5,mV"}, "mV"}));
+                                           ScaleCase{{"--scale", "-2.5,mV"}, "mV"},
+                                           ScaleCase{{"--scale", "2,m\"\\V"}, "m\"\\\\V"}));
 
 // The version `kvd4093 list` shows for the card.
 std::string listedVersion(const ChildResult &list) {
@@ -142,7 +147,7 @@ TEST_F(ToolFormatTest, Hdf5HoldsTheScansAndEveryAttribute) {
             attributes.insert(name.substr(5));
     EXPECT_EQ(attributes, (std::set<std::string>{"ad_para", "card_logical_number", "card_physical_id", "card_version",
                                                  "channels", "complete", "continuous", "first_scan_after_start_s",
-                                                 "gaps", "planned_scans", "sample_encoding", "sample_rate_hz",
+                                                 "planned_scans", "sample_encoding", "sample_rate_hz",
                                                  "scale_gain", "scale_offset", "scale_unit", "scan_rate_hz",
                                                  "start_monotonic_ns", "start_time", "start_utc_ns"}));
     EXPECT_EQ(h5.properties["attr:sample_rate_hz"], "100000.0");
@@ -160,7 +165,7 @@ TEST_F(ToolFormatTest, Hdf5HoldsTheScansAndEveryAttribute) {
     EXPECT_EQ(h5.properties["attr:scale_gain"], "0.5");
     EXPECT_EQ(h5.properties["attr:scale_offset"], "-3.0");
     EXPECT_EQ(h5.properties["attr:scale_unit"], "mV");
-    EXPECT_EQ(h5.properties["attr:gaps"], "[]");
+    EXPECT_EQ(h5.properties["gaps"], "[]");
     // The record as the card received it, the saved settings changed by the options.
     EXPECT_NE(h5.properties["attr:ad_para"].find("FirstChannel=0 LastChannel=3 Frequency=100000 "), std::string::npos)
         << h5.properties["attr:ad_para"];
@@ -181,6 +186,38 @@ TEST_F(ToolFormatTest, Hdf5WithoutAScaleHasNoScaleAttributes) {
     EXPECT_EQ(h5.properties.count("attr:scale_unit"), 0u);
     EXPECT_EQ(h5.properties.count("attr:scan_rate_hz"), 1u);
 }
+
+#if defined(KVD4093_TOOL_HAVE_HDF5)
+// A long lossy run (acquire --on-overrun continue) keeps every gap, however
+// many: more than the 64 KiB an attribute holds.
+TEST_F(ToolFormatTest, Hdf5KeepsTenThousandGaps) {
+    SKIP_WITHOUT("h5py");
+    constexpr uint64_t kGaps = 10000;
+    tool::AcquisitionInfo info;
+    info.para.LastChannel = 1;
+    info.sampleRate = 1000;
+    info.plannedScans = 2 * kGaps;
+    std::string expected;
+    {
+        tool::Hdf5Writer writer(file("run.h5"));
+        writer.begin(info);
+        for (uint64_t scan = 0; scan < 2 * kGaps; scan += 2) {
+            const uint16_t samples[2] = {uint16_t(scan), uint16_t(scan + 1)};
+            writer.write(samples, scan, 1);
+            writer.gap(scan + 1, 1);
+            expected += (expected.empty() ? "[[" : ", [") + std::to_string(scan + 1) + ", 1]";
+        }
+        tool::AcquisitionOutcome outcome;
+        outcome.scans = kGaps;
+        writer.finish(outcome);
+    }
+    ReadBack h5 = readHdf5(file("run.h5"));
+    ASSERT_EQ(h5.exitCode, 0) << h5.err;
+    EXPECT_EQ(h5.rows.size(), kGaps);
+    EXPECT_EQ(h5.properties["gaps"], expected + "]");
+    EXPECT_EQ(h5.properties["attr:complete"], "1") << "the lost scans count towards the scans planned";
+}
+#endif
 
 TEST_F(ToolFormatTest, NpyLoadsPlainAndMemoryMapped) {
     SKIP_WITHOUT("numpy");
@@ -359,7 +396,7 @@ TEST_F(ToolFormatTest, ConvertMarksTheLostScansTheSidecarLists) {
               std::string::npos);
     if (missingReader("h5py").empty()) {
         ASSERT_EQ(run({"convert", "run.bin", "run.h5"}).exitCode, 0);
-        EXPECT_EQ(readHdf5(file("run.h5")).properties["attr:gaps"], "[[100, 50]]");
+        EXPECT_EQ(readHdf5(file("run.h5")).properties["gaps"], "[[100, 50]]");
     }
 }
 
@@ -373,6 +410,95 @@ TEST_F(ToolFormatTest, ConvertRefusesARecordingItsSidecarDoesNotDescribe) {
     std::filesystem::remove(file("run.bin.json"));
     EXPECT_EQ(run({"convert", "run.bin", "run.csv"}).err,
               "kvd4093: cannot read run.bin.json: No such file or directory\n");
+}
+
+std::set<std::string> namesIn(const std::string &folder) {
+    std::set<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// An OUT that is a file convert reads, however it is named: a usage error
+// before anything is written, the input as it was.
+struct IntoItsInputCase {
+    std::string name;
+    std::string output;
+    void (*prepare)(const std::string &folder); // the links the case needs, or nullptr
+    std::string written;                         // the file of OUT's named in the message
+    std::string read;                            // the file of the input's it is
+};
+
+void PrintTo(const IntoItsInputCase &c, std::ostream *out) { *out << c.name; }
+
+class ToolConvertIntoItsInputTest : public ToolFormatTest, public ::testing::WithParamInterface<IntoItsInputCase> {};
+
+TEST_P(ToolConvertIntoItsInputTest, IsRefusedAndTheInputStaysAsItWas) {
+    const IntoItsInputCase &c = GetParam();
+    acquire({"--output", "run.bin"});
+    if (c.prepare != nullptr)
+        c.prepare(dir_.path());
+    const std::string samples = readWholeFile(file("run.bin")), sidecar = readWholeFile(file("run.bin.json"));
+    const std::set<std::string> names = namesIn(dir_.path());
+    const ChildResult result = run({"convert", "run.bin", c.output});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.err,
+              "kvd4093: convert would write " + c.written + ", which is " + c.read + ": give OUT another name\n");
+    EXPECT_EQ(readWholeFile(file("run.bin")), samples);
+    EXPECT_EQ(readWholeFile(file("run.bin.json")), sidecar);
+    EXPECT_EQ(namesIn(dir_.path()), names) << "nothing written, nothing left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, ToolConvertIntoItsInputTest,
+    ::testing::Values(
+        IntoItsInputCase{"same_name", "run.bin", nullptr, "run.bin", "the input run.bin"},
+        IntoItsInputCase{"its_sidecar", "run.bin.json", nullptr, "run.bin.json", "the input's sidecar run.bin.json"},
+        IntoItsInputCase{"another_spelling", "./run.bin.json", nullptr, "./run.bin.json",
+                         "the input's sidecar run.bin.json"},
+        IntoItsInputCase{"hard_link",
+                         "copy.csv",
+                         [](const std::string &folder) {
+                             std::filesystem::create_hard_link(folder + "/run.bin.json", folder + "/copy.csv");
+                         },
+                         "copy.csv", "the input's sidecar run.bin.json"},
+        IntoItsInputCase{"symbolic_link",
+                         "link.wav",
+                         [](const std::string &folder) {
+                             std::filesystem::create_symlink("run.bin", folder + "/link.wav");
+                         },
+                         "link.wav", "the input run.bin"},
+        IntoItsInputCase{"its_companion_a_link",
+                         "other.bin",
+                         [](const std::string &folder) {
+                             std::filesystem::create_symlink("run.bin.json", folder + "/other.bin.json");
+                         },
+                         "other.bin.json", "the input's sidecar run.bin.json"}),
+    [](const ::testing::TestParamInfo<IntoItsInputCase> &info) { return info.param.name; });
+
+// Quotes and backslashes in the sidecar's texts and in the files' names come
+// back as they were: the sidecar convert writes is the one it read.
+TEST_F(ToolFormatTest, ConvertKeepsTextsWithQuotesAndBackslashes) {
+    acquire({"--output", "run.bin", "--scale", "2,1,m\"\\V"});
+    std::string sidecar = readWholeFile(file("run.bin.json"));
+    sidecar = std::regex_replace(sidecar, std::regex("\"version\": \"[^\"]*\""), "\"version\": \"1.0\\\"\\\\x\"");
+    sidecar = std::regex_replace(sidecar, std::regex("\"start_time\": \"[^\"]*\""),
+                                 "\"start_time\": \"2026\\\"\\\\Z\"");
+    ASSERT_NE(sidecar.find("\"unit\": \"m\\\"\\\\V\""), std::string::npos) << sidecar;
+    const std::string input = "in\"\\x.bin", output = "out\"\\y.bin";
+    std::filesystem::rename(file("run.bin"), file(input));
+    std::filesystem::remove(file("run.bin.json"));
+    writeWholeFile(file(input + ".json"), sidecar);
+
+    const ChildResult converted = run({"convert", input, output});
+    ASSERT_EQ(converted.exitCode, 0) << converted.err;
+    EXPECT_EQ(converted.out, "converted 2000 scans of " + input + " into " + output + "\n");
+    EXPECT_EQ(readWholeFile(file(output + ".json")), sidecar);
+    EXPECT_TRUE(readWholeFile(file(output)) == readWholeFile(file(input)));
+
+    ASSERT_EQ(run({"convert", output, "run.csv"}).exitCode, 0);
+    EXPECT_EQ(linesOf(readWholeFile(file("run.csv"))).at(0),
+              "scan,time_s,\"ch0_m\"\"\\V\",\"ch1_m\"\"\\V\",\"ch2_m\"\"\\V\",\"ch3_m\"\"\\V\"");
 }
 
 // ---- stops --------------------------------------------------------------

@@ -1,14 +1,20 @@
 // The pieces of the tool's output formats on their own: --scale's numbers,
-// the sidecar written and read back, the small JSON reader, and files that
-// take their target's name only when committed.
+// the sidecar written and read back (hostile fields refused by name or
+// written back readably, files that are no sidecar refused unread), and files
+// that take their target's name only when committed.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "common/errors.h"
-#include "output/json_reader.h"
 #include "output/output_file.h"
 #include "output/scale.h"
 #include "output/sidecar.h"
@@ -63,7 +69,9 @@ INSTANTIATE_TEST_SUITE_P(
                       GoodScale{"1e-3,1.25e1", 1, 12500, 3, "", "0.001", "12.5"},
                       GoodScale{"-0.0100,+3", -1, 300, 2, "", "-0.01", "3"},
                       GoodScale{"1.5E2,0", 150, 0, 0, "", "150", "0"},
-                      GoodScale{"0.000000000000001,m/s²", 1, 0, 15, "m/s²", "0.000000000000001", "0"}));
+                      GoodScale{"0.000000000000001,m/s²", 1, 0, 15, "m/s²", "0.000000000000001", "0"},
+                      GoodScale{"-9.87654321,2.5,a\"b\\c", -987654321, 250000000, 8, "a\"b\\c", "-9.87654321",
+                                "2.5"}));
 
 struct BadScale {
     std::string text;
@@ -87,36 +95,17 @@ TEST_P(BadScaleTest, IsAUsageErrorSayingWhy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, BadScaleTest,
-    ::testing::Values(BadScale{"", "has no gain of at most 15 decimals"},
-                      BadScale{"volts", "has no gain of at most 15 decimals"},
+    ::testing::Values(BadScale{"", "has no gain of at most 15 digits and 15 decimals"},
+                      BadScale{"volts", "has no gain of at most 15 digits and 15 decimals"},
                       BadScale{"0,1", "has a gain of zero"},
                       BadScale{"1,2,V,x", "has more than three fields"},
-                      BadScale{"1,x,V", "has no offset of at most 15 decimals"},
-                      BadScale{"0.0000000000000001", "has no gain of at most 15 decimals"},
-                      BadScale{"1,2,a\"b", "has a unit that is not printable text of at most 32 bytes without , \" or \\"},
-                      BadScale{"1,2,tab\there", "has a unit that is not printable text of at most 32 bytes without , \" or \\"},
+                      BadScale{"1,x,V", "has no offset of at most 15 digits and 15 decimals"},
+                      BadScale{"0.0000000000000001", "has no gain of at most 15 digits and 15 decimals"},
+                      BadScale{"1,1234567890123456,V", "has no offset of at most 15 digits and 15 decimals"},
+                      BadScale{"1,2,tab\there", "has a unit that is not printable text of at most 32 bytes without a comma"},
                       BadScale{"1e17,0", "gives values beyond 18 digits"},
-                      BadScale{"1.2.3", "has no gain of at most 15 decimals"},
-                      BadScale{"1e", "has no gain of at most 15 decimals"}));
-
-TEST(JsonReaderTest, ReadsWhatTheSidecarHoldsAndRefusesBrokenText) {
-    const tool::JsonValue value =
-        tool::parseJson(" {\"a\": [1, -2.5e3, true, false, null], \"b\": {\"c\": \"x\\\"y\\\\z\\n\\u00b5\"}} ");
-    ASSERT_EQ(value.kind, tool::JsonValue::Kind::Object);
-    const tool::JsonValue *a = value.member("a");
-    ASSERT_NE(a, nullptr);
-    ASSERT_EQ(a->items.size(), 5u);
-    EXPECT_EQ(a->items[1].text, "-2.5e3");
-    EXPECT_TRUE(a->items[2].boolean);
-    EXPECT_EQ(a->items[3].kind, tool::JsonValue::Kind::Boolean);
-    EXPECT_FALSE(a->items[3].boolean);
-    EXPECT_EQ(a->items[4].kind, tool::JsonValue::Kind::Null);
-    EXPECT_EQ(value.member("b")->member("c")->text, "x\"y\\z\n\xc2\xb5");
-    EXPECT_EQ(value.member("z"), nullptr);
-    for (const char *broken : {"", "{", "{\"a\" 1}", "[1,]", "{\"a\": 1} x", "\"open", "[1 2]", "{\"a\": tru}",
-                               "[\"\x01\"]", "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[1]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]"})
-        EXPECT_THROW(tool::parseJson(broken), std::runtime_error) << broken;
-}
+                      BadScale{"1.2.3", "has no gain of at most 15 digits and 15 decimals"},
+                      BadScale{"1e", "has no gain of at most 15 digits and 15 decimals"}));
 
 // Everything convert needs comes back from the text the sidecar holds: read
 // back and written again, the text is the same, the rate exact to the bit.
@@ -142,39 +131,137 @@ TEST(SidecarTest, WhatIsWrittenReadsBack) {
     EXPECT_EQ(tool::sidecarText(read), tool::sidecarText(written));
 }
 
-TEST(SidecarTest, AMissingOrWrongFieldIsNamed) {
+// A field of the sidecar made hostile: `from` replaced by `to` in a good
+// sidecar. Refused with `error` (a prefix when it ends in "..."), or, with no
+// error, read, written back with the hostile value as it was, and read again.
+struct HostileField {
+    std::string from;
+    std::string to;
+    std::string error;
+};
+
+void PrintTo(const HostileField &c, std::ostream *out) { *out << c.to; }
+
+class HostileSidecarTest : public ::testing::TestWithParam<HostileField> {};
+
+TEST_P(HostileSidecarTest, IsRefusedByNameOrWrittenBackReadably) {
+    const HostileField &c = GetParam();
     TempDir dir;
     const std::string path = dir.file("run.bin.json");
     tool::SidecarContents contents;
     contents.info.para.LastChannel = 1;
     contents.info.sampleRate = 1000;
-    const std::string good = tool::sidecarText(contents);
-    const std::pair<std::string, std::string> cases[] = {
-        {"\"rate_hz\": 1000,", "\"rate_hz\" is missing or not a number"},
-        {"\"rate_hz\": 1000,|\"rate_hz\": 0,", "\"rate_hz\" is not above zero"},
-        {"\"channels\": [0, 1],|\"channels\": [0],", "\"channels\" is not the channels of \"ad_para\""},
-        {"\"scans\": 0,|\"scans\": -1,", "\"scans\" is not a whole number"},
-        {"\"Frequency\": 0|\"Frequency\": 1.5", "\"Frequency\" is not a 32-bit whole number"},
-        {"\"scale\": null|\"scale\": {\"gain\": 0, \"offset\": 0, \"unit\": \"\"}",
-         "the scale 0, 0, \"\" is not one --scale takes"},
-        {"{|[", "not JSON: no ']' at byte 12"},
-    };
-    for (const auto &[change, message] : cases) {
-        const size_t bar = change.find('|');
-        const std::string from = change.substr(0, bar);
-        const std::string to = bar == std::string::npos ? "" : change.substr(bar + 1);
-        std::string text = good;
-        ASSERT_NE(text.find(from), std::string::npos) << from;
-        text.replace(text.find(from), from.size(), to);
-        writeWholeFile(path, text);
-        try {
-            tool::readSidecar(path);
-            ADD_FAILURE() << "accepted: " << change;
-        } catch (const tool::ToolError &error) {
-            EXPECT_EQ(std::string(error.what()), path + ": " + message);
-        }
+    contents.info.plannedScans = 10;
+    contents.info.scale = tool::parseScale("2,1,V");
+    contents.scans = 10;
+    std::string text = tool::sidecarText(contents);
+    ASSERT_NE(text.find(c.from), std::string::npos) << c.from;
+    text.replace(text.find(c.from), c.from.size(), c.to);
+    writeWholeFile(path, text);
+    try {
+        const std::string rewritten = tool::sidecarText(tool::readSidecar(path));
+        ASSERT_EQ(c.error, "") << "accepted";
+        EXPECT_NE(rewritten.find(c.to), std::string::npos) << rewritten;
+        writeWholeFile(path, rewritten);
+        EXPECT_EQ(tool::sidecarText(tool::readSidecar(path)), rewritten);
+    } catch (const tool::ToolError &error) {
+        ASSERT_NE(c.error, "") << error.what();
+        const bool prefix = c.error.size() > 3 && c.error.compare(c.error.size() - 3, 3, "...") == 0;
+        const std::string expected = path + ": " + c.error.substr(0, c.error.size() - (prefix ? 3 : 0));
+        EXPECT_EQ(std::string(error.what()).substr(0, prefix ? expected.size() : std::string::npos), expected);
     }
 }
+
+const std::string kWholeInt64 = " is not a whole number from -9223372036854775808 to 9223372036854775807";
+const std::string kWholeUint64 = " is not a whole number from 0 to 18446744073709551615";
+const std::string kWholeInt32 = " is not a whole number from -2147483648 to 2147483647";
+const std::string kNotARate = "\"rate_hz\" is not a positive normal number";
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, HostileSidecarTest,
+    ::testing::Values(
+        HostileField{"\"version\": \"\"", "\"version\": \"1.0\\\"\\\\x\"", ""},
+        HostileField{"\"start_time\": \"\"", "\"start_time\": \"2026\\\"\\\\Z\"", ""},
+        HostileField{"\"unit\": \"V\"", "\"unit\": \"m\\\"\\\\V\"", ""},
+        HostileField{"\"start_utc_ns\": 0", "\"start_utc_ns\": 9223372036854775807", ""},
+        HostileField{"\"start_monotonic_ns\": 0", "\"start_monotonic_ns\": -9223372036854775808", ""},
+        HostileField{"\"rate_hz\": 1000", "\"rate_hz\": 1e-300", ""},
+        HostileField{"\"rate_hz\": 1000,", "", "\"rate_hz\" is missing"},
+        HostileField{"\"rate_hz\": 1000", "\"rate_hz\": 1e999", "\"rate_hz\" is a number beyond the range of a double"},
+        HostileField{"\"rate_hz\": 1000", "\"rate_hz\": 5e-324", kNotARate},
+        HostileField{"\"rate_hz\": 1000", "\"rate_hz\": 2.2250738585072014e-308", kNotARate},
+        HostileField{"\"rate_hz\": 1000", "\"rate_hz\": 0", kNotARate},
+        HostileField{"\"rate_hz\": 1000", "\"rate_hz\": -1000", kNotARate},
+        HostileField{"\"rate_hz\": 1000", "\"rate_hz\": \"fast\"", kNotARate},
+        HostileField{"\"rate_hz\": 1000", "\"rate_hz\": NaN", "not JSON after \"rate_hz\": ..."},
+        HostileField{"\"start_utc_ns\": 0", "\"start_utc_ns\": 18446744073709551617", "\"start_utc_ns\"" + kWholeInt64},
+        HostileField{"\"start_utc_ns\": 0", "\"start_utc_ns\": 9223372036854775808", "\"start_utc_ns\"" + kWholeInt64},
+        HostileField{"\"start_monotonic_ns\": 0", "\"start_monotonic_ns\": -9223372036854775809",
+                     "\"start_monotonic_ns\"" + kWholeInt64},
+        HostileField{"\"scans\": 10", "\"scans\": -1", "\"scans\"" + kWholeUint64},
+        HostileField{"\"scans\": 10", "\"scans\": 9223372036854775807", "\"scans\" is more than a file of 64-bit size holds"},
+        HostileField{"\"planned_scans\": 10", "\"planned_scans\": 1.5", "\"planned_scans\"" + kWholeUint64},
+        HostileField{"\"Frequency\": 0", "\"Frequency\": 2147483648", "\"Frequency\"" + kWholeInt32},
+        HostileField{"\"physical_id\": 0", "\"physical_id\": \"7\"", "\"physical_id\"" + kWholeInt32},
+        HostileField{"\"gaps\": []", "\"gaps\": [{\"first_scan\": -1, \"scans_lost\": 1}]", "\"first_scan\"" + kWholeUint64},
+        HostileField{"\"gaps\": []", "\"gaps\": [{\"first_scan\": 5, \"scans_lost\": 18446744073709551615}]",
+                     "\"gaps\" lose more scans than 64-bit scan numbers count"},
+        HostileField{"\"gaps\": []", "\"gaps\": " + std::string(40, '[') + std::string(40, ']'),
+                     "nested deeper than a sidecar is"},
+        HostileField{"\"version\": \"\"", "\"version\": \"a\\u0001\"", "\"version\" holds a control character"},
+        HostileField{"\"continuous\": false", "\"continuous\": \"no\"", "\"continuous\" is not true or false"},
+        HostileField{"\"channels\": [0, 1]", "\"channels\": [0]", "\"channels\" is not the channels of \"ad_para\""},
+        HostileField{"\"gain\": 2", "\"gain\": 0", "the scale 0, 1, \"V\" is not one --scale takes"},
+        HostileField{"\"gain\": 2", "\"gain\": 1e999", "\"gain\" is a number beyond the range of a double"},
+        HostileField{"{", "[", "not JSON: ..."}));
+
+// What is not a regular file, or holds more than a sidecar can, is refused
+// before it is read: never read without end, never waited on.
+struct UnreadableSidecar {
+    std::string name;
+    void (*make)(const std::string &path);
+    std::string why;
+};
+
+void PrintTo(const UnreadableSidecar &c, std::ostream *out) { *out << c.name; }
+
+class UnreadableSidecarTest : public ::testing::TestWithParam<UnreadableSidecar> {};
+
+TEST_P(UnreadableSidecarTest, IsRefusedSayingWhy) {
+    const UnreadableSidecar &c = GetParam();
+    TempDir dir;
+    const std::string path = dir.file("run.bin.json");
+    c.make(path);
+    auto reading = std::async(std::launch::async, [&] {
+        try {
+            tool::readSidecar(path);
+            return std::string("accepted");
+        } catch (const tool::ToolError &error) {
+            return std::string(error.what());
+        }
+    });
+    if (reading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK); // ends a read waiting on a FIFO
+        ::close(writer);
+        FAIL() << "still reading after 10 s";
+    }
+    EXPECT_EQ(reading.get(), "cannot read " + path + ": " + c.why);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, UnreadableSidecarTest,
+    ::testing::Values(
+        UnreadableSidecar{"link_to_dev_zero", [](const std::string &path) { fs::create_symlink("/dev/zero", path); },
+                          "not a regular file"},
+        UnreadableSidecar{"fifo", [](const std::string &path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+                          "not a regular file"},
+        UnreadableSidecar{"folder", [](const std::string &path) { fs::create_directory(path); }, "not a regular file"},
+        UnreadableSidecar{"larger_than_16_MiB",
+                          [](const std::string &path) {
+                              writeWholeFile(path, "{");
+                              fs::resize_file(path, (16 << 20) + 1);
+                          },
+                          "it holds more than 16777216 bytes"}));
 
 std::vector<std::string> namesIn(const std::string &folder) {
     std::vector<std::string> names;

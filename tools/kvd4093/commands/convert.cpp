@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "commands/commands.h"
@@ -34,7 +35,8 @@ std::string convertHelp() {
            "Writes the samples of a raw binary acquisition (IN.bin, described by its\n"
            "sidecar IN.bin.json) into OUT, in the format OUT's extension names:\n" +
            formatHelp() +
-           "Any other name is CSV; OUT - is standard output (CSV, bin or wav).\n"
+           "Any other name is CSV; OUT - is standard output (CSV, bin or wav). OUT, and\n"
+           "its sidecar when it is bin, may be neither IN.bin nor IN.bin.json, by any name.\n"
            "The rate, channels, card, start time, scale and lost scans come from the\n"
            "sidecar, so OUT is the file `kvd4093 acquire` would have written to OUT.\n"
            "\n" +
@@ -113,6 +115,26 @@ void copyScans(RawInput &input, const SidecarContents &contents, SampleSink &sin
         sink.gap(nextGap->firstScan, nextGap->scansLost);
 }
 
+// No file convert writes (OUT, and its companion file beside it) may be one
+// it reads (IN and its sidecar): compared as files, so that another
+// spelling of the name, a hard link or a symbolic link is caught too.
+void refuseWritingTheInput(const std::string &input, const std::string &output, const OutputFormat &format) {
+    if (output == kStandardOutput)
+        return;
+    const std::pair<std::string, const char *> read[] = {{input, "the input"},
+                                                         {BinWriter::sidecarPath(input), "the input's sidecar"}};
+    std::vector<std::string> written = {output};
+    if (!format.companion.empty())
+        written.push_back(output + std::string(format.companion));
+    for (const std::string &file : written)
+        for (const auto &[readFile, what] : read) {
+            std::error_code error;
+            if (std::filesystem::equivalent(file, readFile, error))
+                throw UsageError("convert would write " + file + ", which is " + what + " " + readFile +
+                                 ": give OUT another name");
+        }
+}
+
 } // namespace
 
 int runConvert(Arguments &arguments) {
@@ -124,13 +146,11 @@ int runConvert(Arguments &arguments) {
     if (!input || !output)
         throw UsageError("convert needs IN.bin and OUT, e.g. kvd4093 convert run.bin run.h5");
     const OutputFormat &format = chooseFormat(*output, formatName);
+    refuseWritingTheInput(*input, *output, format);
     SidecarContents contents = readSidecar(BinWriter::sidecarPath(*input));
     if (scale)
         contents.info.scale = parseScale(*scale);
     checkSize(*input, contents);
-    std::error_code error;
-    if (std::filesystem::equivalent(*input, *output, error))
-        throw UsageError("convert: IN and OUT are the same file");
 
     RawInput raw(*input);
     const std::unique_ptr<SampleSink> sink = openFormat(format, *output);

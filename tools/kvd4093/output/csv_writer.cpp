@@ -8,11 +8,26 @@ namespace kvd::tool {
 
 CsvWriter::CsvWriter(std::string path) : file_(std::move(path)) {}
 
+namespace {
+
+// A column name with a quote in it is quoted, its quotes doubled (RFC 4180);
+// a unit holds no comma.
+std::string columnName(const std::string &name) {
+    if (name.find('"') == std::string::npos)
+        return name;
+    std::string quoted = "\"";
+    for (const char c : name)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+} // namespace
+
 std::string CsvWriter::header(const AcquisitionInfo &info) {
     const std::string unit = info.scale.unit.empty() ? "" : "_" + info.scale.unit;
     std::string line = "scan,time_s";
     for (uint32_t i = 0; i < info.channelCount(); ++i)
-        line += ",ch" + std::to_string(info.channel(i)) + unit;
+        line += "," + columnName("ch" + std::to_string(info.channel(i)) + unit);
     return line + "\n";
 }
 

@@ -19,6 +19,7 @@ static_assert(std::is_same_v<hid_t, int64_t>, "the header keeps identifiers as i
 // A chunk is about 256 KiB: written whole, straight to the file.
 constexpr size_t kChunkBytes = 256 << 10;
 constexpr const char *kDataset = "samples";
+constexpr const char *kGapsDataset = "gaps";
 constexpr const char *kEncoding = "uint16 codes, offset binary (32768 is zero); with scale_gain, scale_offset "
                                   "and scale_unit: value = code x scale_gain + scale_offset";
 
@@ -186,14 +187,26 @@ void Hdf5Writer::writeAttributes() {
         putNumber("scale_offset", info_.scale.offset);
         putText("scale_unit", info_.scale.unit);
     }
-    // (first scan lost, scans lost) a row; no rows when none were.
-    std::vector<uint64_t> gaps;
+}
+
+// The scans lost, a dataset "gaps" beside "samples": (first scan lost, scans
+// lost) a row, no rows when none were. A dataset has no size limit; an
+// attribute holds at most 64 KiB, some 4000 rows.
+void Hdf5Writer::writeGaps() {
+    std::vector<uint64_t> rows;
     for (const ScanGap &gap : gaps_)
-        gaps.insert(gaps.end(), {gap.firstScan, gap.scansLost});
-    const hsize_t gapDims[2] = {gaps_.size(), 2};
-    const Handle gapSpace(H5Screate_simple(2, gapDims, nullptr), H5Sclose);
-    const uint64_t none[2] = {}; // the library wants a buffer, even for no rows
-    put("gaps", H5T_STD_U64LE, H5T_NATIVE_UINT64, gapSpace, gaps.empty() ? none : gaps.data());
+        rows.insert(rows.end(), {gap.firstScan, gap.scansLost});
+    const hsize_t dims[2] = {gaps_.size(), 2};
+    const Handle space(check("write", [&] { return H5Screate_simple(2, dims, nullptr); }), H5Sclose);
+    const Handle properties(check("write", [&] { return H5Pcreate(H5P_DATASET_CREATE); }), H5Pclose);
+    check("write", [&] { return H5Pset_obj_track_times(properties, false); });
+    const Handle gaps(check("write", [&] {
+                          return H5Dcreate2(file_, kGapsDataset, H5T_STD_U64LE, space, H5P_DEFAULT, properties,
+                                            H5P_DEFAULT);
+                      }),
+                      H5Dclose);
+    if (!rows.empty())
+        check("write", [&] { return H5Dwrite(gaps, H5T_NATIVE_UINT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, rows.data()); });
 }
 
 void Hdf5Writer::finish(const AcquisitionOutcome &outcome) {
@@ -205,6 +218,7 @@ void Hdf5Writer::finish(const AcquisitionOutcome &outcome) {
     if (chunkHeld_ > 0)
         writeChunk();
     writeAttributes();
+    writeGaps();
     check("write", [&] { return H5Dclose(std::exchange(dataset_, -1)); });
     check("write", [&] { return H5Fclose(std::exchange(file_, -1)); });
     path_.commit();

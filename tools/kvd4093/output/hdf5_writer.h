@@ -2,9 +2,9 @@
 // dataset "samples" of uint16 codes, shape (scans, channels), grown chunk by
 // chunk, with attributes saying what the codes are: the rates, the channels,
 // the card, the start time, the whole ADPara record, the scale when one was
-// given, the scans lost on the way and whether the acquisition ran to its
-// end. h5py, h5dump, MATLAB and HDFView read it. A write that fails leaves a
-// file that cannot be completed: it is not kept.
+// given and whether the acquisition ran to its end; and a dataset "gaps",
+// the scans lost on the way. h5py, h5dump, MATLAB and HDFView read it. A
+// write that fails leaves a file that cannot be completed: it is not kept.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +29,7 @@ private:
     template <typename Call> int64_t check(const char *verb, Call call);
     void writeChunk();
     void writeAttributes();
+    void writeGaps();
     void closeAll();
 
     StagedPath path_;

@@ -11,7 +11,9 @@ namespace kvd::tool {
 namespace {
 
 constexpr int kMostDecimals = 15;
-constexpr int kMostDigits = 18; // an int64_t holds any 18 digits
+// A double holds any 15 significant digits exactly (DBL_DIG), so the scale
+// every format records, as decimal text or as a double, is the one given.
+constexpr int kMostDigits = 15;
 constexpr size_t kMostUnitBytes = 32;
 constexpr int64_t kHighestCode = 65535;
 
@@ -102,7 +104,7 @@ bool validUnit(std::string_view unit) {
         return false;
     for (const char c : unit) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || c == ',' || c == '"' || c == '\\')
+        if (byte < 0x20 || byte == 0x7F || c == ',')
             return false;
     }
     return true;
@@ -153,7 +155,8 @@ Scale parseScale(std::string_view text) {
         badScale(text, "has more than three fields");
     const std::optional<Decimal> gain = parseDecimal(fields[0]);
     if (!gain)
-        badScale(text, "has no gain of at most " + std::to_string(kMostDecimals) + " decimals");
+        badScale(text, "has no gain of at most " + std::to_string(kMostDigits) + " digits and " +
+                           std::to_string(kMostDecimals) + " decimals");
     if (gain->units == 0)
         badScale(text, "has a gain of zero");
     // The second field is the offset when it is a number, else the unit.
@@ -170,9 +173,10 @@ Scale parseScale(std::string_view text) {
         }
     }
     if (!offset)
-        badScale(text, "has no offset of at most " + std::to_string(kMostDecimals) + " decimals");
+        badScale(text, "has no offset of at most " + std::to_string(kMostDigits) + " digits and " +
+                           std::to_string(kMostDecimals) + " decimals");
     if (!validUnit(unit))
-        badScale(text, "has a unit that is not printable text of at most 32 bytes without , \" or \\");
+        badScale(text, "has a unit that is not printable text of at most 32 bytes without a comma");
     const std::optional<Scale> scale = makeScale(*gain, *offset, unit);
     if (!scale)
         badScale(text, "gives values beyond 18 digits");

@@ -26,8 +26,8 @@ struct Scale {
 };
 
 // --scale GAIN[,OFFSET][,UNIT]: "0.000305,-10,V", "2.5,mV" (no offset),
-// "1e-3". GAIN and OFFSET are decimal numbers of at most 15 decimals; the
-// unit is printable text without , " or \. Throws UsageError.
+// "1e-3". GAIN and OFFSET are decimal numbers of at most 15 digits and 15
+// decimals; the unit is printable text without a comma. Throws UsageError.
 Scale parseScale(std::string_view text);
 
 // The scale a file's metadata recorded: numbers as decimal text.

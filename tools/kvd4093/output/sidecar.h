@@ -2,8 +2,9 @@
 // its bytes are: rate, channels, card, the start (UTC in ISO 8601 and in
 // nanoseconds, the monotonic clock's nanoseconds, how long after it scan 0
 // came), sample and scan counts, whether the acquisition ran to its end, the
-// scale, the scans lost on the way, and the whole ADPara record. `kvd4093 convert`
-// reads it back to write the samples in another format.
+// scale, the scans lost on the way, and the whole ADPara record, in JSON
+// (nlohmann-json both ways). `kvd4093 convert` reads it back to write the
+// samples in another format.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +23,10 @@ struct SidecarContents {
 
 std::string sidecarText(const SidecarContents &contents);
 
-// Reads the sidecar at path; throws ToolError naming the file and what in
-// it is missing or wrong.
+// Reads the sidecar at path, a regular file of at most 16 MiB; throws
+// ToolError naming the file and the field that is missing or holds what
+// sidecarText could not write back (a number beyond its type's range, a
+// rate that is no positive normal number, a text with a control character).
 SidecarContents readSidecar(const std::string &path);
 
 } // namespace kvd::tool

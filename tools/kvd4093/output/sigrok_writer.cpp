@@ -42,6 +42,15 @@ std::string archiveError(zip_t *archive) {
     return zip_error_strerror(error);
 }
 
+// A text as a value of the key file: GLib reads a backslash as the start of
+// an escape, so one stands for itself doubled.
+std::string keyFileValue(const std::string &text) {
+    std::string value;
+    for (const char c : text)
+        value += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return value;
+}
+
 } // namespace
 
 SigrokWriter::SigrokWriter(std::string path) : path_(std::move(path)) {}
@@ -61,11 +70,11 @@ std::string SigrokWriter::metadata(const AcquisitionInfo &info) {
             "scan rate hz = " + std::string(rate) + "\n" +
             "card logical number = " + std::to_string(info.logicalNumber) + "\n" +
             "card physical id = " + std::to_string(info.physicalId) + "\n" +
-            "card version = " + info.cardVersion + "\n" +
-            "start time = " + info.startTime + "\n";
+            "card version = " + keyFileValue(info.cardVersion) + "\n" +
+            "start time = " + keyFileValue(info.startTime) + "\n";
     if (info.scale.given)
         text += "scale gain = " + info.scale.gainText + "\nscale offset = " + info.scale.offsetText +
-                "\nunit = " + info.scale.unit + "\n";
+                "\nunit = " + keyFileValue(info.scale.unit) + "\n";
     else
         text += "unit = code\n";
     return text;
