@@ -134,7 +134,9 @@ test-dotnet:
 # win32, built as far as the packages need) the Windows archive and the wheel
 # that carries the 64-bit DLL. The Windows ones are left out, and said so,
 # where the cross compilers are missing. PACKAGE_USB_IDS=vvvv:pppp[,...]
-# builds the cards' USB pairs into the library and the udev rule.
+# builds the cards' USB pairs into the library and the udev rule. With Mono,
+# also the NuGet package of the .NET binding, Kvd4093.VERSION.nupkg, which
+# carries both Windows builds' DLLs and the Linux libraries.
 PACKAGE_DIR = $(CURDIR)/build/package
 PACKAGE_USB_IDS ?=
 WINDOWS_PACKAGE_TARGETS = kvd4093 kvd4093_cli kvd4093card $(patsubst examples/%.c,example_%,$(wildcard examples/*.c))
@@ -153,7 +155,13 @@ package:
 	@if [ -f build/win64/bin/kvd4093card.exe ] && [ -f build/win32/bin/KVD4093.dll ]; then \
 	  cmake --build build/package/linux --target package_windows; \
 	fi
-	@ls -l $(PACKAGE_DIR)/*.deb $(PACKAGE_DIR)/*.whl $(PACKAGE_DIR)/*.zip 2>/dev/null
+	@if [ -f build/package/linux/dotnet/Kvd4093.dll.config ] && [ -f build/win64/bin/KVD4093.dll ] && [ -f build/win32/bin/KVD4093.dll ]; then \
+	  cmake --build --preset win64 --target kvd4093stream && cmake --build --preset win32 --target kvd4093stream && \
+	  cmake --build build/package/linux --target package_nuget; \
+	else \
+	  echo "*** SKIPPING the NuGet package: it needs mcs and mono (mono-mcs, mono-runtime) and both Windows DLLs"; \
+	fi
+	@ls -l $(PACKAGE_DIR)/*.deb $(PACKAGE_DIR)/*.whl $(PACKAGE_DIR)/*.zip $(PACKAGE_DIR)/*.nupkg 2>/dev/null
 
 # The packages as a user gets them (tests/package, pytest): the Debian package
 # installed with dpkg -i (as root; else unpacked with dpkg-deb -x) and used,

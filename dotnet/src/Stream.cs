@@ -59,6 +59,12 @@ namespace Kvd4093
         /// <summary>Scans a second as the card runs.</summary>
         public double ScanRate { get { return shape.ScanRate; } }
 
+        /// <summary>Scans the stream reads from the card at a time: a good size for Read.</summary>
+        public int BlockScans { get { return (int)shape.BlockScans; } }
+
+        /// <summary>The stream library's stream, for StreamNativeMethods; IntPtr.Zero once disposed.</summary>
+        public IntPtr NativeStream { get { return native; } }
+
         /// <summary>How long of scans the buffer holds, in seconds.</summary>
         public double BufferSeconds { get { return shape.Seconds; } }
 
