@@ -98,8 +98,18 @@ namespace Kvd4093
         {
             if (scans < 0)
                 throw new ArgumentOutOfRangeException("scans", scans, "scans are 0 or more");
-            OpenStream();
-            var samples = new ushort[scans, Channels];
+            ScanBlock block = Read(new ushort[scans, OpenChannels()], timeoutMs);
+            return block == null || block.Scans == scans ? block : Trimmed(block);
+        }
+
+        /// <summary>The same into the caller's array of [scans, Channels], which the block's
+        /// Samples then is: no array is made per read. Its first block.Scans rows are the block.</summary>
+        public ScanBlock Read(ushort[,] samples, int timeoutMs = -1)
+        {
+            if (samples == null)
+                throw new ArgumentNullException("samples");
+            if (samples.GetLength(1) != OpenChannels())
+                throw new ArgumentException(string.Format("the array needs {0} columns, one a channel", Channels), "samples");
             if (pending != null)
                 return TakePending(samples);
             var reader = new BlockReader(native, samples, timeoutMs);
@@ -114,7 +124,7 @@ namespace Kvd4093
                 ThrowWhyEnded();
                 return null;
             }
-            return new ScanBlock(Shrunk(samples, reader.Filled), reader.Where);
+            return new ScanBlock(samples, reader.Filled, reader.Where);
         }
 
         /// <summary>Stops the card and the reader; the scans read before stay readable. Any
@@ -154,7 +164,7 @@ namespace Kvd4093
             pendingTaken += count;
             if (pendingTaken == pending.Scans)
                 pending = null;
-            return new ScanBlock(Shrunk(samples, count), where);
+            return new ScanBlock(samples, count, where);
         }
 
         private void ThrowWhyEnded()
@@ -168,13 +178,13 @@ namespace Kvd4093
                 throw Failure(native, "KVD4093_ReadStream");
         }
 
-        private ushort[,] Shrunk(ushort[,] samples, int scans)
+        private ScanBlock Trimmed(ScanBlock block)
         {
-            if (scans == samples.GetLength(0))
-                return samples;
-            var shrunk = new ushort[scans, Channels];
-            Buffer.BlockCopy(samples, 0, shrunk, 0, scans * Channels * sizeof(ushort));
-            return shrunk;
+            var samples = new ushort[block.Scans, Channels];
+            Buffer.BlockCopy(block.Samples, 0, samples, 0, block.Scans * Channels * sizeof(ushort));
+            var where = new StreamBlock { FirstScan = block.FirstScan, ScansLostBefore = block.ScansLostBefore,
+                                          GapCause = (int)block.GapCause };
+            return new ScanBlock(samples, where);
         }
 
         private void OnScansRead(IntPtr stream, IntPtr samples, uint scans, ref StreamBlock where, IntPtr context)
@@ -208,6 +218,12 @@ namespace Kvd4093
             long bytes = to.Length * (long)sizeof(ushort);
             fixed (ushort* first = &to[0, 0])
                 Buffer.MemoryCopy(from.ToPointer(), first, bytes, bytes);
+        }
+
+        private int OpenChannels()
+        {
+            OpenStream();
+            return Channels;
         }
 
         private IntPtr OpenStream()

@@ -11,18 +11,23 @@ namespace Kvd4093.Tests
     [TestFixture]
     public class StreamTests
     {
-        [TestCase(0, 3, 10000.0, 500)]
-        [TestCase(0, 2, 20000.0, 1234)]
-        [TestCase(5, 5, 50000.0, 4000)]
-        public void ReadGivesTheScansAcquireGives(int first, int last, double scanRate, int scans)
+        [TestCase(0, 3, 10000.0, 500, false)]
+        [TestCase(0, 2, 20000.0, 1234, false)]
+        [TestCase(5, 5, 50000.0, 4000, false)]
+        [TestCase(0, 3, 10000.0, 500, true)]
+        [TestCase(0, 2, 20000.0, 1234, true)]
+        public void ReadGivesTheScansAcquireGives(int first, int last, double scanRate, int scans, bool intoOwnArray)
         {
             using (Card card = Card.Open(0))
             {
                 ushort[,] acquired = card.Acquire(scans, first, last, (int)scanRate);
                 using (Stream stream = card.Start(first, last, scanRate))
                 {
-                    ScanBlock block = stream.Read(scans, 5000);
+                    var own = new ushort[scans, last - first + 1];
+                    ScanBlock block = intoOwnArray ? stream.Read(own, 5000) : stream.Read(scans, 5000);
+                    Assert.AreEqual(scans, block.Scans);
                     Assert.AreEqual(acquired, block.Samples);
+                    Assert.AreEqual(intoOwnArray, ReferenceEquals(own, block.Samples));
                     Assert.AreEqual(0, block.FirstScan);
                     Assert.AreEqual(0, block.ScansLostBefore);
                     Assert.AreEqual(scans, stream.Read(1, 5000).FirstScan);
