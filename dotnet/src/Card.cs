@@ -121,6 +121,8 @@ namespace Kvd4093
         /// returns, also when it throws.</summary>
         public ushort[,] Acquire(int scans, ADSettings settings)
         {
+            if (settings == null)
+                throw new ArgumentNullException("settings");
             if (scans < 0)
                 throw new ArgumentOutOfRangeException("scans", scans, "scans are 0 or more");
             CheckScan(settings.FirstChannel, settings.LastChannel, settings.Frequency);
@@ -141,7 +143,7 @@ namespace Kvd4093
         public Stream Start(int firstChannel, int lastChannel, double scanRate, double bufferSeconds = 2,
                             OnOverrun onOverrun = OnOverrun.Stop, int eventScans = 0)
         {
-            CheckScan(firstChannel, lastChannel, (int)Math.Min(FastestRate, scanRate * (lastChannel - firstChannel + 1)));
+            CheckScan(firstChannel, lastChannel, scanRate * (lastChannel - firstChannel + 1));
             if (!(bufferSeconds > 0))
                 throw new ArgumentOutOfRangeException("bufferSeconds", bufferSeconds, "the buffer holds more than 0 s");
             if (eventScans < 0)
@@ -264,11 +266,14 @@ namespace Kvd4093
             return handle;
         }
 
-        private static void CheckScan(int firstChannel, int lastChannel, int frequency)
+        // frequency: samples a second of all channels together, what the card's clock runs at.
+        private static void CheckScan(int firstChannel, int lastChannel, double frequency)
         {
             CheckedRange("firstChannel", firstChannel, 0, HighestChannel);
             CheckedRange("lastChannel", lastChannel, firstChannel, HighestChannel);
-            CheckedRange("rate (samples a second)", frequency, 1, FastestRate);
+            if (!(frequency >= 1 && frequency <= FastestRate))
+                throw new ArgumentOutOfRangeException("rate", frequency,
+                    string.Format("the card converts 1 to {0} samples a second of all channels together", FastestRate));
         }
 
         private static int CheckedRange(string name, int value, int lowest, int highest)

@@ -1,5 +1,4 @@
 using System;
-using System.Diagnostics;
 using System.Runtime.ExceptionServices;
 using System.Runtime.InteropServices;
 using System.Text;
@@ -10,7 +9,8 @@ namespace Kvd4093
     /// A running acquisition read by the stream library on a thread of its own
     /// into a bounded buffer of whole scans; Read takes them. Made by
     /// Card.Start. Dispose (or Stop) stops the card; Dispose also frees the
-    /// stream. Read, Stop and the status properties may come from any thread;
+    /// stream. Read is for one thread at a time (any thread); Stop and the
+    /// status properties may come from any thread, also while Read waits.
     /// DataAvailable handlers run on the stream's reader thread.
     /// </summary>
     public sealed class Stream : IDisposable

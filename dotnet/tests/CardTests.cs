@@ -111,6 +111,16 @@ namespace Kvd4093.Tests
                 Assert.Throws<ArgumentOutOfRangeException>(() => card.WriteDA(channel, value));
         }
 
+        [TestCase(0, 3, 2500001.0)] // 4 channels above the card's 10 million samples a second
+        [TestCase(0, 0, 0.0)]
+        [TestCase(3, 2, 1000.0)]
+        [TestCase(0, 256, 1000.0)]
+        public void AStreamTheCardCannotRunIsRefusedBeforeItStarts(int first, int last, double scanRate)
+        {
+            using (Card card = Card.Open(0))
+                Assert.Throws<ArgumentOutOfRangeException>(() => card.Start(first, last, scanRate));
+        }
+
         [Test]
         public void ADisposedCardRefusesEveryCall()
         {
