@@ -51,4 +51,5 @@ install(FILES ${KVD4093_EXAMPLE_SOURCES} DESTINATION ${KVD4093_DOC_DIR}/examples
 if(NOT WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/UdevRule.cmake)
   include(${CMAKE_CURRENT_LIST_DIR}/package/Package.cmake)
+  include(${CMAKE_CURRENT_LIST_DIR}/package/NuGetPackage.cmake)
 endif()
