@@ -8,6 +8,12 @@
 # target below.
 TEST_CONFIGURATIONS = docs linux linux-sanitize linux-thread python windows package
 
+# Each of the two commands first installs what the machine lacks of the
+# Debian packages it needs (tools/debian-packages), through sudo when not
+# root; INSTALL_PACKAGES=no goes on without them.
+INSTALL_PACKAGES ?= yes
+install_packages = [ "$(INSTALL_PACKAGES)" = no ] || tools/install-packages $(1)
+
 all:
 	cmake --preset linux
 	cmake --build --preset linux
@@ -19,12 +25,14 @@ all:
 # fail, the ordinary build follows.
 DEMO_BUILD = cmake --build build/demo --target kvd4093_cli --parallel 2
 demo:
+	@$(call install_packages,build)
 	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DKVD4093_BUILD_TESTS=OFF -DCMAKE_UNITY_BUILD=ON
 	$(DEMO_BUILD) || { cmake -S . -B build/demo -DCMAKE_UNITY_BUILD=OFF && $(DEMO_BUILD); }
 	./build/demo/bin/kvd4093 acquire --virtual --channels 0-3 --rate 100k --time 1s \
 		--output demo.csv --plot demo.svg
 
 test:
+	@$(call install_packages,build tests windows packages docs)
 	@MAKE="$(MAKE)" tools/test-summary $(TEST_CONFIGURATIONS)
 
 test-linux:
