@@ -117,18 +117,18 @@ test-python:
 	cd python && KVD4093_LIBRARY=$(CURDIR)/build/linux/src/libkvd4093.so.1 $(PYTHON_FOR_PACKAGE) -m pytest -p no:cacheprovider
 
 # The packages, in build/package: the Debian package, the Python wheel that
-# carries libkvd4093.so.1, and from the Windows builds (presets win64 and
-# win32, built as far as the packages need) the Windows archive and the wheel
-# that carries the 64-bit DLL. The Windows ones are left out, and said so,
+# carries libkvd4093.so.1 and libkvd4093stream.so.1, and from the Windows
+# builds (presets win64 and win32, built as far as the packages need) the
+# Windows archive and the wheel that carries the 64-bit DLLs. The Windows ones are left out, and said so,
 # where the cross compilers are missing. PACKAGE_USB_IDS=vvvv:pppp[,...]
 # builds the cards' USB pairs into the library and the udev rule.
 PACKAGE_DIR = $(CURDIR)/build/package
 PACKAGE_USB_IDS ?=
-WINDOWS_PACKAGE_TARGETS = kvd4093 kvd4093_cli kvd4093card $(patsubst examples/%.c,example_%,$(wildcard examples/*.c))
+WINDOWS_PACKAGE_TARGETS = kvd4093 kvd4093stream kvd4093_cli kvd4093card $(patsubst examples/%.c,example_%,$(wildcard examples/*.c))
 package:
 	@if command -v x86_64-w64-mingw32-g++ >/dev/null && command -v i686-w64-mingw32-g++ >/dev/null; then \
 	  cmake --preset win64 && cmake --build --preset win64 --target $(WINDOWS_PACKAGE_TARGETS) && \
-	  cmake --preset win32 && cmake --build --preset win32 --target kvd4093; \
+	  cmake --preset win32 && cmake --build --preset win32 --target kvd4093 kvd4093stream; \
 	else \
 	  echo "*** SKIPPING the Windows packages: the mingw-w64 cross compilers are not installed (.ci/run installs them)"; \
 	fi
@@ -137,7 +137,7 @@ package:
 	  "-DKVD4093_USB_IDS=$(PACKAGE_USB_IDS)"
 	cmake --build build/package/linux --parallel 2
 	cmake --build build/package/linux --target package package_wheel
-	@if [ -f build/win64/bin/kvd4093card.exe ] && [ -f build/win32/bin/KVD4093.dll ]; then \
+	@if [ -f build/win64/bin/kvd4093card.exe ] && [ -f build/win32/bin/KVD4093Stream.dll ]; then \
 	  cmake --build build/package/linux --target package_windows; \
 	fi
 	@ls -l $(PACKAGE_DIR)/*.deb $(PACKAGE_DIR)/*.whl $(PACKAGE_DIR)/*.zip 2>/dev/null

@@ -19,6 +19,7 @@ from conftest import REPOSITORY, package_file, run
 
 CONSUMER = REPOSITORY / "tests" / "install" / "consumer"
 CONSUMER_OUTPUT = "C:\\OLM\\KVD4093 25000\n"
+STREAM_CONSUMER = REPOSITORY / "tests" / "install" / "stream_consumer"
 MULTIARCH = subprocess.run(["dpkg-architecture", "-qDEB_HOST_MULTIARCH"], capture_output=True, text=True).stdout.strip()
 LIBRARY_DIR = "usr/lib/" + MULTIARCH
 
@@ -93,14 +94,17 @@ def test_dpkg_installs_it_with_its_dependencies_and_the_library_cache(package, v
     if package.installed:
         assert dpkg_status() == "installed"
         cache = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True).stdout
-        assert "libkvd4093.so.1 (" in cache
+        assert "libkvd4093.so.1 (" in cache and "libkvd4093stream.so.1 (" in cache
 
 
-def test_it_holds_the_library_headers_rule_and_documentation(package, version):
-    library = package.path("%s/libkvd4093.so.%s" % (LIBRARY_DIR, version))
-    assert library.is_file() and not library.is_symlink()
-    assert os.readlink(package.path(LIBRARY_DIR + "/libkvd4093.so.1")) == library.name
+def test_it_holds_the_libraries_headers_rule_and_documentation(package, version):
+    for name in ("libkvd4093", "libkvd4093stream"):
+        library = package.path("%s/%s.so.%s" % (LIBRARY_DIR, name, version))
+        assert library.is_file() and not library.is_symlink(), name
+        assert os.readlink(package.path("%s/%s.so.1" % (LIBRARY_DIR, name))) == library.name
+        assert os.readlink(package.path("%s/%s.so" % (LIBRARY_DIR, name))) == name + ".so.1"
     for relative in ["usr/include/KVD4093.h", "usr/include/KVD4093_posix.h", LIBRARY_DIR + "/pkgconfig/kvd4093.pc",
+                     "usr/include/KVD4093_stream.h", LIBRARY_DIR + "/pkgconfig/kvd4093stream.pc",
                      LIBRARY_DIR + "/cmake/KVD4093/KVD4093Config.cmake", "usr/lib/udev/rules.d/70-kvd4093.rules",
                      "usr/share/bash-completion/completions/kvd4093", "usr/share/man/man1/kvd4093.1.gz",
                      "usr/share/doc/kvd4093/copyright", "usr/share/doc/kvd4093/changelog.gz",
@@ -145,6 +149,33 @@ def test_a_program_builds_against_it_with_cmake_find_package(package, folder):
     assert ran.stdout == CONSUMER_OUTPUT, ran.stderr
 
 
+def build_stream_consumer_with_pkg_config(package, folder):
+    flags = run(["pkg-config", "--cflags", "--libs", "kvd4093stream"], folder, package.environment())
+    assert flags.returncode == 0, flags.stderr
+    assert "-lkvd4093stream" in flags.stdout.split() and "-lkvd4093" in flags.stdout.split(), flags.stdout
+    built = run(["cc", STREAM_CONSUMER / "main.c", *flags.stdout.split(), "-o", "stream_consumer"], folder,
+                package.environment())  # fmt: skip
+    assert built.returncode == 0, built.stderr
+    return folder / "stream_consumer"
+
+
+def build_stream_consumer_with_cmake(package, folder):
+    configured = run(["cmake", "-S", STREAM_CONSUMER, "-B", "build", "-DCMAKE_BUILD_TYPE=Release"], folder,
+                     package.environment())  # fmt: skip
+    assert configured.returncode == 0, configured.stdout + configured.stderr
+    built = run(["cmake", "--build", "build"], folder, package.environment())
+    assert built.returncode == 0, built.stdout + built.stderr
+    return folder / "build" / "stream_consumer"
+
+
+@pytest.mark.parametrize("build", [build_stream_consumer_with_pkg_config, build_stream_consumer_with_cmake],
+                         ids=["pkg-config kvd4093stream", "find_package(KVD4093) KVD4093::stream"])
+def test_a_program_streams_from_a_virtual_card_through_the_stream_library(package, folder, build):
+    program = build(package, folder)
+    ran = run([program], folder, {**package.environment(), "KVD4093_VIRTUAL_CARDS": "7"})
+    assert (ran.returncode, ran.stdout) == (0, "4 channels, 2000 scans in order\n"), ran.stderr
+
+
 def test_lintian_finds_no_error(package):
     if shutil.which("lintian") is None:
         pytest.skip("lintian is not installed (.ci/run installs it)")
@@ -166,4 +197,4 @@ def test_dpkg_removes_it_without_a_trace(package):
     for folder in ["/usr/share/doc/kvd4093", "/%s/cmake/KVD4093" % LIBRARY_DIR]:
         assert not os.path.exists(folder), folder
     cache = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True).stdout
-    assert "libkvd4093.so.1 (" not in cache
+    assert "libkvd4093.so.1 (" not in cache and "libkvd4093stream.so.1 (" not in cache
