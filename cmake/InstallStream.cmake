@@ -2,7 +2,11 @@
 # libkvd4093stream.so with its SONAME link (KVD4093Stream.dll with its import
 # library), its header, the target KVD4093::stream in the card library's
 # CMake package, and kvd4093stream.pc. Included once stream/ has made the
-# target.
+# target. Like the card library's, only on Linux: the Windows archive is
+# made from the Windows builds' files (package/WindowsPackages.cmake).
+if(WIN32)
+  return()
+endif()
 include(GNUInstallDirs)
 
 set_target_properties(kvd4093stream PROPERTIES EXPORT_NAME stream)
