@@ -5,6 +5,7 @@
 #if !defined(_WIN32) // a shell script of Debian systems
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -64,10 +65,9 @@ ChildResult runInstall(const TempDir &dir, const InstallCase &install) {
     }
     writeWholeFile(dir.file("calls.log"), "");
     std::vector<std::string> arguments{dir.file("tools/install-packages")};
-    for (size_t start = 0, end; start < install.jobs.size(); start = end + 1) {
-        end = std::min(install.jobs.find(' ', start), install.jobs.size());
-        arguments.push_back(install.jobs.substr(start, end - start));
-    }
+    std::istringstream jobs(install.jobs);
+    for (std::string job; jobs >> job;)
+        arguments.push_back(job);
     return runChild("/bin/bash", arguments, dir.path(),
                     {{"PATH", dir.file("bin")},
                      {"STUB_MISSING", install.missing},
@@ -81,27 +81,13 @@ TEST(InstallPackagesTest, InstallsWhatIsMissingThroughWhatThisUserMayUseAndSaysW
     const std::vector<InstallCase> cases = {
         {"everything installed", "build tests", "", "", user, {}, 0, {}, {}},
         {"missing only from a job not asked for", "build tests", "omega", "", user, {}, 0, {}, {}},
-        {"missing, through sudo",
-         "build tests",
-         "beta delta",
-         "",
-         user,
-         {},
-         0,
+        {"missing, through sudo", "build tests", "beta delta", "", user, {}, 0,
          {"sudo apt-get update -qq", "sudo apt-get install -y -qq beta delta"},
          {"The jobs build tests need these Debian packages, not installed here:", row("beta", "the build"),
           row("delta", "the tests"), "installing: sudo apt-get install -y beta delta"}},
         {"missing, as root", "tests", "delta", "", root, {}, 0,
-         {"apt-get update -qq", "apt-get install -y -qq delta"},
-         {"installing: apt-get install -y delta"}},
-        {"missing, neither root nor sudo",
-         "build",
-         "alpha gamma",
-         "",
-         user,
-         {"sudo"},
-         1,
-         {},
+         {"apt-get update -qq", "apt-get install -y -qq delta"}, {"installing: apt-get install -y delta"}},
+        {"missing, neither root nor sudo", "build", "alpha gamma", "", user, {"sudo"}, 1, {},
          {row("alpha", "the build"), row("gamma", "the build's extra"),
           "Neither root nor sudo here: install them as root, then run this again:",
           "  apt-get update && apt-get install -y alpha gamma"}},

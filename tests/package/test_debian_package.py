@@ -17,9 +17,6 @@ import pytest
 
 from conftest import REPOSITORY, package_file, run
 
-CONSUMER = REPOSITORY / "tests" / "install" / "consumer"
-CONSUMER_OUTPUT = "C:\\OLM\\KVD4093 25000\n"
-STREAM_CONSUMER = REPOSITORY / "tests" / "install" / "stream_consumer"
 MULTIARCH = subprocess.run(["dpkg-architecture", "-qDEB_HOST_MULTIARCH"], capture_output=True, text=True).stdout.strip()
 LIBRARY_DIR = "usr/lib/" + MULTIARCH
 
@@ -130,50 +127,36 @@ def test_man_shows_the_manual_page(package, folder):
     assert "doctor" in shown.stdout
 
 
-def test_a_program_builds_against_it_with_pkg_config(package, folder):
-    flags = run(["pkg-config", "--cflags", "--libs", "kvd4093"], folder, package.environment())
+# A program against each library: its sources, its pkg-config name, the
+# environment it runs in and what it prints.
+CONSUMERS = {
+    "card library": (REPOSITORY / "tests" / "install" / "consumer", "kvd4093", {}, "C:\\OLM\\KVD4093 25000\n"),
+    "stream library": (REPOSITORY / "tests" / "install" / "stream_consumer", "kvd4093stream",
+                       {"KVD4093_VIRTUAL_CARDS": "7"}, "4 channels, 2000 scans in order\n"),
+}  # fmt: skip
+
+
+@pytest.mark.parametrize("library", CONSUMERS)
+def test_a_program_builds_against_it_with_pkg_config(package, folder, library):
+    source, name, changes, output = CONSUMERS[library]
+    flags = run(["pkg-config", "--cflags", "--libs", name], folder, package.environment())
     assert flags.returncode == 0, flags.stderr
-    built = run(["cc", CONSUMER / "main.c", *flags.stdout.split(), "-o", "consumer"], folder, package.environment())
+    built = run(["cc", source / "main.c", *flags.stdout.split(), "-o", "consumer"], folder, package.environment())
     assert built.returncode == 0, built.stderr
-    ran = run([folder / "consumer"], folder, package.environment())
-    assert ran.stdout == CONSUMER_OUTPUT, ran.stderr
+    ran = run([folder / "consumer"], folder, {**package.environment(), **changes})
+    assert ran.stdout == output, ran.stderr
 
 
-def test_a_program_builds_against_it_with_cmake_find_package(package, folder):
-    configured = run(["cmake", "-S", CONSUMER, "-B", "build", "-DCMAKE_BUILD_TYPE=Release"], folder,
+@pytest.mark.parametrize("library", CONSUMERS)
+def test_a_program_builds_against_it_with_cmake_find_package(package, folder, library):
+    source, _, changes, output = CONSUMERS[library]
+    configured = run(["cmake", "-S", source, "-B", "build", "-DCMAKE_BUILD_TYPE=Release"], folder,
                      package.environment())  # fmt: skip
     assert configured.returncode == 0, configured.stdout + configured.stderr
     built = run(["cmake", "--build", "build"], folder, package.environment())
     assert built.returncode == 0, built.stdout + built.stderr
-    ran = run([folder / "build" / "consumer"], folder, package.environment())
-    assert ran.stdout == CONSUMER_OUTPUT, ran.stderr
-
-
-def build_stream_consumer_with_pkg_config(package, folder):
-    flags = run(["pkg-config", "--cflags", "--libs", "kvd4093stream"], folder, package.environment())
-    assert flags.returncode == 0, flags.stderr
-    assert "-lkvd4093stream" in flags.stdout.split() and "-lkvd4093" in flags.stdout.split(), flags.stdout
-    built = run(["cc", STREAM_CONSUMER / "main.c", *flags.stdout.split(), "-o", "stream_consumer"], folder,
-                package.environment())  # fmt: skip
-    assert built.returncode == 0, built.stderr
-    return folder / "stream_consumer"
-
-
-def build_stream_consumer_with_cmake(package, folder):
-    configured = run(["cmake", "-S", STREAM_CONSUMER, "-B", "build", "-DCMAKE_BUILD_TYPE=Release"], folder,
-                     package.environment())  # fmt: skip
-    assert configured.returncode == 0, configured.stdout + configured.stderr
-    built = run(["cmake", "--build", "build"], folder, package.environment())
-    assert built.returncode == 0, built.stdout + built.stderr
-    return folder / "build" / "stream_consumer"
-
-
-@pytest.mark.parametrize("build", [build_stream_consumer_with_pkg_config, build_stream_consumer_with_cmake],
-                         ids=["pkg-config kvd4093stream", "find_package(KVD4093) KVD4093::stream"])
-def test_a_program_streams_from_a_virtual_card_through_the_stream_library(package, folder, build):
-    program = build(package, folder)
-    ran = run([program], folder, {**package.environment(), "KVD4093_VIRTUAL_CARDS": "7"})
-    assert (ran.returncode, ran.stdout) == (0, "4 channels, 2000 scans in order\n"), ran.stderr
+    ran = run([folder / "build" / "consumer"], folder, {**package.environment(), **changes})
+    assert ran.stdout == output, ran.stderr
 
 
 def test_lintian_finds_no_error(package):
