@@ -1,6 +1,7 @@
 #include "card/udev_rule.h"
 
-// udev is Linux's: the Windows tool checks the card's driver service instead.
+// Reading udev's rules is Linux's (the Windows tool checks the card's driver
+// service instead); the folders and the rule's line below are text anywhere.
 #if !defined(_WIN32)
 #include <algorithm>
 #include <cctype>
@@ -152,10 +153,6 @@ void addPairsNamed(const std::string &file, const std::string &text, UdevRules &
 
 } // namespace
 
-std::vector<std::string> udevRuleFolders() {
-    return {"/etc/udev/rules.d", "/run/udev/rules.d", "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
-}
-
 UdevRules readUdevRules(const std::vector<std::string> &folders) {
     UdevRules rules;
     std::set<std::string> seen;
@@ -173,6 +170,15 @@ UdevRules readUdevRules(const std::vector<std::string> &folders) {
     return rules;
 }
 
+} // namespace kvd::tool
+#endif
+
+namespace kvd::tool {
+
+std::vector<std::string> udevRuleFolders() {
+    return {"/etc/udev/rules.d", "/run/udev/rules.d", "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
+}
+
 std::string udevRuleLine(const std::string &pair) {
     const std::string vendor = pair.substr(0, 4);
     const std::string product = pair.substr(5, 4);
@@ -181,4 +187,3 @@ std::string udevRuleLine(const std::string &pair) {
 }
 
 } // namespace kvd::tool
-#endif
