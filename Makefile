@@ -8,6 +8,12 @@
 # target below.
 TEST_CONFIGURATIONS = docs linux linux-sanitize linux-thread python dotnet windows package
 
+# Each of the two commands first installs what the machine lacks of the
+# Debian packages it needs (tools/debian-packages), through sudo when not
+# root; INSTALL_PACKAGES=no goes on without them.
+INSTALL_PACKAGES ?= yes
+install_packages = [ "$(INSTALL_PACKAGES)" = no ] || tools/install-packages $(1)
+
 all:
 	cmake --preset linux
 	cmake --build --preset linux
@@ -19,12 +25,14 @@ all:
 # fail, the ordinary build follows.
 DEMO_BUILD = cmake --build build/demo --target kvd4093_cli --parallel 2
 demo:
+	@$(call install_packages,build)
 	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DKVD4093_BUILD_TESTS=OFF -DCMAKE_UNITY_BUILD=ON
 	$(DEMO_BUILD) || { cmake -S . -B build/demo -DCMAKE_UNITY_BUILD=OFF && $(DEMO_BUILD); }
 	./build/demo/bin/kvd4093 acquire --virtual --channels 0-3 --rate 100k --time 1s \
 		--output demo.csv --plot demo.svg
 
 test:
+	@$(call install_packages,build tests windows packages docs)
 	@MAKE="$(MAKE)" tools/test-summary $(TEST_CONFIGURATIONS)
 
 test-linux:
@@ -130,20 +138,20 @@ test-dotnet:
 	fi
 
 # The packages, in build/package: the Debian package, the Python wheel that
-# carries libkvd4093.so.1, and from the Windows builds (presets win64 and
-# win32, built as far as the packages need) the Windows archive and the wheel
-# that carries the 64-bit DLL. The Windows ones are left out, and said so,
+# carries libkvd4093.so.1 and libkvd4093stream.so.1, and from the Windows
+# builds (presets win64 and win32, built as far as the packages need) the
+# Windows archive and the wheel that carries the 64-bit DLLs. The Windows ones are left out, and said so,
 # where the cross compilers are missing. PACKAGE_USB_IDS=vvvv:pppp[,...]
 # builds the cards' USB pairs into the library and the udev rule. With Mono,
 # also the NuGet package of the .NET binding, Kvd4093.VERSION.nupkg, which
 # carries both Windows builds' DLLs and the Linux libraries.
 PACKAGE_DIR = $(CURDIR)/build/package
 PACKAGE_USB_IDS ?=
-WINDOWS_PACKAGE_TARGETS = kvd4093 kvd4093_cli kvd4093card $(patsubst examples/%.c,example_%,$(wildcard examples/*.c))
+WINDOWS_PACKAGE_TARGETS = kvd4093 kvd4093stream kvd4093_cli kvd4093card $(patsubst examples/%.c,example_%,$(wildcard examples/*.c))
 package:
 	@if command -v x86_64-w64-mingw32-g++ >/dev/null && command -v i686-w64-mingw32-g++ >/dev/null; then \
 	  cmake --preset win64 && cmake --build --preset win64 --target $(WINDOWS_PACKAGE_TARGETS) && \
-	  cmake --preset win32 && cmake --build --preset win32 --target kvd4093; \
+	  cmake --preset win32 && cmake --build --preset win32 --target kvd4093 kvd4093stream; \
 	else \
 	  echo "*** SKIPPING the Windows packages: the mingw-w64 cross compilers are not installed (.ci/run installs them)"; \
 	fi
@@ -152,7 +160,7 @@ package:
 	  "-DKVD4093_USB_IDS=$(PACKAGE_USB_IDS)"
 	cmake --build build/package/linux --parallel 2
 	cmake --build build/package/linux --target package package_wheel
-	@if [ -f build/win64/bin/kvd4093card.exe ] && [ -f build/win32/bin/KVD4093.dll ]; then \
+	@if [ -f build/win64/bin/kvd4093card.exe ] && [ -f build/win32/bin/KVD4093Stream.dll ]; then \
 	  cmake --build build/package/linux --target package_windows; \
 	fi
 	@if [ -f build/package/linux/dotnet/Kvd4093.dll.config ] && [ -f build/win64/bin/KVD4093.dll ] && [ -f build/win32/bin/KVD4093.dll ]; then \
