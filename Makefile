@@ -32,7 +32,7 @@ demo:
 		--output demo.csv --plot demo.svg
 
 test:
-	@$(call install_packages,build tests windows packages docs)
+	@$(call install_packages,build tests windows packages dotnet docs)
 	@MAKE="$(MAKE)" tools/test-summary $(TEST_CONFIGURATIONS)
 
 test-linux:
