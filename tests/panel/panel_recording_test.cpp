@@ -15,6 +15,7 @@
 #include "KVD4093.h"
 #include "common/errors.h"
 #include "panel/acquisition_run.h"
+#include "panel/chart_frames.h"
 #include "panel/recording.h"
 #include "platform/virtual/virtual_card.h"
 
@@ -44,17 +45,6 @@ public:
 private:
     std::unique_ptr<SampleSink> file_;
     bool stalled_ = false;
-};
-
-class CountingView final : public SampleSink {
-public:
-    void begin(const AcquisitionInfo &) override {}
-    void write(const uint16_t *, uint64_t, size_t scans) override { scans_ += scans; }
-    void finish(const AcquisitionOutcome &) override {}
-    uint64_t scans() const { return scans_.load(); }
-
-private:
-    std::atomic<uint64_t> scans_{0};
 };
 
 class PanelRecordingTest : public ::testing::Test {
@@ -106,7 +96,7 @@ protected:
 };
 
 TEST_F(PanelRecordingTest, AStalledDiskLeavesAGapOfTheScansLostWhereTheyWereLost) {
-    CountingView view;
+    ChartFrames view(1, 1.0);
     Recording recording([](const std::string &name) { return std::make_unique<StallingWriter>(makeFileWriter(name)); });
     AcquisitionRun run(card_, oneChannel(), view, recording);
     startWhenRunning(recording, "stalled.csv");
@@ -118,7 +108,6 @@ TEST_F(PanelRecordingTest, AStalledDiskLeavesAGapOfTheScansLostWhereTheyWereLost
     ASSERT_EQ(status.state, RecordingStatus::State::Done) << status.message;
     EXPECT_EQ(status.scansLost, figures.scansLost);
     EXPECT_EQ(status.gaps, figures.gaps);
-    EXPECT_GE(view.scans(), status.scans) << "the live view sees every scan recorded";
 
     // Rows "scan,time_s,..." follow on, but for each "# N scans lost from scan F".
     std::ifstream file("stalled.csv");

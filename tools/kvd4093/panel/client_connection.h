@@ -24,9 +24,7 @@
 
 namespace kvd::tool::panel {
 
-using namespace std::chrono_literals;
-
-constexpr auto kMostBehind = 5s;
+constexpr std::chrono::seconds kMostBehind{5};
 constexpr size_t kMostWaitingBytes = 8u << 20;
 
 class ClientConnection {
