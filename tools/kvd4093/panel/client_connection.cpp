@@ -82,6 +82,11 @@ void ClientConnection::endWith(uint16_t code, std::string_view reason) {
 }
 
 void ClientConnection::serve(const std::function<void(std::string_view)> &message) {
+    exchange(message);
+    close(); // nothing is queued for a connection that has ended
+}
+
+void ClientConnection::exchange(const std::function<void(std::string_view)> &message) {
     bool reading = true;
     for (;;) {
         bool hasOutput;

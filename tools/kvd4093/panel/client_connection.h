@@ -58,6 +58,8 @@ private:
         std::chrono::steady_clock::time_point since;
     };
     void queue(Outgoing outgoing);
+    // serve()'s reads and writes, until the connection ends.
+    void exchange(const std::function<void(std::string_view)> &message);
     void wake();
     // Queues a close frame; the connection ends once it is written.
     void endWith(uint16_t code, std::string_view reason);

@@ -40,6 +40,9 @@ std::vector<int> openFiles() {
 } // namespace
 
 void ConnectionRegistry::sweep(int localPort) {
+    // One sweep at a time: an older look at the open files would forget a
+    // connection a newer one found.
+    const std::lock_guard sweeping(sweeping_);
     const auto now = std::chrono::steady_clock::now();
     std::vector<Connection> open;
     for (const int socket : openFiles())

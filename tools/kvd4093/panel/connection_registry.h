@@ -56,6 +56,7 @@ private:
     };
     void enforce(const std::string *address);
 
+    std::mutex sweeping_;
     mutable std::mutex mutex_;
     std::vector<Connection> connections_; // in the order they were found
 };
