@@ -7,7 +7,6 @@
 #include <string>
 
 #include "acquisition/acquisition_stop.h"
-#include "acquisition/writer_stall.h"
 #include "common/errors.h"
 #include "common/system.h"
 
@@ -40,8 +39,7 @@ class Writer {
 public:
     Writer(const AcquisitionInfo &info, const std::vector<SampleSink *> &sinks, ProgressBar &progress,
            const Streaming &streaming, AcquisitionOutcome &outcome)
-        : info_(info), sinks_(sinks), progress_(progress), streaming_(streaming), outcome_(outcome),
-          stall_(WriterStall::fromEnvironment()) {}
+        : info_(info), sinks_(sinks), progress_(progress), streaming_(streaming), outcome_(outcome) {}
 
     void run(BlockQueue &queue, const BlockReader &reader) {
         for (;;) {
@@ -70,7 +68,6 @@ public:
 
 private:
     void write(const Block &block) {
-        stall_.before(block.firstScan, block.scans);
         gap(block.firstScan - block.lostBefore, block.lostBefore);
         for (SampleSink *sink : sinks_)
             sink->write(block.samples, block.firstScan, block.scans);
@@ -94,7 +91,6 @@ private:
     ProgressBar &progress_;
     const Streaming &streaming_;
     AcquisitionOutcome &outcome_;
-    WriterStall stall_;
     bool warned_ = false;
 };
 
