@@ -145,6 +145,28 @@ typedef struct KVD4093_STREAM_STATUS {
 } KVD4093_STREAM_STATUS;
 
 /**
+ * \brief The most memory a stream's buffer takes, in bytes (256 MiB): a
+ * configuration whose `bufferSeconds` would need more gets a shorter buffer,
+ * and KVD4093_GetStreamBuffer() says so (`cut`).
+ */
+#define KVD4093_STREAM_MOST_BUFFER_BYTES (256 * 1024 * 1024)
+
+/**
+ * \brief The shape of a stream's buffer, fixed when the stream opens: blocks
+ * of about 50 ms (at most 1 MiB each), as many as `bufferSeconds` asks for
+ * within #KVD4093_STREAM_MOST_BUFFER_BYTES. Filled by KVD4093_GetStreamBuffer().
+ */
+typedef struct KVD4093_STREAM_BUFFER {
+    uint32_t blockScans;     /**< scans in a block: every read of the card but the last fills one */
+    uint32_t blocks;         /**< blocks the buffer holds for the program before it is full */
+    double seconds;          /**< how long of scans the buffer holds: blocks x blockScans / the scan rate */
+    double scanRate;         /**< scans a second as the card runs: 10 MHz / trunc(10 MHz / Frequency) / channels */
+    int64_t bytes;           /**< the memory the buffer takes when the stream starts (two blocks more than `blocks`) */
+    int32_t cut;             /**< 1 when `bufferSeconds` asked for more than #KVD4093_STREAM_MOST_BUFFER_BYTES */
+    int32_t reserved;        /**< 0 */
+} KVD4093_STREAM_BUFFER;
+
+/**
  * \brief Opens the card of \p config->cards and checks the configuration.
  * \return The stream, not started; NULL on failure (a bad configuration, a
  *         card that does not open), with the reason from
@@ -230,6 +252,14 @@ KVD4093_STREAM_API KVD4093_HANDLE KVD4093_CALL KVD4093_GetStreamDevice(KVD4093_S
  * \return 1, or 0 for a NULL argument or a closed stream.
  */
 KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamRecord(KVD4093_STREAM *stream, ADPara *record);
+
+/**
+ * \brief Fills \p buffer with the shape of the stream's buffer (known from the
+ * open on, so a program can warn of a cut buffer before it starts).
+ * \return 1, or 0 for a NULL argument or a closed stream.
+ */
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamBuffer(KVD4093_STREAM *stream,
+                                                               KVD4093_STREAM_BUFFER *buffer);
 
 #ifdef __cplusplus
 }
