@@ -1,5 +1,6 @@
 #include "acquisition/acquisition.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -188,8 +189,9 @@ AcquisitionOutcome acquire(CardStream &cardStream, const AcquisitionInfo &planne
         for (SampleSink *sink : sinks)
             sink->finish(outcome);
     };
-    // Not started and not failed: stopped before or during the set-up, with
-    // nothing acquired.
+    // A set-up that failed. A stream that did not start without failing was
+    // stopped before or during the set-up: nothing was acquired, and the stop
+    // signal says why.
     if (!started && statusOf(stream).failed != 0) {
         const std::string failure = streamFailure(stream, "KVD4093_InitDeviceAD");
         finishAll();
@@ -204,7 +206,8 @@ AcquisitionOutcome acquire(CardStream &cardStream, const AcquisitionInfo &planne
         status = statusOf(stream);
         outcome.largestBacklog = uint64_t(status.largestBacklog);
         // What was dropped after the last block read.
-        writer.gap(outcome.scans + outcome.scansLost, uint64_t(status.scansLost) - outcome.scansLost);
+        const uint64_t lost = uint64_t(std::max<int64_t>(status.scansLost, 0));
+        writer.gap(outcome.scans + outcome.scansLost, lost > outcome.scansLost ? lost - outcome.scansLost : 0);
     } catch (const std::exception &) {
         // A failed write, or anything else (no memory): the card stops and
         // the files end as well as they can.
