@@ -24,7 +24,13 @@ SlowFifo::Pause SlowFifo::afterBytes(size_t bytes, std::chrono::milliseconds len
 
 SlowFifo::Pause SlowFifo::afterRow(uint64_t scan, std::chrono::milliseconds length) {
     const std::string row = "\n" + std::to_string(scan) + ",";
-    return {[row](const std::string &read) { return read.find(row) != std::string::npos; }, length};
+    // Each look goes over what came since the last, so a long run costs no more.
+    return {[row, from = size_t(0)](const std::string &read) mutable {
+                const bool found = read.find(row, from) != std::string::npos;
+                from = read.size() > row.size() ? read.size() - row.size() : 0;
+                return found;
+            },
+            length};
 }
 
 SlowFifo::SlowFifo(const std::string &path, std::vector<Pause> pauses) : pauses_(std::move(pauses)) {
@@ -64,7 +70,7 @@ void SlowFifo::read(int fifo) {
         pollfd ready = {fifo, POLLIN, 0};
         if (poll(&ready, 1, 100) <= 0)
             continue;
-        char buffer[4096];
+        char buffer[65536];
         const ssize_t got = ::read(fifo, buffer, sizeof buffer);
         if (got > 0)
             text_.append(buffer, size_t(got));

@@ -186,26 +186,26 @@ INSTANTIATE_TEST_SUITE_P(Outputs, ToolOverrunStopTest,
                              return info.param.name == "run.csv" ? "Csv" : "Bin";
                          });
 
-// A paced card, a queue of 200 ms and two pauses of 800 ms: two gaps, each
+// A paced card, a queue of 500 ms and two pauses of 1.5 s: two gaps, each
 // recorded where the rows jump, in the summary too; every row holds the
-// card's samples of its scan, and rows and gaps cover the 2 s asked for.
+// card's samples of its scan, and rows and gaps cover the 4 s asked for.
 TEST_F(ToolOverrunTest, ContinueRecordsEachGapInTheCsvAndTheSummary) {
     SlowFifo fifo(dir_.file("run.csv"),
-                  {SlowFifo::afterRow(3000, milliseconds(800)), SlowFifo::afterRow(12000, milliseconds(800))});
-    const ChildResult result = run({"--time", "2s", "--buffer", "200ms", "--on-overrun", "continue", "--output",
+                  {SlowFifo::afterRow(3000, milliseconds(1500)), SlowFifo::afterRow(20000, milliseconds(1500))});
+    const ChildResult result = run({"--time", "4s", "--buffer", "500ms", "--on-overrun", "continue", "--output",
                                     "run.csv"},
                                    {{"KVD4093_VIRTUAL_PACING", "on"}});
     const CsvFile file = parseCsv(fifo.text());
     ASSERT_EQ(result.exitCode, 0) << result.err;
     ASSERT_EQ(file.gaps.size(), 2u);
     EXPECT_GE(file.gaps[0].first, 3500u) << "the blocks the writer holds and the queue behind them are written";
-    EXPECT_GE(file.gaps[1].first, 12000u);
+    EXPECT_GE(file.gaps[1].first, 20000u);
     uint64_t lost = 0;
     for (const Gap &gap : file.gaps) {
         EXPECT_EQ(gap.scans % kBlockScans, 0u) << "whole blocks are dropped";
         lost += gap.scans;
     }
-    EXPECT_EQ(file.scans.size() + lost, 20000u);
+    EXPECT_EQ(file.scans.size() + lost, 40000u);
     EXPECT_EQ(acquiredScans(result.out), file.scans.size());
     EXPECT_NE(result.out.find("lost " + std::to_string(lost) + " scans in 2 gaps, the outputs not keeping up:\n"),
               std::string::npos)
@@ -216,9 +216,9 @@ TEST_F(ToolOverrunTest, ContinueRecordsEachGapInTheCsvAndTheSummary) {
 // The binary file holds the scans around the gaps back to back; the sidecar
 // lists the gaps, which the summary lists too.
 TEST_F(ToolOverrunTest, ContinueListsTheGapsInTheSidecar) {
-    SlowFifo fifo(dir_.file("run.bin"), {SlowFifo::afterBytes(2000 * 2 * 2, milliseconds(800))});
+    SlowFifo fifo(dir_.file("run.bin"), {SlowFifo::afterBytes(2000 * 2 * 2, milliseconds(1500))});
     const ChildResult result =
-        run({"--time", "1500ms", "--buffer", "200ms", "--on-overrun", "continue", "--output", "run.bin"},
+        run({"--time", "3s", "--buffer", "500ms", "--on-overrun", "continue", "--output", "run.bin"},
             {{"KVD4093_VIRTUAL_PACING", "on"}});
     const std::string &bytes = fifo.text();
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -227,7 +227,7 @@ TEST_F(ToolOverrunTest, ContinueListsTheGapsInTheSidecar) {
     ASSERT_EQ(gaps.size(), 1u) << sidecar;
     EXPECT_EQ(summaryGaps(result.out), gaps);
     EXPECT_NE(sidecar.find("\"complete\": true,"), std::string::npos) << "the gap counts towards the scans asked for";
-    EXPECT_TRUE(holdsTheCardsScans(bytes, 15000, gaps));
+    EXPECT_TRUE(holdsTheCardsScans(bytes, 30000, gaps));
 }
 
 // 400 ms of pause against the default queue of 2 s: the output is the file
