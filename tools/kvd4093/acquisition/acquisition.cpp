@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "acquisition/acquisition_stop.h"
+#include "acquisition/stop_on_signal.h"
 #include "common/errors.h"
 #include "common/system.h"
 
