@@ -74,7 +74,7 @@ struct Behaviour {
     // on its own clock converts at the divider's rate times (1 + ppm x 1e-6),
     // so cards on their own clocks drift apart as crystals do. Unset:
     // defaultClockOffsetPpm of the physical ID. Clamped to +-100 000.
-    std::optional<int32_t> clockOffsetPpm;
+    std::optional<int32_t> clockOffsetPpm = std::nullopt;
 };
 
 // A card's clock offset unless its Behaviour sets one: -50 to +50 ppm, a
