@@ -49,7 +49,7 @@ std::string CardSet::setUpFailure(size_t i) const {
 bool CardSet::start(std::chrono::milliseconds noClockWait, Clock::time_point *beforeStart, std::string *why) {
     const bool started = clockShared() ? startShared(noClockWait, beforeStart, why) : startInOrder(beforeStart, why);
     if (!started)
-        stop();
+        stopCards();
     return started;
 }
 
@@ -136,7 +136,7 @@ bool CardSet::startShared(std::chrono::milliseconds noClockWait, Clock::time_poi
     }
     // A set-up still waiting for ticks returns once its card is stopped.
     if (!ok)
-        stop();
+        stopCards();
     for (std::thread &thread : threads)
         thread.join();
     return ok;
@@ -149,6 +149,10 @@ bool CardSet::startShared(std::chrono::milliseconds noClockWait, Clock::time_poi
 // Every card gets its stop whatever the stops before it answered.
 bool CardSet::stop() {
     stopAsked_.store(true);
+    return stopCards();
+}
+
+bool CardSet::stopCards() {
     bool stopped = true;
     for (size_t i = 1; i < cards_.size(); ++i)
         stopped = cards_[i]->stop.stop() && stopped;

@@ -73,6 +73,8 @@ private:
                      std::string *why);
     bool startInOrder(std::chrono::steady_clock::time_point *beforeStart, std::string *why);
     std::string setUpFailure(size_t i) const;
+    // Every card's stop, in the order of stop(), without counting as a stop asked for.
+    bool stopCards();
 
     std::vector<std::unique_ptr<Card>> cards_;
     const ClockMode mode_;

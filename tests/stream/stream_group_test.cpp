@@ -86,7 +86,10 @@ TEST_P(StreamGroupMergeTest, ScansHoldEveryCardsOwnSamplesAtTheSameIndex) {
     // the first configuration packet (the stop sends its own).
     for (uint32_t i = 0; i < m.count; ++i) {
         uint8_t mode = 0xff;
-        for (const vcard::Request &request : vcard::card(i).requests())
+        int32_t logical = 0;
+        while (vcard::card(logical).physicalId() != cards[i].physicalId)
+            ++logical;
+        for (const vcard::Request &request : vcard::card(logical).requests())
             if (mode == 0xff && request.pipe == 0 && request.sent.size() > 3 && request.sent[0] == 0x02)
                 mode = request.sent[3];
         const bool shared = m.clockMode == KVD4093_STREAM_CLOCK_SHARED;
