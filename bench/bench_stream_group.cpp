@@ -19,7 +19,7 @@ constexpr int32_t kLastChannel = 3;
 constexpr uint32_t kChannels = kLastChannel + 1;
 constexpr double kScanRate = 10000000.0 / kChannels;
 
-void readStream(benchmark::State &state, const char *cards, uint32_t cardCount) {
+void readStream(benchmark::State &state, const char *cards, uint32_t cardCount, int32_t clockMode) {
     vcard::Behaviour behaviour;
     behaviour.signals = vcard::Signals::Waveforms;
     behaviour.recording = false;
@@ -28,6 +28,7 @@ void readStream(benchmark::State &state, const char *cards, uint32_t cardCount) 
     config.cards = cards;
     config.lastChannel = kLastChannel;
     config.scanRate = kScanRate;
+    config.clockMode = clockMode;
     KVD4093_STREAM *stream = KVD4093_OpenStream(&config);
     if (stream == nullptr || !KVD4093_StartStream(stream)) {
         state.SkipWithError(KVD4093_GetStreamError(stream));
@@ -59,10 +60,16 @@ void readStream(benchmark::State &state, const char *cards, uint32_t cardCount) 
     vcard::uninstall();
 }
 
-void BM_OneCard(benchmark::State &state) { readStream(state, "0", 1); }
-void BM_GroupOf4(benchmark::State &state) { readStream(state, "0,1,2,3", 4); }
+void BM_OneCard(benchmark::State &state) { readStream(state, "0", 1, KVD4093_STREAM_CLOCK_SHARED); }
+// The first card drives the others' clock: an unpaced card ticks once per scan read.
+void BM_GroupOf4(benchmark::State &state) { readStream(state, "0,1,2,3", 4, KVD4093_STREAM_CLOCK_SHARED); }
+// Every card on its own clock: the merging alone, without the clock line's waits.
+void BM_GroupOf4Independent(benchmark::State &state) {
+    readStream(state, "0,1,2,3", 4, KVD4093_STREAM_CLOCK_INDEPENDENT);
+}
 
 BENCHMARK(BM_OneCard)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_GroupOf4)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_GroupOf4Independent)->UseRealTime()->MinTime(2.0);
 
 } // namespace

@@ -179,13 +179,35 @@ void GroupReader::advance(uint32_t scans) {
     }
 }
 
-// Scan after scan, every card's channels in the order of the cards.
+namespace {
+
+// One card's channels into every scan of the merged block: `channels` known
+// at compile time for the usual counts, so the copy is a few moves.
+template <uint32_t kChannels>
+void interleave(const uint16_t *in, uint16_t *out, uint32_t scans, size_t stride, uint32_t channels) {
+    const uint32_t n = kChannels != 0 ? kChannels : channels;
+    for (uint32_t s = 0; s < scans; ++s, in += n, out += stride)
+        std::copy_n(in, n, out);
+}
+
+} // namespace
+
+// Card after card, each card's channels into its place in every scan.
 void GroupReader::merge(Block *block, uint32_t scans) const {
     const uint32_t channels = plan_.channels;
-    uint16_t *out = block->samples;
-    for (uint32_t s = 0; s < scans; ++s)
-        for (const Cursor &cursor : cursors_)
-            out = std::copy_n(cursor.block->samples + size_t(cursor.taken + s) * channels, channels, out);
+    const size_t stride = size_t(channels) * cursors_.size();
+    for (size_t i = 0; i < cursors_.size(); ++i) {
+        const Cursor &cursor = cursors_[i];
+        const uint16_t *in = cursor.block->samples + size_t(cursor.taken) * channels;
+        uint16_t *out = block->samples + i * channels;
+        switch (channels) {
+        case 1: interleave<1>(in, out, scans, stride, channels); break;
+        case 2: interleave<2>(in, out, scans, stride, channels); break;
+        case 4: interleave<4>(in, out, scans, stride, channels); break;
+        case 8: interleave<8>(in, out, scans, stride, channels); break;
+        default: interleave<0>(in, out, scans, stride, channels); break;
+        }
+    }
 }
 
 // When the card's clock has converted the scans before `scansEnd`, the

@@ -146,7 +146,9 @@ std::optional<CheckedConfig> checkConfig(const KVD4093_STREAM_CONFIG &config, bo
     const double seconds = config.bufferSeconds > 0 ? config.bufferSeconds : 2.0;
     checked.scanChannels = checked.channels * uint32_t(checked.cardCount);
     checked.shape = queueShape(checked.scanRate, checked.scanChannels, seconds);
-    checked.cardShape = queueShape(checked.scanRate, checked.channels, seconds);
+    // Each card's blocks are the group's length, so that the blocks a merge
+    // reads and writes stay few and in the processor's caches.
+    checked.cardShape = checked.shape;
     checked.plan.channels = checked.channels;
     checked.plan.sampleRate = sampleRate;
     checked.plan.plannedScans = uint64_t(config.scans);

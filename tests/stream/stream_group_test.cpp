@@ -3,6 +3,8 @@
 // alone), the cards that take the clock start before the driving card, a
 // block lost on one card is one gap of the group, a card without a clock is
 // named instead of waited for, and bad groups are refused at the open.
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -102,7 +104,7 @@ TEST_P(StreamGroupMergeTest, ScansHoldEveryCardsOwnSamplesAtTheSameIndex) {
 // order the cards got it.
 TEST_F(StreamGroupTest, TheTraceShowsEveryTakerStartedBeforeTheDrivingCard) {
     const std::filesystem::path trace =
-        std::filesystem::temp_directory_path() / ("kvd4093_group_trace_" + std::to_string(::getpid()) + ".txt");
+        std::filesystem::temp_directory_path() / ("kvd4093_group_trace_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".txt");
     std::filesystem::remove(trace);
     ASSERT_TRUE(kvd::trace::traceTo(trace.string().c_str()));
     KVD4093_STREAM *stream = started(group("0,1,2", 1, 10000, 2000));
