@@ -100,28 +100,60 @@ TEST_P(StreamGroupMergeTest, ScansHoldEveryCardsOwnSamplesAtTheSameIndex) {
     }
 }
 
-// The trace of the start: every card's start packet (03 01 on pipe 0) in the
-// order the cards got it.
-TEST_F(StreamGroupTest, TheTraceShowsEveryTakerStartedBeforeTheDrivingCard) {
-    const std::filesystem::path trace =
-        std::filesystem::temp_directory_path() / ("kvd4093_group_trace_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".txt");
-    std::filesystem::remove(trace);
-    ASSERT_TRUE(kvd::trace::traceTo(trace.string().c_str()));
-    KVD4093_STREAM *stream = started(group("0,1,2", 1, 10000, 2000));
-    ASSERT_NE(stream, nullptr);
-    readToEnd(stream, 1000);
-    kvd::trace::traceTo(nullptr);
-    std::vector<int> starts;
+// Every card's first packet of a kind on pipe 0, in the order the trace shows them.
+std::vector<int> firstPackets(const std::filesystem::path &trace, const char *data) {
+    std::vector<int> cards;
     std::ifstream lines(trace);
     for (std::string line; std::getline(lines, line);) {
         int card = -1;
-        if (line.find("BULK_WRITE pipe=0") != std::string::npos && line.find("data=0301") != std::string::npos &&
-            std::sscanf(line.c_str(), "card=%d", &card) == 1 && std::find(starts.begin(), starts.end(), card) == starts.end())
-            starts.push_back(card);
+        if (line.find("BULK_WRITE pipe=0") != std::string::npos && line.find(data) != std::string::npos &&
+            std::sscanf(line.c_str(), "card=%d", &card) == 1 && std::find(cards.begin(), cards.end(), card) == cards.end())
+            cards.push_back(card);
     }
+    return cards;
+}
+
+// The trace of a group started, read and stopped: the start packets (03 01)
+// and the stop packets (03 00) of the three cards.
+TEST_F(StreamGroupTest, TheTraceShowsTheTakersStartedAndStoppedBeforeTheDrivingCard) {
+    const std::filesystem::path trace =
+        std::filesystem::temp_directory_path() /
+        ("kvd4093_group_trace_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".txt");
+    ASSERT_TRUE(kvd::trace::traceTo(trace.string().c_str()));
+    KVD4093_STREAM *stream = started(group("0,1,2", 1, 10000, 0));
+    ASSERT_NE(stream, nullptr);
+    uint16_t samples[6 * 1000];
+    EXPECT_GT(KVD4093_ReadStream(stream, samples, 1000, 5000, nullptr), 0);
+    EXPECT_EQ(KVD4093_StopStream(stream), 1);
+    kvd::trace::traceTo(nullptr);
+    const std::vector<int> starts = firstPackets(trace, "data=0301");
+    const std::vector<int> stops = firstPackets(trace, "data=0300");
     std::filesystem::remove(trace);
     ASSERT_EQ(starts.size(), 3u) << "every card's first start packet";
     EXPECT_EQ(starts.back(), 0) << "the driving card (logical 0) starts last";
+    ASSERT_EQ(stops.size(), 3u) << "every card's stop packet";
+    EXPECT_EQ(stops.back(), 0) << "the driving card stops last";
+}
+
+// A group on cards the program opened: the stream reads them and leaves them open.
+TEST_F(StreamGroupTest, RunsOnCardsTheProgramOpened) {
+    const KVD4093_STREAM_CARD given[] = {{KVD4093_CreateDevice(2), 5, 0}, {KVD4093_CreateDevice(0), 7, 0}};
+    KVD4093_STREAM_CONFIG c = config(0, 1, 10000, 3000);
+    KVD4093_STREAM *stream = KVD4093_OpenStreamOnDevices(given, 2, &c);
+    ASSERT_NE(stream, nullptr) << KVD4093_GetStreamError(nullptr);
+    streams_.push_back(stream);
+    KVD4093_STREAM_CARD cards[2]{};
+    ASSERT_EQ(KVD4093_GetStreamCards(stream, cards, 2), 2);
+    EXPECT_EQ(cards[0].device, given[0].device);
+    EXPECT_EQ(cards[1].physicalId, 7);
+    ASSERT_EQ(KVD4093_StartStream(stream), 1) << KVD4093_GetStreamError(stream);
+    const Collected collected = readToEnd(stream, 1000);
+    EXPECT_EQ(collected.total(), 3000);
+    expectCardSamples(collected, c, 2);
+    KVD4093_CloseStream(stream);
+    streams_.clear();
+    for (const KVD4093_STREAM_CARD &card : given)
+        EXPECT_EQ(KVD4093_ReleaseDevice(card.device), 1) << "the program's handle stayed open";
 }
 
 // The driving card's reads held for a while: the other card's queue fills and
