@@ -16,7 +16,7 @@ constexpr auto kPoll = std::chrono::milliseconds(10);
 GroupReader::GroupReader(CardSet &cards, BlockQueue &queue, const ReadPlan &plan, size_t cardDepth,
                          uint32_t cardBlockScans, std::chrono::milliseconds noClockWait, ReadObserver &observer)
     : cards_(cards), queue_(queue), plan_(plan), noClockWait_(noClockWait), observer_(observer),
-      cursors_(cards.size()) {
+      cursors_(cards.size()), mergeFrom_(cards.size()) {
     for (size_t i = 0; i < cards.size(); ++i) {
         cardQueues_.push_back(std::make_unique<BlockQueue>(cardDepth, cardBlockScans, plan.channels));
         cardEnds_.push_back(std::make_unique<CardEnd>());
@@ -181,32 +181,32 @@ void GroupReader::advance(uint32_t scans) {
 
 namespace {
 
-// One card's channels into every scan of the merged block: `channels` known
-// at compile time for the usual counts, so the copy is a few moves.
+// Scan after scan, each card's channels in turn, so that the merged block is
+// written once, in order, while the cards' blocks are read as parallel
+// streams; `kChannels` known at compile time for the usual counts makes each
+// copy a move or two.
 template <uint32_t kChannels>
-void interleave(const uint16_t *in, uint16_t *out, uint32_t scans, size_t stride, uint32_t channels) {
+void interleave(const uint16_t *const *in, size_t cards, uint16_t *out, uint32_t scans, uint32_t channels) {
     const uint32_t n = kChannels != 0 ? kChannels : channels;
-    for (uint32_t s = 0; s < scans; ++s, in += n, out += stride)
-        std::copy_n(in, n, out);
+    for (size_t at = 0; at < size_t(scans) * n; at += n)
+        for (size_t card = 0; card < cards; ++card, out += n)
+            std::copy_n(in[card] + at, n, out);
 }
 
 } // namespace
 
-// Card after card, each card's channels into its place in every scan.
-void GroupReader::merge(Block *block, uint32_t scans) const {
+void GroupReader::merge(Block *block, uint32_t scans) {
     const uint32_t channels = plan_.channels;
-    const size_t stride = size_t(channels) * cursors_.size();
-    for (size_t i = 0; i < cursors_.size(); ++i) {
-        const Cursor &cursor = cursors_[i];
-        const uint16_t *in = cursor.block->samples + size_t(cursor.taken) * channels;
-        uint16_t *out = block->samples + i * channels;
-        switch (channels) {
-        case 1: interleave<1>(in, out, scans, stride, channels); break;
-        case 2: interleave<2>(in, out, scans, stride, channels); break;
-        case 4: interleave<4>(in, out, scans, stride, channels); break;
-        case 8: interleave<8>(in, out, scans, stride, channels); break;
-        default: interleave<0>(in, out, scans, stride, channels); break;
-        }
+    for (size_t i = 0; i < cursors_.size(); ++i)
+        mergeFrom_[i] = cursors_[i].block->samples + size_t(cursors_[i].taken) * channels;
+    const uint16_t *const *in = mergeFrom_.data();
+    const size_t cards = cursors_.size();
+    switch (channels) {
+    case 1: interleave<1>(in, cards, block->samples, scans, channels); break;
+    case 2: interleave<2>(in, cards, block->samples, scans, channels); break;
+    case 4: interleave<4>(in, cards, block->samples, scans, channels); break;
+    case 8: interleave<8>(in, cards, block->samples, scans, channels); break;
+    default: interleave<0>(in, cards, block->samples, scans, channels); break;
     }
 }
 

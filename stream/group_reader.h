@@ -70,7 +70,7 @@ private:
     // block ran out on the way (its next block is needed first).
     bool align();
     void advance(uint32_t scans);
-    void merge(Block *block, uint32_t scans) const;
+    void merge(Block *block, uint32_t scans);
     std::chrono::steady_clock::time_point caughtUp(uint64_t scansEnd) const;
 
     CardSet &cards_;
@@ -82,6 +82,7 @@ private:
     std::vector<std::unique_ptr<CardEnd>> cardEnds_;
     std::vector<std::unique_ptr<BlockReader>> readers_;
     std::vector<Cursor> cursors_;
+    std::vector<const uint16_t *> mergeFrom_; // each card's first scan to merge
     uint64_t handedOn_ = 0; // the index after the last scan handed on
     std::atomic<uint64_t> scansQueued_{0};
     std::atomic<uint64_t> scansLost_{0};
