@@ -19,6 +19,7 @@ import collections
 import datetime
 import threading
 import time
+import weakref
 
 import numpy
 
@@ -131,6 +132,17 @@ def _scan_array(data, first_scan, gaps, timing):
     return array
 
 
+def _read_while_held(reference):
+    """The reader thread: holds its Stream only for one read at a time, so
+    that a Stream nobody else holds is collected, and its finaliser stops
+    the card."""
+    while True:
+        stream = reference()
+        if stream is None or not stream._read_next():
+            return
+        del stream
+
+
 class Stream:
     """A running acquisition read by a thread of its own into a ring buffer
     of whole scans. Made by Card.start(); use it as a context manager, or
@@ -156,6 +168,8 @@ class Stream:
         self._ring = numpy.empty((self.capacity, self.channels), dtype=numpy.uint16)
         self._dropped = numpy.empty((self._read_scans, self.channels), dtype=numpy.uint16)
         self._on_overrun = on_overrun
+        if callback is not None and not callable(callback):
+            raise TypeError("callback must be callable (a function of one ScanArray), not %r" % (callback,))
         self._callback = callback
         self._callback_scans = max(1, int(self.scan_rate // 10)) if callback_scans is None else int(callback_scans)
         if self._callback_scans < 1:
@@ -185,7 +199,8 @@ class Stream:
         self._scans = self._running.__enter__()  # sets the card up and starts it
         self._timing = Timing(start_time, start_monotonic, self.scan_rate, set_up_scans / self.scan_rate)
         self._set_up_scans = set_up_scans
-        self._thread = threading.Thread(target=self._read_card, name="kvd4093 stream reader", daemon=True)
+        self._thread = threading.Thread(target=_read_while_held, args=(weakref.ref(self),),
+                                        name="kvd4093 stream reader", daemon=True)  # fmt: skip
         self._thread.start()
 
     # ---- the consumer's side ---------------------------------------------
@@ -248,7 +263,9 @@ class Stream:
         try:
             self._running.__exit__(None, None, None)  # the stop waits for the reader's read in progress
         finally:
-            self._thread.join()
+            # A stream dropped by everyone else is collected on the reader thread.
+            if threading.current_thread() is not self._thread:
+                self._thread.join()
 
     def __enter__(self):
         return self
@@ -373,39 +390,44 @@ class Stream:
                 self._changed.wait(remaining)
         return None
 
-    def _read_card(self):
+    def _read_next(self):
+        """One read of the card, where _room() says; False once the reader
+        is to end (stopped, or the read failed)."""
         try:
-            while True:
-                room = self._room()
-                if room is None:
-                    break
-                where, taking, start, scans = room
-                into = taking.out if where == "lent" else self._ring if where == "ring" else self._dropped
-                target = into[start : start + scans]
-                try:
-                    self._scans.fill(target)
-                finally:
-                    with self._changed:
-                        self._in_read = False
-                        self._changed.notify_all()
-                if self._stopping:
-                    break  # read after the stop: taken at the stop's own rate
-                first_scan = self._read_from_card
-                self._read_from_card += scans
-                self._largest_backlog = max(self._largest_backlog, self._backlog_now())
+            room = self._room()
+            if room is None:
+                return self._end()
+            where, taking, start, scans = room
+            into = taking.out if where == "lent" else self._ring if where == "ring" else self._dropped
+            target = into[start : start + scans]
+            try:
+                self._scans.fill(target)
+            finally:
                 with self._changed:
-                    self._place(where, taking, target)
+                    self._in_read = False
                     self._changed.notify_all()
-                if self._callback is not None:
-                    self._call_back(target, first_scan)
+            if self._stopping:
+                return self._end()  # read after the stop: taken at the stop's own rate
+            first_scan = self._read_from_card
+            self._read_from_card += scans
+            self._largest_backlog = max(self._largest_backlog, self._backlog_now())
+            with self._changed:
+                self._place(where, taking, target)
+                self._changed.notify_all()
+            if self._callback is not None:
+                self._call_back(target, first_scan)
+            return True
         except Exception as failure:  # noqa: BLE001 - handed to the consumer
             # After stop() or Card.close() a read fails as it should.
             if not self._stopping and self._card._acquiring:
                 self._failure = failure
-        finally:
-            with self._changed:
-                self._ended = True
-                self._changed.notify_all()
+            return self._end()
+
+    def _end(self):
+        with self._changed:
+            self._ended = True
+            self._changed.notify_all()
+        return False
 
     def _place(self, where, taking, scans):
         """With the lock held: counts the scans just read where they went. An

@@ -5,6 +5,7 @@ every way out, Ctrl-C, and other Python threads running on meanwhile."""
 
 import contextlib
 import datetime
+import gc
 import os
 import signal
 import subprocess
@@ -174,6 +175,27 @@ def test_leaving_the_with_block_stops_the_card(card, trace, leave):
     assert card.acquire(5, channels=(0, 1)).shape == (5, 2)  # nothing left running
 
 
+# A stream nobody holds any more is collected, and its collection stops the
+# card, whatever its reader was doing: the card takes a new start at once.
+@pytest.mark.parametrize(
+    "arguments, taken",
+    [
+        (dict(), 0),
+        (dict(), 500),
+        (dict(buffer_seconds=0.05), 0),  # the ring full: the reader waits for room, then drops
+        (dict(buffer_seconds=0.05, on_overrun="continue"), 0),
+        (dict(callback=lambda block: None, callback_scans=100), 0),
+    ],
+)
+def test_a_dropped_stream_stops_its_card(card, trace, arguments, taken):
+    stream = card.start(channels=(0, 1), rate=20_000, **arguments)
+    stream.read(taken)
+    del stream
+    wait_until(lambda: gc.collect() is not None and trace.ad_commands()[-1].startswith(STOP), seconds=5)
+    with card.start(channels=(0, 1), rate=20_000) as again:
+        numpy.testing.assert_array_equal(again.read(50), card_scans((0, 1), 0, 50))
+
+
 def test_closing_the_card_ends_the_stream_quietly(trace):
     card = kvd4093.open(physical_id=9)
     with card.start(channels=(0, 1), rate=20_000) as stream:
@@ -185,17 +207,18 @@ def test_closing_the_card_ends_the_stream_quietly(trace):
 
 
 @pytest.mark.parametrize(
-    "arguments, error",
+    "arguments, error, words",
     [
-        (dict(on_overrun="wait"), ValueError),
-        (dict(buffer_seconds=0), ValueError),
-        (dict(callback=print, callback_scans=0), ValueError),
-        (dict(channels=(3, 1)), ValueError),
-        (dict(rate=2.5), TypeError),
+        (dict(on_overrun="wait"), ValueError, "on_overrun"),
+        (dict(buffer_seconds=0), ValueError, "buffer_seconds"),
+        (dict(callback=print, callback_scans=0), ValueError, "callback_scans"),
+        (dict(callback=5), TypeError, "callback must be callable"),
+        (dict(channels=(3, 1)), ValueError, "last channel"),
+        (dict(rate=2.5), TypeError, "frequency"),
     ],
 )
-def test_bad_arguments_are_refused_before_the_card_starts(card, trace, arguments, error):
-    with pytest.raises(error):
+def test_bad_arguments_are_refused_before_the_card_starts(card, trace, arguments, error, words):
+    with pytest.raises(error, match=words):
         card.start(**arguments)
     assert trace.ad_commands() == []
 
