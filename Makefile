@@ -103,10 +103,11 @@ test-docs: demo
 PYTHON_FOR_PACKAGE ?= /usr/bin/python3
 test-python:
 	cmake --preset linux
-	cmake --build --preset linux --target kvd4093
+	cmake --build --preset linux --target kvd4093 kvd4093stream
 	@$(PYTHON_FOR_PACKAGE) -c 'import numpy, pytest' || { \
 	  echo "*** $(PYTHON_FOR_PACKAGE) lacks numpy or pytest (python3-numpy python3-pytest; .ci/run installs them)"; exit 1; }
-	cd python && KVD4093_LIBRARY=$(CURDIR)/build/linux/src/libkvd4093.so.1 $(PYTHON_FOR_PACKAGE) -m pytest -p no:cacheprovider
+	cd python && KVD4093_LIBRARY=$(CURDIR)/build/linux/src/libkvd4093.so.1 \
+	  KVD4093_STREAM_LIBRARY=$(CURDIR)/build/linux/stream/libkvd4093stream.so.1 $(PYTHON_FOR_PACKAGE) -m pytest -p no:cacheprovider
 
 # The packages, in build/package: the Debian package, the Python wheel that
 # carries libkvd4093.so.1, and from the Windows builds (presets win64 and

@@ -82,9 +82,8 @@ def test_a_stopped_stream_gives_what_it_holds_then_nothing(card):
         assert stream.read(10).shape == (0, 2)
 
 
-# A read waiting on an empty ring lends its array to the reader; one that
-# times out takes it back, and what the reader was reading into it goes to
-# the ring: short timeouts over and over lose and repeat nothing.
+# Short timeouts over and over, many of them before a scan came, lose and
+# repeat nothing.
 def test_reads_that_time_out_lose_nothing(card):
     with card.start(channels=(0, 1), rate=200_000) as stream:
         parts = [stream.read(30_000, timeout=0.0002) for _ in range(300)]
@@ -95,7 +94,7 @@ def test_reads_that_time_out_lose_nothing(card):
     numpy.testing.assert_array_equal(rows, card.acquire(len(rows), channels=(0, 1), rate=200_000))
 
 
-# The virtual cards deliver at once: a ring of 0.05 s is full at once, and
+# The virtual cards deliver at once: a buffer of 0.05 s is full at once, and
 # from the time the card's clock catches up the reader drops what it reads.
 @pytest.mark.parametrize("channels", [(0, 1), (2, 4)])
 def test_a_slow_consumer_meets_overrun_at_the_gap(card, channels):
@@ -146,6 +145,27 @@ def test_the_callback_sees_every_scan_read_on_the_reader_thread(card):
     assert [first for _, first, _ in seen[:7]] == [700 * k for k in range(7)]
     numpy.testing.assert_array_equal(numpy.concatenate([block for _, _, block in seen[:7]]),
                                      card_scans((0, 1), 0, 4900))  # fmt: skip
+
+
+# The callback sees the scans the buffer keeps, in order; the first after
+# scans were dropped says how many, as a gap at its row 0.
+def test_the_callback_sees_the_gaps_between_what_it_gets(card):
+    seen = []
+
+    def callback(block):
+        seen.append((block.first_scan, sum(gap.scans for _, gap in block.gaps), block.copy()))
+
+    with card.start(channels=(0, 1), rate=20_000, buffer_seconds=0.05, on_overrun="continue", callback=callback,
+                    callback_scans=100) as stream:  # fmt: skip
+        for _ in range(3):
+            time.sleep(0.2)  # the buffer fills and the reader drops blocks
+            stream.read_available()
+    lost = [lost_before for _, lost_before, _ in seen]
+    assert 0 < sum(lost) <= stream.lost
+    for (first, _, data), (following, lost_before, _) in zip(seen, seen[1:]):
+        assert following == first + len(data) + lost_before
+    for first, _, data in seen:
+        numpy.testing.assert_array_equal(data, card_scans((0, 1), first, len(data)))
 
 
 def test_an_exception_in_the_callback_comes_out_of_read(card, trace):
