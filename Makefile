@@ -147,8 +147,9 @@ test-package: package
 # Card.acquire and Stream.read against the same reads made from C, on an unpaced virtual card.
 bench-python:
 	cmake --preset bench
-	cmake --build --preset bench --target kvd4093
-	$(PYTHON_FOR_PACKAGE) python/bench/bench_acquire.py --library build/bench/src/libkvd4093.so.1
+	cmake --build --preset bench --target kvd4093 kvd4093stream
+	$(PYTHON_FOR_PACKAGE) python/bench/bench_acquire.py --library build/bench/src/libkvd4093.so.1 \
+	  --stream-library build/bench/stream/libkvd4093stream.so.1
 
 # Every benchmark program, then one table of the figures against their goals.
 bench:

@@ -112,14 +112,16 @@ def system_name():
 def locate(card_library, environment=None, package_folder=None):
     """Where the stream library is loaded from: KVD4093_STREAM_LIBRARY when
     set, else a copy in the folder of the card library loaded by path
-    (`card_library`), else one installed beside this package, else the
-    system loader's name."""
+    (`card_library`) or, in a build tree, in the stream/ folder beside that
+    one (src/), else one installed beside this package, else the system
+    loader's name."""
     environment = os.environ if environment is None else environment
     package_folder = Path(__file__).parent if package_folder is None else Path(package_folder)
     chosen = environment.get(LIBRARY_VARIABLE)
     if chosen:
         return chosen
-    folders = [Path(card_library).parent] if os.path.dirname(card_library) else []
+    card_folder = Path(card_library).parent
+    folders = [card_folder, card_folder.parent / "stream"] if os.path.dirname(card_library) else []
     for folder in folders + [package_folder]:
         beside = folder / system_name()
         if beside.is_file():
