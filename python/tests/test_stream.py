@@ -216,6 +216,24 @@ def test_a_dropped_stream_stops_its_card(card, trace, arguments, taken):
         numpy.testing.assert_array_equal(again.read(50), card_scans((0, 1), 0, 50))
 
 
+@pytest.mark.parametrize(
+    "other",
+    [
+        lambda card: card.start(channels=(0, 1)),
+        lambda card: card.acquire(10, channels=(0, 1)),
+        lambda card: next(card.stream(10, channels=(0, 1))),
+    ],
+    ids=["start", "acquire", "stream"],
+)
+def test_a_running_stream_is_the_cards_one_acquisition(card, other):
+    with card.start(channels=(0, 1), rate=20_000) as stream:
+        stream.read(10)
+        with pytest.raises(RuntimeError, match="already runs"):
+            other(card)
+        numpy.testing.assert_array_equal(stream.read(10), card_scans((0, 1), 10, 10))  # it goes on
+    other(card)  # once it is stopped
+
+
 def test_closing_the_card_ends_the_stream_quietly(trace):
     card = kvd4093.open(physical_id=9)
     with card.start(channels=(0, 1), rate=20_000) as stream:
