@@ -432,7 +432,9 @@ class Stream:
             remaining = WAIT_SLICE_SECONDS if deadline is None else deadline - time.monotonic()
             wait_ms = math.ceil(min(WAIT_SLICE_SECONDS, max(0.0, remaining)) * 1000)
             pointer = self._stream.pointer
-            got = -1 if pointer is None else self._library.KVD4093_ReadStream(pointer, at, most, wait_ms, self._block_reference)
+            if pointer is None:  # closed with its card
+                return None
+            got = self._library.KVD4093_ReadStream(pointer, at, most, wait_ms, self._block_reference)
             if got > 0:
                 return got, self._block.firstScan, self._block.scansLostBefore
             if got < 0:
