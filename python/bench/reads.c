@@ -7,7 +7,8 @@
  * stream library on the open card (its reader thread reads the card into its
  * buffer of 2 s), and KVD4093_ReadStream() taking SCANS scans into one
  * buffer. Prints the samples a second from before the buffer is allocated
- * (and the stream opened) until the card is stopped.
+ * (and the stream opened) until the card is stopped, the faster of two
+ * acquisitions.
  *
  * The buffer is allocated as numpy allocates an array's data on Linux:
  * malloc, then, for 4 MiB and more, transparent huge pages asked for with
@@ -84,12 +85,15 @@ static int read_card(KVD4093_HANDLE card, uint16_t *samples, uint64_t scans, int
     return KVD4093_ReleaseDeviceAD(card) && ok;
 }
 
-/* Stream.read's reads; 1 when all went well and no scan was lost. */
+/* The stream of "reads stream": closed after the measurement, as Python's is. */
+static KVD4093_STREAM *stream;
+
+/* Stream.read's reads, up to the stop; 1 when all went well and no scan was lost. */
 static int read_stream(KVD4093_HANDLE card, uint16_t *samples, uint64_t scans, int32_t channels, int32_t rate) {
     ADPara para;
     KVD4093_LoadParaAD(card, &para);
     KVD4093_STREAM_CONFIG config = {NULL, 0, channels - 1, (double)rate / channels, &para, 2.0, KVD4093_STREAM_CONTINUE};
-    KVD4093_STREAM *stream = KVD4093_OpenStreamOnDevice(card, &config);
+    stream = KVD4093_OpenStreamOnDevice(card, &config);
     int ok = stream != NULL && KVD4093_StartStream(stream);
     for (uint64_t done = 0; ok && done < scans;) {
         KVD4093_STREAM_BLOCK block;
@@ -98,9 +102,7 @@ static int read_stream(KVD4093_HANDLE card, uint16_t *samples, uint64_t scans, i
         ok = got > 0 && block.scansLostBefore == 0;
         done += ok ? (uint64_t)got : 0;
     }
-    ok = KVD4093_StopStream(stream) && ok;
-    KVD4093_CloseStream(stream);
-    return ok;
+    return KVD4093_StopStream(stream) && ok;
 }
 
 int main(int argc, char **argv) {
@@ -121,16 +123,27 @@ int main(int argc, char **argv) {
         fprintf(stderr, "reads: no card at logical number 0\n");
         return 1;
     }
-    const double start = seconds_now();
-    uint16_t *samples = new_samples(scans * (uint64_t)channels);
-    int ok = samples != NULL && (streamed ? read_stream : read_card)(card, samples, scans, channels, rate);
-    const double seconds = seconds_now() - start;
-    free(samples);
+    /* The first acquisition of a process faults in fresh memory, which the
+     * Python runs, made one after the other in one process, find ready:
+     * the faster of two counts. */
+    double fastest = 0;
+    int ok = 1;
+    for (int measurement = 0; ok && measurement < 2; measurement++) {
+        const double start = seconds_now();
+        uint16_t *samples = new_samples(scans * (uint64_t)channels);
+        ok = samples != NULL && (streamed ? read_stream : read_card)(card, samples, scans, channels, rate);
+        const double seconds = seconds_now() - start;
+        KVD4093_CloseStream(stream);
+        stream = NULL;
+        free(samples);
+        if (fastest < (double)(scans * channels) / seconds)
+            fastest = (double)(scans * channels) / seconds;
+    }
     KVD4093_ReleaseDevice(card);
     if (!ok) {
         fprintf(stderr, "reads: the acquisition failed\n");
         return 1;
     }
-    printf("%.0f\n", (double)(scans * channels) / seconds);
+    printf("%.0f\n", fastest);
     return 0;
 }

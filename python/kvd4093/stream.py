@@ -37,7 +37,7 @@ ON_OVERRUN = ("raise", "continue")
 # A read waits in the library this long at most at a time, so that Ctrl-C
 # is seen soon.
 WAIT_SLICE_SECONDS = 0.1
-# How long a stop waits at most for the library's reader to end.
+# How long a new acquisition waits at most for a stopped stream's reader to end.
 READER_END_SECONDS = 5
 # The most scans one call of the library copies.
 MOST_SCANS_PER_CALL = 2**31 - 1
@@ -186,34 +186,30 @@ class _LibraryStream:
         return status
 
     def running(self):
+        """True while the reader reads the card: not once the card was told to stop."""
         status = self.status()
-        return status is not None and bool(status.running)
+        return not self.stop_asked and status is not None and bool(status.running)
 
     def busy(self):
-        """True while the reader reads the card and no stop was asked for;
-        the reader of a stream stopped is waited for."""
-        if self.stop_asked:
-            self._wait_for_reader()
-        return self.running()
+        """True while the card acquires for this stream. The reader of a
+        stream stopped ends at once (the stop ends a read waiting in the
+        card): it is waited for, so that no read of it reaches the card's
+        next acquisition."""
+        deadline = time.monotonic() + READER_END_SECONDS
+        while True:
+            status = self.status()
+            reading = status is not None and bool(status.running)
+            if not (reading and self.stop_asked and time.monotonic() < deadline):
+                return reading
+            time.sleep(0.001)
 
     def stop(self):
-        """Stops the card and, unless called on the reader thread, waits for
-        the reader to end (it ends at once: the stop ends a read waiting in
-        the card), so that no read of it reaches a later acquisition.
-        False when the card did not take its stop."""
+        """Stops the card; False when the card did not take its stop."""
         pointer = self.pointer
         if pointer is None:
             return True
         self.stop_asked = True
-        stopped = bool(self.library.KVD4093_StopStream(pointer))
-        if self._callback_thread != threading.get_ident():
-            self._wait_for_reader()
-        return stopped
-
-    def _wait_for_reader(self):
-        deadline = time.monotonic() + READER_END_SECONDS
-        while self.running() and time.monotonic() < deadline:
-            time.sleep(0.001)
+        return bool(self.library.KVD4093_StopStream(pointer))
 
     def timing(self):
         """The start's Timing, read from the library once; None before the start."""
@@ -326,17 +322,14 @@ class Stream:
     first_scan_seconds = property(lambda self: self._timing.first_scan_seconds, doc="Scan 0's seconds after the start.")
 
     def _status(self):
-        status = self._stream.status()
-        if status is None:  # closed with its card: what it last said, no longer running
-            self._last_status.running = 0
-        else:
-            self._last_status = status
+        """The library's Status; once closed with its card, what it said last."""
+        self._last_status = self._stream.status() or self._last_status
         return self._last_status
 
     @property
     def running(self):
-        """True while the library's reader reads the card."""
-        return bool(self._status().running)
+        """True while the library's reader reads the card, until stop()."""
+        return self._stream.running()
 
     @property
     def backlog(self):
