@@ -3,6 +3,23 @@
 #include <algorithm>
 
 namespace kvd::stream {
+namespace {
+
+// A wait that has passed its deadline already does not wait: a condition
+// variable that converts the steady clock to another (MinGW's) would
+// overflow on a deadline far in the past, Clock::time_point::min(), and
+// wait for ever.
+template <typename Ready>
+bool waitUntil(std::condition_variable &condition, std::unique_lock<std::mutex> &lock,
+               BlockQueue::Clock::time_point until, Ready ready) {
+    if (ready())
+        return true;
+    if (until <= BlockQueue::Clock::now())
+        return false;
+    return condition.wait_until(lock, until, ready);
+}
+
+} // namespace
 
 // One block more than the pool's: the ring never needs to tell full from empty.
 BlockQueue::BlockQueue(size_t depth, uint32_t blockScans, uint32_t channels)
@@ -22,7 +39,7 @@ Block *BlockQueue::emptyBlock() { return emptyBlock(Clock::time_point::min(), de
 Block *BlockQueue::emptyBlock(Clock::time_point until, size_t waiting) {
     std::unique_lock lock(mutex_);
     const auto room = [&] { return count_ < std::min(waiting, depth_) && !free_.empty(); };
-    if (!room() && !released_.wait_until(lock, until, room))
+    if (!room() && !waitUntil(released_, lock, until, room))
         return nullptr;
     Block *block = free_.back();
     free_.pop_back();
@@ -60,7 +77,7 @@ BlockQueue::Popped BlockQueue::pop(Clock::time_point until) {
     if (until == Clock::time_point::max())
         pushed_.wait(lock, ready);
     else
-        pushed_.wait_until(lock, until, ready);
+        waitUntil(pushed_, lock, until, ready);
     if (cancelled_)
         return {nullptr, true};
     if (count_ == 0)

@@ -80,8 +80,6 @@ public:
 
     // Waits until the reading has ended (the queue is closed by then).
     void join();
-    // True on the reader's own thread (a callback).
-    bool onReaderThread() const { return std::this_thread::get_id() == thread_.get_id(); }
 
     // From any thread while it reads. The backlog: the scans the card's clock
     // owes since the start (rate x elapsed) minus the scans read, the set-up's

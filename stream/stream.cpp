@@ -268,11 +268,12 @@ int64_t Stream::read(uint16_t *samples, uint32_t maxScans, int32_t timeoutMs, KV
     }
     const Clock::time_point until = timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
     // One program thread takes at a time; another waits its turn within its time-out.
-    std::unique_lock take(takeMutex_, std::defer_lock);
-    if (until == Clock::time_point::max())
-        take.lock();
-    else if (!take.try_lock_until(until))
+    if (!takeTurn(until))
         return 0;
+    struct Turn {
+        Stream *stream;
+        ~Turn() { stream->endTurn(); }
+    } turn{this};
     bool ended = false;
     BlockQueue *queue = queueUntil(until, &ended);
     if (queue == nullptr || closing_.load())
@@ -317,6 +318,25 @@ int64_t Stream::read(uint16_t *samples, uint32_t maxScans, int32_t timeoutMs, KV
     if (block != nullptr)
         *block = where;
     return copied;
+}
+
+bool Stream::takeTurn(Clock::time_point until) {
+    std::unique_lock lock(takeMutex_);
+    const auto free = [&] { return !taking_; };
+    if (until == Clock::time_point::max())
+        takeFree_.wait(lock, free);
+    else if (!free() && (until <= Clock::now() || !takeFree_.wait_until(lock, until, free)))
+        return false;
+    taking_ = true;
+    return true;
+}
+
+void Stream::endTurn() {
+    {
+        const std::lock_guard lock(takeMutex_);
+        taking_ = false;
+    }
+    takeFree_.notify_one();
 }
 
 void Stream::status(KVD4093_STREAM_STATUS *status) const {
@@ -371,10 +391,7 @@ void Stream::close() {
         KVD4093_ReleaseDevice(card_);
 }
 
-bool Stream::onReaderThread() const {
-    const BlockReader *reader = liveReader_.load();
-    return reader != nullptr && reader->onReaderThread();
-}
+bool Stream::onReaderThread() const { return callbackThread_.load() == std::this_thread::get_id(); }
 
 bool Stream::startTime(int64_t *utcNs, int64_t *monotonicNs) const {
     if (!startKnown_.load())
@@ -424,6 +441,8 @@ void Stream::flushStaged() {
         return;
     const uint32_t scans = staged_;
     staged_ = 0;
+    // Known before the first call, whenever the reader's object is published.
+    callbackThread_.store(std::this_thread::get_id());
     callback_(token_, staging_.data(), scans, &stagedBlock_, callbackContext_);
 }
 

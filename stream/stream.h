@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KVD4093_stream.h"
@@ -75,6 +76,9 @@ private:
     // without one or closed, or when `until` passed first.
     BlockQueue *queueUntil(BlockQueue::Clock::time_point until, bool *ended);
     void startFailed(std::string why);
+    // The program's turn to take scans, waiting at most until `until`.
+    bool takeTurn(BlockQueue::Clock::time_point until);
+    void endTurn();
 
     KVD4093_STREAM *const token_;
     const CheckedConfig checked_;
@@ -104,7 +108,11 @@ private:
 
     // The program's side: the head block taken from the queue and how many
     // of its scans were copied.
-    std::timed_mutex takeMutex_;
+    // One thread takes at a time (`taking_`); the others wait their turn.
+    // Not a timed mutex: the race detector cannot see its timed lock.
+    std::mutex takeMutex_;
+    std::condition_variable takeFree_;
+    bool taking_ = false;
     Block *head_ = nullptr;
     uint32_t headTaken_ = 0;
     std::atomic<uint64_t> scansTaken_{0};
@@ -112,6 +120,7 @@ private:
     // The callback's staging buffer (reader thread only).
     std::vector<uint16_t> staging_;
     uint32_t staged_ = 0;
+    std::atomic<std::thread::id> callbackThread_{}; // the reader's, once it calls the callback
     KVD4093_STREAM_BLOCK stagedBlock_{};
 
     std::mutex errorMutex_;

@@ -48,7 +48,12 @@ INSTANTIATE_TEST_SUITE_P(Shapes, StreamSamplesTest,
                          ::testing::Values(SameSamplesCase{0, 1, 20000, 30000, 777},
                                            SameSamplesCase{0, 2, 10000, 12345, 5000},
                                            SameSamplesCase{3, 7, 4000, 9001, 100000},
-                                           SameSamplesCase{0, 0, 100000, 7, 3}));
+                                           SameSamplesCase{0, 0, 100000, 7, 3}),
+                         [](const auto &info) {
+                             const SameSamplesCase &c = info.param;
+                             return "Channels" + std::to_string(c.first) + "To" + std::to_string(c.last) + "Scans" +
+                                    std::to_string(c.scans) + "By" + std::to_string(c.maxScans);
+                         });
 
 TEST_P(StreamSamplesTest, EqualTheBlockingReadsAndEndAfterThePlannedScans) {
     const SameSamplesCase c = GetParam();

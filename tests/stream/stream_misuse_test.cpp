@@ -63,7 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cards, StreamMissingCardTest,
     ::testing::Values(MissingCard{"id:99", "KVD4093_CreateDeviceEx", "物理ID号=99的设备不存在",
                                   "(no device with physical ID 99 exists)"},
-                      MissingCard{"3", "KVD4093_CreateDevice", "[KVD4093_CreateDevice]", ""}));
+                      MissingCard{"3", "KVD4093_CreateDevice", "[KVD4093_CreateDevice]", ""}),
+    [](const auto &info) { return info.index == 0 ? std::string("ByPhysicalId") : std::string("ByNumber"); });
 
 TEST_P(StreamMissingCardTest, GivesTheCardLibrarysMessageAndItsEnglish) {
     KVD4093_STREAM_CONFIG c = config(0, 1, 1000);
@@ -186,7 +187,12 @@ INSTANTIATE_TEST_SUITE_P(Shapes, StreamBufferTest,
                          ::testing::Values(ShapeCase{3, 10000, 0, 500, 40, 0},     // the default 2 s
                                            ShapeCase{0, 100, 0.01, 5, 1, 0},        // at least one block
                                            ShapeCase{0, 10000000, 100, 500000, 266, 1}, // 1 MiB blocks, cut at 256 MiB
-                                           ShapeCase{249, 1000, 1, 50, 20, 0}));
+                                           ShapeCase{249, 1000, 1, 50, 20, 0}),
+                         [](const auto &info) {
+                             return std::to_string(info.param.last + 1) + "ChannelsOf" +
+                                    std::to_string(info.param.blockScans) + "ScansTimes" +
+                                    std::to_string(info.param.blocks);
+                         });
 
 TEST_P(StreamBufferTest, HoldsTheSecondsAskedForWithin256MiB) {
     const ShapeCase s = GetParam();
