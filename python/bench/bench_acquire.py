@@ -33,7 +33,7 @@ def options():
     parser.add_argument("--scans", type=int, default=10_000_000)
     parser.add_argument("--channels", type=int, default=4)
     parser.add_argument("--rate", type=int, default=10_000_000)
-    parser.add_argument("--runs", type=int, default=5, help="the best of this many runs counts")
+    parser.add_argument("--runs", type=int, default=15, help="the best of this many runs counts")
     parser.add_argument("--least-ratio", type=float, default=0.5, help="Card.acquire's share of C's rate required")
     parser.add_argument("--least-stream-ratio", type=float, default=0.95,
                         help="Stream.read's share of the C stream's rate required")  # fmt: skip
