@@ -35,8 +35,9 @@ std::string convertHelp() {
            "Writes the samples of a raw binary acquisition (IN.bin, described by its\n"
            "sidecar IN.bin.json) into OUT, in the format OUT's extension names:\n" +
            formatHelp() +
-           "Any other name is CSV; OUT - is standard output (CSV, bin or wav). OUT, and\n"
-           "its sidecar when it is bin, may be neither IN.bin nor IN.bin.json, by any name.\n"
+           "Any other name is CSV; OUT - is standard output (" + streamingNames() + ").\n"
+           "OUT, and its sidecar when it is bin, may be neither IN.bin nor IN.bin.json,\n"
+           "by any name.\n"
            "The rate, channels, card, start time, scale and lost scans come from the\n"
            "sidecar, so OUT is the file `kvd4093 acquire` would have written to OUT.\n"
            "\n" +
