@@ -331,8 +331,10 @@ std::map<std::string, std::string> recordedStart(const std::string &format, cons
     std::smatch match;
     if (std::regex_search(text, match, std::regex("start.time\"?:? =? ?\"?([0-9T:.Z-]+)")))
         start["start_time"] = match[1];
-    for (const char *name : {names[1], names[2]})
-        if (std::regex_search(text, match, std::regex(std::string("\"") + name + "\": ([0-9]+)")))
+    // "start_utc_ns": 1 in JSON, start utc ns = 1 in a key file.
+    for (const std::string name : {names[1], names[2]})
+        if (std::regex_search(text, match,
+                              std::regex(std::regex_replace(name, std::regex("_"), ".") + "\"?:? =? ?([0-9]+)")))
             start[name] = match[1];
     return start;
 }

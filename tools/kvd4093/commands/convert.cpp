@@ -74,7 +74,7 @@ private:
 };
 
 // The scans in the file must be those the sidecar counts.
-void checkSize(const std::string &input, const SidecarContents &contents) {
+void checkSize(const std::string &input, const RunRecord &contents) {
     std::error_code error;
     const uint64_t bytes = std::filesystem::file_size(input, error);
     if (error) {
@@ -91,7 +91,7 @@ void checkSize(const std::string &input, const SidecarContents &contents) {
 
 // Every scan to the sink in blocks, each recorded gap where it was, scans
 // numbered as the acquisition numbered them.
-void copyScans(RawInput &input, const SidecarContents &contents, SampleSink &sink) {
+void copyScans(RawInput &input, const RunRecord &contents, SampleSink &sink) {
     const uint32_t channels = contents.info.channelCount();
     const uint64_t blockScans = std::max<size_t>(1, kBlockSamples / channels);
     std::vector<ScanGap> gaps = contents.gaps;
@@ -148,7 +148,7 @@ int runConvert(Arguments &arguments) {
         throw UsageError("convert needs IN.bin and OUT, e.g. kvd4093 convert run.bin run.h5");
     const OutputFormat &format = chooseFormat(*output, formatName);
     refuseWritingTheInput(*input, *output, format);
-    SidecarContents contents = readSidecar(BinWriter::sidecarPath(*input));
+    RunRecord contents = readSidecar(BinWriter::sidecarPath(*input));
     if (scale)
         contents.info.scale = parseScale(*scale);
     checkSize(*input, contents);

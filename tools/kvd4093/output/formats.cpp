@@ -59,7 +59,7 @@ const std::vector<OutputFormat> &outputFormats() {
         {"csv", ".csv", "CSV: a header \"scan,time_s,ch0,...\", then one scan a line", true, "",
          openWith<CsvWriter>, ""},
         {"bin", ".bin", "raw little-endian codes, and a JSON sidecar FILE.bin.json", true,
-         ".json", openWith<BinWriter>, ""},
+         BinWriter::kSidecarSuffix, openWith<BinWriter>, ""},
         {"sr", ".sr", "a sigrok session (PulseView, sigrok-cli): float32 per channel", false, "",
          kOpenSigrok, "libzip (Debian: libzip-dev)"},
         {"h5", ".h5", "HDF5: uint16 dataset \"samples\" (scans, channels), attributes", false,
