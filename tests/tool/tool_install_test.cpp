@@ -6,12 +6,14 @@
 #include <filesystem>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <regex>
 #include <set>
 
 #include <gtest/gtest.h>
 
+#include "output/formats.h"
 #include "support/test_support.h"
 #include "tool/tool_process.h"
 
@@ -60,6 +62,22 @@ struct Completion {
     std::string line; // the words typed, the last being completed
     std::string expected;
 };
+
+// What bash completion offers for these words, the last (which may be
+// empty) being completed.
+std::set<std::string> completionsOf(const std::string &script, const std::vector<std::string> &words,
+                                    const std::string &folder) {
+    std::vector<std::string> arguments = {"-c",
+                                          "source \"$0\"; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1));"
+                                          " _kvd4093; printf '%s\\n' \"${COMPREPLY[@]}\"",
+                                          script};
+    arguments.insert(arguments.end(), words.begin(), words.end());
+    std::set<std::string> offered;
+    for (const std::string &line : linesOf(runChild("/bin/bash", arguments, folder).out))
+        if (!line.empty())
+            offered.insert(line);
+    return offered;
+}
 
 // What bash completion offers for the words typed, the last being completed.
 std::string completions(const std::string &script, const std::string &line, const std::string &folder) {
@@ -202,6 +220,84 @@ TEST_F(ToolInstallTest, HelpManualPageAndCompletionHoldEachCommandsOptionsAndNoO
         EXPECT_EQ(std::set<std::string>(std::istream_iterator<std::string>(offered), {}), options) << command;
         if (havePage) {
             EXPECT_EQ(asSet(optionsInHelp(pageSection(page, command, tables))), options) << command;
+        }
+    }
+    if (!havePage)
+        GTEST_SKIP() << "help2man was not found at build time: the page was not compared";
+}
+
+// The formats a place offers: extensions (".csv"), names ("csv"), or both.
+struct OfferedFormats {
+    std::optional<std::set<std::string>> extensions;
+    std::optional<std::set<std::string>> names;
+};
+
+// A help or a page: the extensions of its lines "FILE.EXT  what it holds"
+// and the names its --format takes.
+OfferedFormats formatsIn(const std::string &help) {
+    OfferedFormats offered{std::set<std::string>(), std::set<std::string>()};
+    for (const std::string &line : linesOf(help)) {
+        std::smatch file;
+        if (std::regex_search(line, file, std::regex("^\\s*FILE(\\.[a-z0-9]+)(\\s|$)")))
+            offered.extensions->insert(file[1]);
+    }
+    std::smatch list;
+    if (std::regex_search(help, list, std::regex("whatever its name:\\s+([a-z0-9]+(,\\s+[a-z0-9]+)*)"))) {
+        const std::string names = list[1];
+        const std::regex name("[a-z0-9]+");
+        for (auto word = std::sregex_iterator(names.begin(), names.end(), name); word != std::sregex_iterator(); ++word)
+            offered.names->insert(word->str());
+    }
+    return offered;
+}
+
+// Every place that lists the output formats offers the format table's rows,
+// no more, no fewer: acquire's and convert's help and manual page sections,
+// the completion of --format and of --output's file names, and
+// `kvd4093 help --formats`, which the completion is made from.
+TEST_F(ToolInstallTest, HelpManualPageAndCompletionOfferExactlyTheFormatTable) {
+    std::set<std::string> names, extensions;
+    TempDir folder; // a file of each format and two of none, for --output
+    for (const std::string other : {"run.svg", "run.txt"})
+        writeWholeFile(folder.file(other), "");
+    for (const tool::OutputFormat &format : tool::outputFormats()) {
+        names.insert(std::string(format.name));
+        extensions.insert(std::string(format.extension));
+        writeWholeFile(folder.file("run" + std::string(format.extension)), "");
+    }
+    ASSERT_EQ(names.size(), 6u);
+
+    std::map<std::string, OfferedFormats> places;
+    const std::string script = installed("share/bash-completion/completions/kvd4093");
+    const std::string pagePath = installed("share/man/man1/kvd4093.1");
+    const bool havePage = std::filesystem::exists(pagePath);
+    const std::string page = havePage ? plainText(readWholeFile(pagePath)) : std::string();
+    const auto tables = optionTables(folder.path());
+    for (const std::string command : {"acquire", "convert"}) {
+        places[command + " --help"] = formatsIn(runTool(folder.path(), {command, "--help"}).out);
+        if (havePage)
+            places["the manual page's " + command] = formatsIn(pageSection(page, command, tables));
+        places["the completion of " + command + " --format"].names =
+            completionsOf(script, {"kvd4093", command, "--format", ""}, folder.path());
+    }
+    std::set<std::string> &files = places["the completion of acquire --output"].extensions.emplace();
+    for (const std::string &file : completionsOf(script, {"kvd4093", "acquire", "--output", "run."}, folder.path()))
+        files.insert(file.substr(3));
+    OfferedFormats &listed = places["help --formats"] = {std::set<std::string>(), std::set<std::string>()};
+    for (const std::string &line : linesOf(runTool(folder.path(), {"help", "--formats"}).out)) {
+        std::istringstream words(line);
+        std::string name, extension;
+        if (words >> name >> extension) {
+            listed.names->insert(name);
+            listed.extensions->insert(extension);
+        }
+    }
+    for (const auto &[place, offered] : places) {
+        if (offered.names) {
+            EXPECT_EQ(*offered.names, names) << place;
+        }
+        if (offered.extensions) {
+            EXPECT_EQ(*offered.extensions, extensions) << place;
         }
     }
     if (!havePage)
