@@ -56,8 +56,8 @@ Hdf5Writer::Hdf5Writer(std::string path) : FileSink(std::move(path)) {
     // Failures come back as results; the library's own printing of its
     // error stack would only repeat them.
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-    file_ = check("create",
-                  [&] { return H5Fcreate(file().writtenPath().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT); });
+    hdf5File_ = check("create",
+                      [&] { return H5Fcreate(file().writtenPath().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT); });
 }
 
 Hdf5Writer::~Hdf5Writer() { closeAll(); }
@@ -89,7 +89,7 @@ void Hdf5Writer::begin(const AcquisitionInfo &info) {
     // No creation time: a file converted later is the same file.
     check("write", [&] { return H5Pset_obj_track_times(properties, false); });
     dataset_ = check("write", [&] {
-        return H5Dcreate2(file_, kDataset, H5T_STD_U16LE, space, H5P_DEFAULT, properties, H5P_DEFAULT);
+        return H5Dcreate2(hdf5File_, kDataset, H5T_STD_U16LE, space, H5P_DEFAULT, properties, H5P_DEFAULT);
     });
 }
 
@@ -201,7 +201,7 @@ void Hdf5Writer::writeGaps() {
     const Handle properties(check("write", [&] { return H5Pcreate(H5P_DATASET_CREATE); }), H5Pclose);
     check("write", [&] { return H5Pset_obj_track_times(properties, false); });
     const Handle gaps(check("write", [&] {
-                          return H5Dcreate2(file_, kGapsDataset, H5T_STD_U64LE, space, H5P_DEFAULT, properties,
+                          return H5Dcreate2(hdf5File_, kGapsDataset, H5T_STD_U64LE, space, H5P_DEFAULT, properties,
                                             H5P_DEFAULT);
                       }),
                       H5Dclose);
@@ -215,14 +215,14 @@ void Hdf5Writer::complete() {
     writeAttributes();
     writeGaps();
     check("write", [&] { return H5Dclose(std::exchange(dataset_, -1)); });
-    check("write", [&] { return H5Fclose(std::exchange(file_, -1)); });
+    check("write", [&] { return H5Fclose(std::exchange(hdf5File_, -1)); });
 }
 
 void Hdf5Writer::closeAll() {
     if (dataset_ >= 0)
         H5Dclose(std::exchange(dataset_, -1));
-    if (file_ >= 0)
-        H5Fclose(std::exchange(file_, -1));
+    if (hdf5File_ >= 0)
+        H5Fclose(std::exchange(hdf5File_, -1));
 }
 
 } // namespace kvd::tool

@@ -34,7 +34,7 @@ private:
     void complete() override;
 
     AcquisitionInfo info_;
-    int64_t file_ = -1; // the library's identifiers (hid_t)
+    int64_t hdf5File_ = -1; // the library's identifiers (hid_t)
     int64_t dataset_ = -1;
     uint64_t chunkScans_ = 1;
     std::vector<uint16_t> chunk_; // the scans of the chunk being filled
