@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <iterator>
 #include <map>
-#include <optional>
 #include <sstream>
 #include <regex>
 #include <set>
@@ -226,29 +225,23 @@ TEST_F(ToolInstallTest, HelpManualPageAndCompletionHoldEachCommandsOptionsAndNoO
         GTEST_SKIP() << "help2man was not found at build time: the page was not compared";
 }
 
-// The formats a place offers: extensions (".csv"), names ("csv"), or both.
-struct OfferedFormats {
-    std::optional<std::set<std::string>> extensions;
-    std::optional<std::set<std::string>> names;
-};
-
-// A help or a page: the extensions of its lines "FILE.EXT  what it holds"
-// and the names its --format takes.
-OfferedFormats formatsIn(const std::string &help) {
-    OfferedFormats offered{std::set<std::string>(), std::set<std::string>()};
-    for (const std::string &line : linesOf(help)) {
-        std::smatch file;
+// The extensions of a help's lines "FILE.EXT  what it holds".
+std::set<std::string> extensionsIn(const std::string &help) {
+    std::set<std::string> extensions;
+    std::smatch file;
+    for (const std::string &line : linesOf(help))
         if (std::regex_search(line, file, std::regex("^\\s*FILE(\\.[a-z0-9]+)(\\s|$)")))
-            offered.extensions->insert(file[1]);
-    }
+            extensions.insert(file[1]);
+    return extensions;
+}
+
+// The names a help's --format takes: "whatever its name: csv, bin, ...".
+std::set<std::string> namesIn(const std::string &help) {
     std::smatch list;
-    if (std::regex_search(help, list, std::regex("whatever its name:\\s+([a-z0-9]+(,\\s+[a-z0-9]+)*)"))) {
-        const std::string names = list[1];
-        const std::regex name("[a-z0-9]+");
-        for (auto word = std::sregex_iterator(names.begin(), names.end(), name); word != std::sregex_iterator(); ++word)
-            offered.names->insert(word->str());
-    }
-    return offered;
+    if (!std::regex_search(help, list, std::regex("whatever its name:\\s+([a-z0-9]+(,\\s+[a-z0-9]+)*)")))
+        return {};
+    std::istringstream words(std::regex_replace(list[1].str(), std::regex(","), " "));
+    return {std::istream_iterator<std::string>(words), {}};
 }
 
 // Every place that lists the output formats offers the format table's rows,
@@ -267,39 +260,37 @@ TEST_F(ToolInstallTest, HelpManualPageAndCompletionOfferExactlyTheFormatTable) {
     }
     ASSERT_EQ(names.size(), 6u);
 
-    std::map<std::string, OfferedFormats> places;
+    std::map<std::string, std::set<std::string>> namesAt, extensionsAt; // by place
     const std::string script = installed("share/bash-completion/completions/kvd4093");
     const std::string pagePath = installed("share/man/man1/kvd4093.1");
     const bool havePage = std::filesystem::exists(pagePath);
     const std::string page = havePage ? plainText(readWholeFile(pagePath)) : std::string();
-    const auto tables = optionTables(folder.path());
     for (const std::string command : {"acquire", "convert"}) {
-        places[command + " --help"] = formatsIn(runTool(folder.path(), {command, "--help"}).out);
-        if (havePage)
-            places["the manual page's " + command] = formatsIn(pageSection(page, command, tables));
-        places["the completion of " + command + " --format"].names =
+        const std::string help = runTool(folder.path(), {command, "--help"}).out;
+        namesAt[command + " --help"] = namesIn(help);
+        extensionsAt[command + " --help"] = extensionsIn(help);
+        if (havePage) {
+            const std::string section = pageSection(page, command, optionTables(folder.path()));
+            namesAt["the manual page's " + command] = namesIn(section);
+            extensionsAt["the manual page's " + command] = extensionsIn(section);
+        }
+        namesAt["the completion of " + command + " --format"] =
             completionsOf(script, {"kvd4093", command, "--format", ""}, folder.path());
     }
-    std::set<std::string> &files = places["the completion of acquire --output"].extensions.emplace();
     for (const std::string &file : completionsOf(script, {"kvd4093", "acquire", "--output", "run."}, folder.path()))
-        files.insert(file.substr(3));
-    OfferedFormats &listed = places["help --formats"] = {std::set<std::string>(), std::set<std::string>()};
+        extensionsAt["the completion of --output"].insert(file.substr(3));
     for (const std::string &line : linesOf(runTool(folder.path(), {"help", "--formats"}).out)) {
         std::istringstream words(line);
         std::string name, extension;
         if (words >> name >> extension) {
-            listed.names->insert(name);
-            listed.extensions->insert(extension);
+            namesAt["help --formats"].insert(name);
+            extensionsAt["help --formats"].insert(extension);
         }
     }
-    for (const auto &[place, offered] : places) {
-        if (offered.names) {
-            EXPECT_EQ(*offered.names, names) << place;
-        }
-        if (offered.extensions) {
-            EXPECT_EQ(*offered.extensions, extensions) << place;
-        }
-    }
+    for (const auto &[place, offered] : namesAt)
+        EXPECT_EQ(offered, names) << place;
+    for (const auto &[place, offered] : extensionsAt)
+        EXPECT_EQ(offered, extensions) << place;
     if (!havePage)
         GTEST_SKIP() << "help2man was not found at build time: the page was not compared";
 }
