@@ -21,9 +21,14 @@ function(kvd4093_write_if_changed path content)
   file(WRITE "${path}" "${content}")
 endfunction()
 
-# kvd4093_windows_def_files(TABLE <source .def> EXPORT_DEF <var> IMPORT_DEF <var>)
+# kvd4093_windows_def_files(TABLE <source .def> EXPORT_DEF <var> IMPORT_DEF <var> [NAME <stem>])
+# writes <stem>.export.def and <stem>.import.def (stem KVD4093 unless given)
+# in the current binary folder.
 function(kvd4093_windows_def_files)
-  cmake_parse_arguments(ARG "" "TABLE;EXPORT_DEF;IMPORT_DEF" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "TABLE;EXPORT_DEF;IMPORT_DEF;NAME" "" ${ARGN})
+  if(NOT ARG_NAME)
+    set(ARG_NAME KVD4093)
+  endif()
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ARG_TABLE}")
   # Comments go first: a ';' would split a CMake list.
   file(READ "${ARG_TABLE}" content)
@@ -58,8 +63,8 @@ function(kvd4093_windows_def_files)
   endif()
 
   set(header "; Generated from ${ARG_TABLE}; edit that file instead.\n")
-  set(export_def "${CMAKE_CURRENT_BINARY_DIR}/KVD4093.export.def")
-  set(import_def "${CMAKE_CURRENT_BINARY_DIR}/KVD4093.import.def")
+  set(export_def "${CMAKE_CURRENT_BINARY_DIR}/${ARG_NAME}.export.def")
+  set(import_def "${CMAKE_CURRENT_BINARY_DIR}/${ARG_NAME}.import.def")
   # dlltool's parser wants the module name unquoted, ld's takes it quoted.
   kvd4093_write_if_changed("${export_def}" "${header}LIBRARY \"${library}\"\nEXPORTS\n${exports}")
   kvd4093_write_if_changed("${import_def}" "${header}LIBRARY ${library}\nEXPORTS\n${imports}")

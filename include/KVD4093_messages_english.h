@@ -1,10 +1,15 @@
 // The English rendering of every Chinese message the library logs, as the
 // troubleshooting page gives it (docs/check_docs.py holds the page to this
 // table, and the Python package's test holds its own copy to it). The tool
-// shows the rendering beside each message it passes on.
+// and the stream library show the rendering beside each message they pass
+// on, through englishRendering() below.
 // C++ only, and not installed: it is part of neither the ABI nor the
 // interface an application compiles against.
 #pragma once
+
+#include <algorithm>
+#include <string>
+#include <string_view>
 
 namespace kvd::messages {
 
@@ -36,5 +41,45 @@ inline constexpr EnglishRendering kEnglishRenderings[] = {
     // "文件句柄hFileObject无效"
     {"\xce\xc4\xbc\xfe\xbe\xe4\xb1\xfahFileObject\xce\xde\xd0\xa7", "the file handle hFileObject is not valid"},
 };
+
+namespace detail {
+
+inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The number a pattern's "%d" stands for in `logged`, when the rest matches;
+// GBK's second bytes are never ASCII digits, so digits are whole characters.
+inline bool fillsPattern(std::string_view pattern, std::string_view logged, std::string *number) {
+    constexpr std::string_view hole = "%d";
+    const size_t at = pattern.find(hole);
+    if (at == std::string_view::npos)
+        return pattern == logged;
+    const std::string_view before = pattern.substr(0, at), after = pattern.substr(at + hole.size());
+    if (logged.size() <= before.size() + after.size() || !logged.starts_with(before) || !logged.ends_with(after))
+        return false;
+    const std::string_view middle = logged.substr(before.size(), logged.size() - before.size() - after.size());
+    const std::string_view digits = middle[0] == '-' ? middle.substr(1) : middle;
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), isDigit))
+        return false;
+    *number = middle;
+    return true;
+}
+
+} // namespace detail
+
+// The rendering of a logged message (GBK, without the "[name]" the log's
+// answer adds), its number filled in; empty for a message the table does
+// not hold, as for the English ones.
+inline std::string englishRendering(std::string_view logged) {
+    for (const EnglishRendering &rendering : kEnglishRenderings) {
+        std::string number;
+        if (!detail::fillsPattern(rendering.logged, logged, &number))
+            continue;
+        std::string english = rendering.english;
+        if (const size_t at = english.find("%d"); at != std::string::npos)
+            english.replace(at, 2, number);
+        return english;
+    }
+    return {};
+}
 
 } // namespace kvd::messages

@@ -145,7 +145,30 @@ typedef struct KVD4093_STREAM_STATUS {
 } KVD4093_STREAM_STATUS;
 
 /**
+ * \brief The most memory a stream's buffer takes, in bytes (256 MiB): a
+ * configuration whose `bufferSeconds` would need more gets a shorter buffer,
+ * and KVD4093_GetStreamBuffer() says so (`cut`).
+ */
+#define KVD4093_STREAM_MOST_BUFFER_BYTES (256 * 1024 * 1024)
+
+/**
+ * \brief The shape of a stream's buffer, fixed when the stream opens: blocks
+ * of about 50 ms (at most 1 MiB each), as many as `bufferSeconds` asks for
+ * within #KVD4093_STREAM_MOST_BUFFER_BYTES. Filled by KVD4093_GetStreamBuffer().
+ */
+typedef struct KVD4093_STREAM_BUFFER {
+    uint32_t blockScans;     /**< scans in a block: every read of the card but the last fills one */
+    uint32_t blocks;         /**< blocks the buffer holds for the program before it is full */
+    double seconds;          /**< how long of scans the buffer holds: blocks x blockScans / the scan rate */
+    double scanRate;         /**< scans a second as the card runs: 10 MHz / trunc(10 MHz / Frequency) / channels */
+    int64_t bytes;           /**< the memory the buffer takes when the stream starts (two blocks more than `blocks`) */
+    int32_t cut;             /**< 1 when `bufferSeconds` asked for more than #KVD4093_STREAM_MOST_BUFFER_BYTES */
+    int32_t reserved;        /**< 0 */
+} KVD4093_STREAM_BUFFER;
+
+/**
  * \brief Opens the card of \p config->cards and checks the configuration.
+ * \param config What to acquire; read during the call only.
  * \return The stream, not started; NULL on failure (a bad configuration, a
  *         card that does not open), with the reason from
  *         KVD4093_GetStreamError(NULL) on the same thread.
@@ -158,6 +181,10 @@ KVD4093_STREAM_API KVD4093_STREAM *KVD4093_CALL KVD4093_OpenStream(const KVD4093
  * it: the program may use it meanwhile for what does not touch the AD
  * converter (digital and analog outputs, digital inputs) and releases it
  * after KVD4093_CloseStream().
+ * \param hDevice An open card, from KVD4093_CreateDevice() or KVD4093_CreateDeviceEx().
+ * \param config What to acquire; read during the call only.
+ * \return The stream, not started; NULL on failure, with the reason from
+ *         KVD4093_GetStreamError(NULL) on the same thread.
  */
 KVD4093_STREAM_API KVD4093_STREAM *KVD4093_CALL KVD4093_OpenStreamOnDevice(KVD4093_HANDLE hDevice,
                                                                          const KVD4093_STREAM_CONFIG *config);
@@ -165,6 +192,7 @@ KVD4093_STREAM_API KVD4093_STREAM *KVD4093_CALL KVD4093_OpenStreamOnDevice(KVD40
 /**
  * \brief Sets the acquisition up (KVD4093_InitDeviceAD(), whose first read
  * waits for 512 samples) and starts the reader; once per stream.
+ * \param stream An open stream.
  * \return 1 when the reader runs; 0 when the set-up failed or the stream was
  *         started, stopped or closed already.
  */
@@ -174,6 +202,10 @@ KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_StartStream(KVD4093_STREAM *stre
  * \brief Copies up to \p maxScans whole scans into \p samples (room for
  * \p maxScans x channels), waiting up to \p timeoutMs milliseconds (-1: no
  * limit) for the first. Never spans a gap: the scans copied follow each other.
+ * \param stream An open stream.
+ * \param samples Receives the scans, channel after channel in each scan.
+ * \param maxScans The most scans to copy.
+ * \param timeoutMs How long to wait for the first scan; -1: no limit, 0: not at all.
  * \param block Receives where the scans belong; may be NULL.
  * \return The scans copied; 0 after a time-out; -1 when the stream has ended
  *         and every scan read was taken, or on a failure (NULL samples, a
@@ -183,7 +215,12 @@ KVD4093_STREAM_API int64_t KVD4093_CALL KVD4093_ReadStream(KVD4093_STREAM *strea
                                                           uint32_t maxScans, int32_t timeoutMs,
                                                           KVD4093_STREAM_BLOCK *block);
 
-/** \brief Fills \p status. \return 1, or 0 for a NULL argument or a closed stream. */
+/**
+ * \brief Fills \p status.
+ * \param stream An open stream.
+ * \param status Receives the stream's state.
+ * \return 1, or 0 for a NULL argument or a closed stream.
+ */
 KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamStatus(KVD4093_STREAM *stream,
                                                                KVD4093_STREAM_STATUS *status);
 
@@ -191,13 +228,16 @@ KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamStatus(KVD4093_STREAM *
  * \brief Stops the card (KVD4093_ReleaseDeviceAD(), sent whatever happens)
  * and the reader. The scans read before stay readable. Any thread, any
  * number of times.
+ * \param stream An open stream.
  * \return 1 when the card took its stop (or was never started); 0 otherwise.
  */
 KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_StopStream(KVD4093_STREAM *stream);
 
 /**
  * \brief Stops the stream if it runs, releases the card it opened, frees the
- * stream. A read waiting on another thread returns -1. NULL is ignored.
+ * stream. A read waiting on another thread returns -1. NULL is ignored, and
+ * so is a close from the stream's own callback.
+ * \param stream An open stream, or NULL.
  */
 KVD4093_STREAM_API void KVD4093_CALL KVD4093_CloseStream(KVD4093_STREAM *stream);
 
@@ -206,30 +246,55 @@ KVD4093_STREAM_API void KVD4093_CALL KVD4093_CloseStream(KVD4093_STREAM *stream)
  * KVD4093_OpenStream() on this thread), in English, UTF-8, with the card
  * library's own message beside it where there is one; "" when there was none.
  * Valid until the next call on the same stream.
+ * \param stream An open stream, or NULL.
+ * \return The text; for a closed or unknown stream, a text that says so.
  */
 KVD4093_STREAM_API const char *KVD4093_CALL KVD4093_GetStreamError(KVD4093_STREAM *stream);
 
-/** \brief Samples in a scan (lastChannel - firstChannel + 1); 0 for a NULL or closed stream. */
+/**
+ * \brief Samples in a scan.
+ * \param stream An open stream.
+ * \return lastChannel - firstChannel + 1; 0 for a NULL or closed stream.
+ */
 KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamChannels(KVD4093_STREAM *stream);
 
 /**
  * \brief The start, read just before the card was started: UTC in nanoseconds
  * since 1970, and the same instant on the monotonic clock (CLOCK_MONOTONIC on
  * Linux, the performance counter on Windows) in nanoseconds.
+ * \param stream An open stream.
+ * \param utcNs Receives the UTC time.
+ * \param monotonicNs Receives the monotonic time.
  * \return 1; 0 before the start or for a NULL argument.
  */
 KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamStartTime(KVD4093_STREAM *stream, int64_t *utcNs,
                                                                   int64_t *monotonicNs);
 
-/** \brief The card library's handle of the stream's card, for its outputs and inputs; NULL for a bad stream. */
+/**
+ * \brief The card library's handle of the stream's card, for its outputs and inputs.
+ * \param stream An open stream.
+ * \return The handle; NULL for a bad stream.
+ */
 KVD4093_STREAM_API KVD4093_HANDLE KVD4093_CALL KVD4093_GetStreamDevice(KVD4093_STREAM *stream);
 
 /**
  * \brief The whole AD record the stream sets (or set) up its card with: the
  * configuration's record or the saved settings, with its channels and rate.
+ * \param stream An open stream.
+ * \param record Receives the record.
  * \return 1, or 0 for a NULL argument or a closed stream.
  */
 KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamRecord(KVD4093_STREAM *stream, ADPara *record);
+
+/**
+ * \brief Fills \p buffer with the shape of the stream's buffer (known from the
+ * open on, so a program can warn of a cut buffer before it starts).
+ * \param stream An open stream.
+ * \param buffer Receives the shape.
+ * \return 1, or 0 for a NULL argument or a closed stream.
+ */
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamBuffer(KVD4093_STREAM *stream,
+                                                               KVD4093_STREAM_BUFFER *buffer);
 
 #ifdef __cplusplus
 }
