@@ -2,11 +2,13 @@
 # version. `make package` configures a Release build installed into /usr and
 # builds three targets of it:
 #  - package: the Debian package kvd4093_VERSION_ARCH.deb (CPack): the
-#    library with its SONAME link, the headers, the CMake and pkg-config
+#    card library and the stream library with their SONAME links, the
+#    headers, the CMake and pkg-config
 #    files, the tool with its manual page and bash completion, the udev rule
 #    and the documentation; its dependencies found from the shared libraries
 #    it links; ldconfig (a trigger) and the udev rule take effect on install;
-#  - package_wheel: the Python wheel that carries libkvd4093.so.1;
+#  - package_wheel: the Python wheel that carries libkvd4093.so.1 and
+#    libkvd4093stream.so.1;
 #  - package_windows: from the Windows builds, the archive
 #    kvd4093-VERSION-windows.zip and the wheel that carries the 64-bit DLL.
 # All land in KVD4093_PACKAGE_OUTPUT.
@@ -35,7 +37,9 @@ set(CPACK_PACKAGE_DESCRIPTION [[
 The user-mode programming library of the KVD4093, a USB data-acquisition
 card with a multi-channel 16-bit AD converter, DA outputs and digital
 inputs and outputs: libkvd4093.so.1 with its headers, CMake package and
-pkg-config file; the command-line tool kvd4093 (list, acquire, digital and
+pkg-config file; the stream library libkvd4093stream.so.1 (background
+acquisition into a bounded buffer) with its header and pkg-config file;
+the command-line tool kvd4093 (list, acquire, digital and
 analog I/O, settings, doctor); the udev rule that lets users open the
 cards. Virtual cards (KVD4093_VIRTUAL_CARDS) let programs run without one.]])
 set(CPACK_OUTPUT_FILE_PREFIX ${KVD4093_PACKAGE_OUTPUT})
@@ -61,15 +65,17 @@ set(CPACK_KVD4093_DOC_DIR ${KVD4093_DOC_DIR})
 set(CPACK_KVD4093_MAN_DIR ${CMAKE_INSTALL_MANDIR})
 include(CPack)
 
-# The Python wheel that carries libkvd4093.so.1: pip install of that one file
-# is all a Python user needs.
+# The Python wheel that carries libkvd4093.so.1 and libkvd4093stream.so.1:
+# pip install of that one file is all a Python user needs.
 add_custom_target(package_wheel
   COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DLIBRARY=$<TARGET_FILE:kvd4093>
-          -DLIBRARY_NAME=libkvd4093.so.1 -DPLATFORM=linux_${CMAKE_SYSTEM_PROCESSOR} -DVERSION=${PROJECT_VERSION}
+          -DLIBRARY_NAME=$<TARGET_SONAME_FILE_NAME:kvd4093> -DSTREAM_LIBRARY=$<TARGET_FILE:kvd4093stream>
+          -DSTREAM_LIBRARY_NAME=$<TARGET_SONAME_FILE_NAME:kvd4093stream>
+          -DPLATFORM=linux_${CMAKE_SYSTEM_PROCESSOR} -DVERSION=${PROJECT_VERSION}
           -DPYTHON=${KVD4093_PYTHON} -DWORK_DIR=${PROJECT_BINARY_DIR}/package/wheel-linux
           -DOUTPUT_DIR=${KVD4093_PACKAGE_OUTPUT} -P ${CMAKE_CURRENT_LIST_DIR}/PythonWheel.cmake
-  DEPENDS kvd4093
-  COMMENT "Python wheel with libkvd4093.so.1"
+  DEPENDS kvd4093 kvd4093stream
+  COMMENT "Python wheel with libkvd4093.so.1 and libkvd4093stream.so.1"
   VERBATIM)
 
 # The Windows archive and the wheel with the 64-bit DLL, from the Windows builds.

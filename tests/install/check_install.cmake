@@ -1,6 +1,6 @@
 # Installs the build into WORK_DIR/prefix and checks what an application
-# developer gets: the header, the library with its SONAME link, the CMake
-# package and the pkg-config file; then builds and runs a C program against
+# developer gets: the headers, the card and stream libraries with their
+# SONAME links, the CMake package and the pkg-config files; then builds and runs a C program against
 # the install, once through find_package(KVD4093) and once through pkg-config.
 #
 # cmake -DBUILD_DIR=... -DWORK_DIR=... -DCONSUMER_DIR=... -DC_COMPILER=... -DGENERATOR=... -P check_install.cmake
@@ -42,6 +42,9 @@ expect_one("libkvd4093.so.1.0.0" library)
 expect_one("KVD4093Config.cmake" package)
 expect_one("KVD4093ConfigVersion.cmake" package_version)
 expect_one("kvd4093.pc" pc_file)
+expect_one("include/KVD4093_stream.h" stream_header)
+expect_one("libkvd4093stream.so.1" stream_soname_link)
+expect_one("kvd4093stream.pc" stream_pc_file)
 expect_one("lib/udev/rules.d/70-kvd4093.rules" udev_rule)
 file(GLOB_RECURSE stray "${WORK_DIR}/prefix/*kvd4093_core*")
 if(stray)

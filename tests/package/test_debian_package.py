@@ -17,8 +17,6 @@ import pytest
 
 from conftest import REPOSITORY, package_file, run
 
-CONSUMER = REPOSITORY / "tests" / "install" / "consumer"
-CONSUMER_OUTPUT = "C:\\OLM\\KVD4093 25000\n"
 MULTIARCH = subprocess.run(["dpkg-architecture", "-qDEB_HOST_MULTIARCH"], capture_output=True, text=True).stdout.strip()
 LIBRARY_DIR = "usr/lib/" + MULTIARCH
 
@@ -93,14 +91,17 @@ def test_dpkg_installs_it_with_its_dependencies_and_the_library_cache(package, v
     if package.installed:
         assert dpkg_status() == "installed"
         cache = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True).stdout
-        assert "libkvd4093.so.1 (" in cache
+        assert "libkvd4093.so.1 (" in cache and "libkvd4093stream.so.1 (" in cache
 
 
-def test_it_holds_the_library_headers_rule_and_documentation(package, version):
-    library = package.path("%s/libkvd4093.so.%s" % (LIBRARY_DIR, version))
-    assert library.is_file() and not library.is_symlink()
-    assert os.readlink(package.path(LIBRARY_DIR + "/libkvd4093.so.1")) == library.name
+def test_it_holds_the_libraries_headers_rule_and_documentation(package, version):
+    for name in ("libkvd4093", "libkvd4093stream"):
+        library = package.path("%s/%s.so.%s" % (LIBRARY_DIR, name, version))
+        assert library.is_file() and not library.is_symlink(), name
+        assert os.readlink(package.path("%s/%s.so.1" % (LIBRARY_DIR, name))) == library.name
+        assert os.readlink(package.path("%s/%s.so" % (LIBRARY_DIR, name))) == name + ".so.1"
     for relative in ["usr/include/KVD4093.h", "usr/include/KVD4093_posix.h", LIBRARY_DIR + "/pkgconfig/kvd4093.pc",
+                     "usr/include/KVD4093_stream.h", LIBRARY_DIR + "/pkgconfig/kvd4093stream.pc",
                      LIBRARY_DIR + "/cmake/KVD4093/KVD4093Config.cmake", "usr/lib/udev/rules.d/70-kvd4093.rules",
                      "usr/share/bash-completion/completions/kvd4093", "usr/share/man/man1/kvd4093.1.gz",
                      "usr/share/doc/kvd4093/copyright", "usr/share/doc/kvd4093/changelog.gz",
@@ -126,23 +127,36 @@ def test_man_shows_the_manual_page(package, folder):
     assert "doctor" in shown.stdout
 
 
-def test_a_program_builds_against_it_with_pkg_config(package, folder):
-    flags = run(["pkg-config", "--cflags", "--libs", "kvd4093"], folder, package.environment())
+# A program against each library: its sources, its pkg-config name, the
+# environment it runs in and what it prints.
+CONSUMERS = {
+    "card library": (REPOSITORY / "tests" / "install" / "consumer", "kvd4093", {}, "C:\\OLM\\KVD4093 25000\n"),
+    "stream library": (REPOSITORY / "tests" / "install" / "stream_consumer", "kvd4093stream",
+                       {"KVD4093_VIRTUAL_CARDS": "7"}, "4 channels, 2000 scans in order\n"),
+}  # fmt: skip
+
+
+@pytest.mark.parametrize("library", CONSUMERS)
+def test_a_program_builds_against_it_with_pkg_config(package, folder, library):
+    source, name, changes, output = CONSUMERS[library]
+    flags = run(["pkg-config", "--cflags", "--libs", name], folder, package.environment())
     assert flags.returncode == 0, flags.stderr
-    built = run(["cc", CONSUMER / "main.c", *flags.stdout.split(), "-o", "consumer"], folder, package.environment())
+    built = run(["cc", source / "main.c", *flags.stdout.split(), "-o", "consumer"], folder, package.environment())
     assert built.returncode == 0, built.stderr
-    ran = run([folder / "consumer"], folder, package.environment())
-    assert ran.stdout == CONSUMER_OUTPUT, ran.stderr
+    ran = run([folder / "consumer"], folder, {**package.environment(), **changes})
+    assert ran.stdout == output, ran.stderr
 
 
-def test_a_program_builds_against_it_with_cmake_find_package(package, folder):
-    configured = run(["cmake", "-S", CONSUMER, "-B", "build", "-DCMAKE_BUILD_TYPE=Release"], folder,
+@pytest.mark.parametrize("library", CONSUMERS)
+def test_a_program_builds_against_it_with_cmake_find_package(package, folder, library):
+    source, _, changes, output = CONSUMERS[library]
+    configured = run(["cmake", "-S", source, "-B", "build", "-DCMAKE_BUILD_TYPE=Release"], folder,
                      package.environment())  # fmt: skip
     assert configured.returncode == 0, configured.stdout + configured.stderr
     built = run(["cmake", "--build", "build"], folder, package.environment())
     assert built.returncode == 0, built.stdout + built.stderr
-    ran = run([folder / "build" / "consumer"], folder, package.environment())
-    assert ran.stdout == CONSUMER_OUTPUT, ran.stderr
+    ran = run([folder / "build" / "consumer"], folder, {**package.environment(), **changes})
+    assert ran.stdout == output, ran.stderr
 
 
 def test_lintian_finds_no_error(package):
@@ -166,4 +180,4 @@ def test_dpkg_removes_it_without_a_trace(package):
     for folder in ["/usr/share/doc/kvd4093", "/%s/cmake/KVD4093" % LIBRARY_DIR]:
         assert not os.path.exists(folder), folder
     cache = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True).stdout
-    assert "libkvd4093.so.1 (" not in cache
+    assert "libkvd4093.so.1 (" not in cache and "libkvd4093stream.so.1 (" not in cache

@@ -26,10 +26,10 @@ print(kvd4093.__version__)
 """
 
 
-def wheel_files(version, library):
+def wheel_files(version, libraries):
     info = "kvd4093-%s.dist-info/" % version
-    return sorted(MODULES + ["kvd4093/" + library] + [info + name for name in ("METADATA", "RECORD", "WHEEL",
-                                                                                  "top_level.txt")])  # fmt: skip
+    return sorted(MODULES + ["kvd4093/" + library for library in libraries] + [
+        info + name for name in ("METADATA", "RECORD", "WHEEL", "top_level.txt")])  # fmt: skip
 
 
 def wheel_field(wheel, name, field):
@@ -79,38 +79,44 @@ def test_the_linux_wheel_installs_into_a_fresh_environment_and_acquires_without_
     assert chosen.returncode != 0 and "cannot load the KVD4093 library '/nowhere.so'" in chosen.stderr
 
 
-def test_the_linux_wheel_carries_the_library(linux_wheel, version):
+def test_the_linux_wheel_carries_both_libraries(linux_wheel, version):
+    libraries = ["libkvd4093.so.1", "libkvd4093stream.so.1"]
     with zipfile.ZipFile(linux_wheel) as wheel:
-        assert sorted(wheel.namelist()) == wheel_files(version, "libkvd4093.so.1")
-        library = wheel.read("kvd4093/libkvd4093.so.1")
+        assert sorted(wheel.namelist()) == wheel_files(version, libraries)
+        images = {name: wheel.read("kvd4093/" + name) for name in libraries}
         stamped = wheel.read("kvd4093/_version.py").decode()
-    assert library[:4] == b"\x7fELF" and b"libkvd4093.so.1\0" in library
+    for name, image in images.items():
+        assert image[:4] == b"\x7fELF" and name.encode() + b"\0" in image, name
     assert "__version__ = '%s'" % version in stamped
     assert wheel_field(linux_wheel, "WHEEL", "Tag") == ["py3-none-linux_x86_64"]
     assert wheel_field(linux_wheel, "METADATA", "Version") == [version]
 
 
-def test_the_windows_wheel_carries_the_64_bit_dll(windows_wheel, version):
+def test_the_windows_wheel_carries_the_64_bit_dlls(windows_wheel, version):
     with zipfile.ZipFile(windows_wheel) as wheel:
-        assert sorted(wheel.namelist()) == wheel_files(version, "KVD4093.dll")
+        assert sorted(wheel.namelist()) == wheel_files(version, ["KVD4093.dll", "KVD4093Stream.dll"])
         dll = wheel.read("kvd4093/KVD4093.dll")
-    assert pe_machine(dll) == X64
+        stream_dll = wheel.read("kvd4093/KVD4093Stream.dll")
+    assert (pe_machine(dll), pe_machine(stream_dll)) == (X64, X64)
     assert resource_version(dll) == version
     assert wheel_field(windows_wheel, "WHEEL", "Tag") == ["py3-none-win_amd64"]
     assert wheel_field(windows_wheel, "WHEEL", "Root-Is-Purelib") == ["true"]
     assert wheel_field(windows_wheel, "METADATA", "Version") == [version]
 
 
-def test_the_windows_archive_holds_both_dlls_the_tool_the_driver_and_the_documentation(package_dir, version):
+def test_the_windows_archive_holds_the_dlls_of_both_libraries_the_tool_the_driver_and_the_documentation(
+        package_dir, version):  # fmt: skip
     archive = package_file(package_dir, "kvd4093-%s-windows.zip" % version)
     top = "kvd4093-%s-windows/" % version
     pages = ["docs/" + path.name for path in (REPOSITORY / "docs").glob("*.md")]
     sources = list((REPOSITORY / "examples").glob("*.c"))
     examples = ["examples/" + path.name for path in sources]
     programs = ["x64/example_%s.exe" % path.stem for path in sources]
-    expected = ["README.md", "KVD4093.def", "include/KVD4093.h", "x64/KVD4093.dll", "x64/libKVD4093.dll.a",
-                "x64/kvd4093.exe", "x86/KVD4093.dll", "x86/libKVD4093.dll.a", "driver/kvd4093card.sys",
-                "driver/kvd4093card.exe", "driver/TEST-SIGNING.txt"] + pages + examples + programs  # fmt: skip
+    libraries = [bits + "/" + name for bits in ("x64", "x86") for name in (
+        "KVD4093.dll", "libKVD4093.dll.a", "KVD4093Stream.dll", "libKVD4093Stream.dll.a")]  # fmt: skip
+    expected = ["README.md", "KVD4093.def", "include/KVD4093.h", "include/KVD4093_stream.h", "x64/kvd4093.exe",
+                "driver/kvd4093card.sys", "driver/kvd4093card.exe", "driver/TEST-SIGNING.txt"
+                ] + libraries + pages + examples + programs  # fmt: skip
     with zipfile.ZipFile(archive) as zipped:
         files = sorted(name[len(top):] for name in zipped.namelist() if not name.endswith("/"))
         assert all(name.startswith(top) for name in zipped.namelist())

@@ -125,7 +125,9 @@ class PanelBrowserTest(unittest.TestCase):
         self.assertFalse(packets[[i for i, _ in packets].index(old_at)][1].startswith(expected))
         self.assertTrue(any("pipe=0" in line and "data=0300" in line for line in lines[old_at + 1:new_at]),
                         "the old run was stopped before the new one was set up:\n" + "\n".join(lines[old_at:new_at + 1]))
-        self.assertIn("%.0f samples/s" % new_rate, self.tab.evaluate("document.getElementById('run-status').textContent"))
+        status = self.tab.evaluate("document.getElementById('run-status').textContent")
+        self.assertIn("%.0f samples/s" % new_rate, status)
+        self.assertRegex(status, r"backlog \d+\.\d\d s \(largest \d+\.\d\d s\), (no gaps|\d+ gaps \(\d+ scans lost\))")
 
     def test_d_a_one_second_recording_holds_one_second_of_scans(self):
         scan_rate = json.loads(self.tab.evaluate("JSON.stringify(state.scanRate)"))

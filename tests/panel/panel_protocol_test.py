@@ -5,6 +5,7 @@ token, Host and Origin), which messages are refused, the chart's frames
 stops the card as acquire does and leaves a valid recording;
 --exit-with-page ends with the last tab)."""
 import json
+import os
 import signal
 import struct
 import sys
@@ -187,6 +188,27 @@ class FrameTest(unittest.TestCase):
                     low, high = struct.unpack_from("<HH", frame, FRAME_HEADER + 4 * c)
                     self.assertLessEqual(low, high)
             self.assertGreater(next_column, struct.unpack_from("<Q", frames[0], 16)[0])
+        finally:
+            client.close()
+            panel.close()
+
+
+class RecordingTest(unittest.TestCase):
+    def test_a_recording_stopped_before_its_first_scan_says_it_left_no_file(self):
+        panel = Panel()
+        client = panel_socket(panel)
+        try:
+            client.send(json.dumps({"type": "set-rate", "rate": 1000, "unit": "samples"}))
+            client.send(json.dumps({"type": "start"}))
+            client.next_state_where("running", True)
+            # Both at once: the recording's first block, 50 ms away, never comes.
+            client.send(json.dumps({"type": "record", "file": "early.csv"}))
+            client.send(json.dumps({"type": "stop-recording"}))
+            state = wait_for(lambda: (lambda s: s if s["recording"]["state"] not in ("idle", "recording") else None)(
+                client.next_json("state")), "the recording's end")
+            self.assertEqual(state["recording"]["state"], "empty", state["recording"])
+            self.assertIn("no file", state["recording"]["message"])
+            self.assertFalse(os.path.exists(panel.file("early.csv")))
         finally:
             client.close()
             panel.close()

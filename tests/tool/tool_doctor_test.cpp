@@ -2,6 +2,7 @@
 // the fix under each one that fails, and the exit status that says whether
 // a card opens.
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -176,6 +177,80 @@ TEST(ToolDoctorTest, TheUdevRuleIsFoundAsUdevReadsTheFolders) {
                                          : kTick + "udev rule " + dir.file(rule.found) + " names 1209:0001\n";
         EXPECT_NE(result.out.find(expected), std::string::npos) << rule.name << ":\n" << result.out;
     }
+}
+
+struct HostileRuleCase {
+    std::string name;
+    std::string prepare;  // a shell script run in the test's folder, which holds the rule folders a and b
+    std::string expected; // lines of the output; DIR stands for the folder
+};
+
+const std::string kSkippedFix = "  fix: move it out of the folder: a rule file is a regular file of at most 1 MiB\n";
+
+// Rule files that are not what they are named, or lines built to make a
+// matcher work without end: each is skipped or read, promptly, with a line
+// saying so, and the pair's check still comes.
+TEST(ToolDoctorTest, RuleFilesThatAreNotRegularFilesOrHoldHostileLinesAreHandledPromptly) {
+    const std::string example = buildRuleExample();
+    const std::string absent =
+        kCross + "no udev rule names 1209:0001 (looked in DIR/a, DIR/b)\n  fix: put this line into DIR/a/";
+    const std::vector<HostileRuleCase> cases = {
+        {"a FIFO", "mkfifo a/60-fifo.rules",
+         kCross + "udev rule file DIR/a/60-fifo.rules: a FIFO, not a regular file: skipped\n" + kSkippedFix + absent},
+        {"a link to /dev/zero", "ln -s /dev/zero a/60-zero.rules",
+         kCross + "udev rule file DIR/a/60-zero.rules: a character device, not a regular file: skipped\n" +
+             kSkippedFix + absent},
+        {"a file over the limit", "head -c 1048577 /dev/zero | tr '\\0' '#' > a/60-large.rules",
+         kCross + "udev rule file DIR/a/60-large.rules: larger than the 1 MiB a rule file is read up to: skipped\n" +
+             kSkippedFix + absent},
+        {"a file at the limit naming the pair",
+         "{ echo '" + example + "'; head -c $((1048576 - " + std::to_string(example.size() + 1) +
+             ")) /dev/zero | tr '\\0' '#'; } > a/60-full.rules",
+         kTick + "udev rule DIR/a/60-full.rules names 1209:0001\n"},
+        {"50 000 blanks after ATTR{idVendor}==",
+         "printf 'ATTR{idVendor}==%50000s\"1209\", ATTR{idProduct}==\"0001\"\\n' '' > b/60-blanks.rules",
+         kTick + "udev rule DIR/b/60-blanks.rules names 1209:0001\n"},
+        {"50 000 blanks and no value", "printf 'ATTR{idVendor}==%50000s\\n' '' > b/60-blanks.rules", absent},
+        {"a link to /dev/null hides the file of that name, as udev takes it",
+         "ln -s /dev/null a/70-kvd4093.rules && echo '" + example + "' > b/70-kvd4093.rules", absent},
+    };
+    for (const HostileRuleCase &rule : cases) {
+        TempDir dir;
+        ASSERT_EQ(runChild("/bin/sh", {"-c", "mkdir a b && " + rule.prepare}, dir.path()).exitCode, 0) << rule.name;
+        const ChildResult result =
+            ToolProcess(dir.path(), {"doctor", "--udev-rules", dir.file("a") + ":" + dir.file("b")},
+                        {{"KVD4093_USB_IDS", "1209:0001"}})
+                .wait(std::chrono::seconds(20));
+        EXPECT_EQ(result.exitCode, 1) << rule.name << result.err;
+        EXPECT_NE(result.out.find(withFolder(rule.expected, dir.path())), std::string::npos)
+            << rule.name << ":\n" << result.out;
+        EXPECT_EQ(result.out.find(": skipped") != std::string::npos, rule.expected.find(": skipped") != std::string::npos)
+            << rule.name << ":\n" << result.out;
+    }
+}
+
+// A pair named many times is looked for and checked once, in the order first
+// named, whatever its case; every distinct pair is still checked.
+TEST(ToolDoctorTest, PairsNamedMoreThanOnceAreCheckedOnce) {
+    std::string ids = "1209:0001";
+    for (int i = 0; i < 99; ++i)
+        ids += i % 2 ? ",1209:0001" : ",04B4:8613";
+    ids += ",04b4:8613,1209:0002";
+    TempDir dir;
+    writeWholeFile(dir.file("a/99-daq.rules"), "ATTR{idVendor}==\"04b4\", ATTR{idProduct}==\"8613\"\n");
+    const ChildResult result = runTool(dir.path(), {"doctor", "--udev-rules", dir.file("a")}, {{"KVD4093_USB_IDS", ids}});
+    EXPECT_NE(result.out.find(kCross + "no USB device 1209:0001,04b4:8613,1209:0002 is present"), std::string::npos)
+        << result.out;
+    std::vector<std::string> ruleLines;
+    for (const std::string &line : linesOf(result.out))
+        if (line.find("udev rule") != std::string::npos)
+            ruleLines.push_back(line);
+    const std::string looked = " (looked in " + dir.file("a") + ")";
+    EXPECT_EQ(ruleLines, (std::vector<std::string>{
+                             kCross + "no udev rule names 1209:0001" + looked,
+                             kTick + "udev rule " + dir.file("a/99-daq.rules") + " names 04b4:8613",
+                             kCross + "no udev rule names 1209:0002" + looked,
+                         }));
 }
 
 TEST(ToolDoctorTest, UdevRuleFoldersThatNameNoFolderAreAUsageError) {

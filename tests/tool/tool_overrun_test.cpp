@@ -1,11 +1,11 @@
-// kvd4093 acquire when the outputs fall behind. A writer stalled (the test
-// aid KVD4093_TOOL_TEST_STALL_WRITER) for longer than the queue holds stops
-// the acquisition with its message, every block read in the files; with
-// --on-overrun continue it leaves gaps that the CSV, the sidecar and the
-// summary record, the samples around them being the card's. A shorter stall
-// loses nothing. A paced card read too late (the whole tool stopped with
-// SIGSTOP) loses its oldest samples, and the backlog warning fires then and
-// only then.
+// kvd4093 acquire when the outputs fall behind. An output that a slow
+// consumer reads (a FIFO the test stops reading) for longer than the queue
+// holds stops the acquisition with its message, every block read in the
+// files; with --on-overrun continue it leaves gaps that the CSV, the sidecar
+// and the summary record, the samples around them being the card's. A
+// shorter pause loses nothing. A paced card read too late (the whole tool
+// stopped with SIGSTOP) loses its oldest samples, and the backlog warning
+// fires then and only then.
 #include <chrono>
 #include <csignal>
 #include <optional>
@@ -16,6 +16,7 @@
 
 #include "card_model/sample_stream.h"
 #include "support/test_support.h"
+#include "tool/slow_fifo.h"
 #include "tool/tool_process.h"
 
 namespace kvd::testing {
@@ -30,7 +31,7 @@ using vcard::Signals;
 constexpr uint64_t kScanRate = 10000;
 constexpr uint64_t kBlockScans = 500;
 constexpr uint64_t kFirstCardScan = 256;
-constexpr char kStall[] = "KVD4093_TOOL_TEST_STALL_WRITER";
+using std::chrono::milliseconds;
 
 uint16_t cardSample(uint32_t channel, uint64_t scan) {
     return SampleStream::sampleAt(Signals::Waveforms, channel, kFirstCardScan + scan);
@@ -52,9 +53,9 @@ struct CsvFile {
     std::vector<Gap> gaps;
 };
 
-CsvFile readCsv(const std::string &path) {
+CsvFile parseCsv(const std::string &text) {
     CsvFile file;
-    const std::vector<std::string> lines = linesOf(readWholeFile(path));
+    const std::vector<std::string> lines = linesOf(text);
     EXPECT_EQ(lines.at(0), "scan,time_s,ch0,ch1");
     const std::regex gapLine("# ([0-9]+) scans lost from scan ([0-9]+)");
     uint64_t next = 0;
@@ -103,6 +104,28 @@ std::vector<Gap> sidecarGaps(const std::string &sidecar) {
     return gaps;
 }
 
+// Whether a binary file of two channels holds the card's codes of `scans`
+// scans, the gaps' scans left out.
+bool holdsTheCardsScans(const std::string &bytes, uint64_t scans, const std::vector<Gap> &gaps = {}) {
+    uint64_t lost = 0;
+    for (const Gap &gap : gaps)
+        lost += gap.scans;
+    if (bytes.size() != (scans - lost) * 2 * 2)
+        return false;
+    size_t at = 0;
+    auto gap = gaps.begin();
+    for (uint64_t scan = 0; scan < scans; ++scan) {
+        if (gap != gaps.end() && scan == gap->first)
+            scan += (gap++)->scans;
+        if (scan >= scans)
+            break;
+        for (uint32_t channel = 0; channel < 2; ++channel, at += 2)
+            if (uint16_t(uint8_t(bytes[at]) | uint8_t(bytes[at + 1]) << 8) != cardSample(channel, scan))
+                return false;
+    }
+    return true;
+}
+
 class ToolOverrunTest : public ::testing::Test {
 protected:
     ChildResult run(const Args &options, const Environment &environment = {}) {
@@ -113,52 +136,76 @@ protected:
     TempDir dir_;
 };
 
-// The queue holds 10 blocks of 500 scans; the writer stalls before its first
-// block. The reader stops the card when it finds the queue full: the files
-// hold the blocks read, 10, or 11 when the writer had taken the first.
-TEST_F(ToolOverrunTest, AStallLongerThanTheQueueStopsWithTheMessageKeepingEveryBlockRead) {
-    const ChildResult result =
-        run({"--samples", "100k", "--buffer", "500ms", "--output", "run.csv"}, {{kStall, "0:1500"}});
+// The output and how many blocks the tool's writer has taken by the time it
+// waits for a pipe nobody reads: a binary file's two blocks of 2000 bytes
+// fit the pipe's page and the third waits in its write; CSV's text waits in
+// the first block's write with WriteBehind's other two beside it, and the
+// writer waits with the fourth.
+struct StalledOutput {
+    std::string name;
+    uint64_t blocksTaken;
+};
+
+void PrintTo(const StalledOutput &output, std::ostream *out) { *out << output.name; }
+
+class ToolOverrunStopTest : public ToolOverrunTest, public ::testing::WithParamInterface<StalledOutput> {};
+
+// The queue holds 10 blocks of 500 scans; nothing reads the output for
+// 1.5 s. The reader stops the card when it finds the queue full: the output
+// holds every block read, the queue's and those the writer had taken (one
+// fewer when the queue was full before the writer took its last), each scan
+// the card's; a binary file's sidecar says it is incomplete.
+TEST_P(ToolOverrunStopTest, APauseLongerThanTheQueueStopsWithTheMessageKeepingEveryBlockRead) {
+    const StalledOutput &output = GetParam();
+    SlowFifo fifo(dir_.file(output.name), {SlowFifo::atOnce(milliseconds(1500))});
+    const ChildResult result = run({"--samples", "100k", "--buffer", "500ms", "--output", output.name});
+    const std::string &text = fifo.text();
     EXPECT_EQ(result.exitCode, 1) << result.err;
     const uint64_t scans = acquiredScans(result.out);
-    EXPECT_TRUE(scans == 10 * kBlockScans || scans == 11 * kBlockScans) << result.out;
+    EXPECT_EQ(scans % kBlockScans, 0u) << result.out;
+    EXPECT_GE(scans, (9 + output.blocksTaken) * kBlockScans) << result.out;
+    EXPECT_LE(scans, (10 + output.blocksTaken) * kBlockScans) << result.out;
     EXPECT_EQ(result.err, "kvd4093: the output could not keep up at 20000 samples/s: stopped after " +
                               std::to_string(scans) + " scans\n");
-    const CsvFile file = readCsv(dir_.file("run.csv"));
-    EXPECT_EQ(file.scans.size(), scans);
-    EXPECT_TRUE(file.gaps.empty());
-}
-
-TEST_F(ToolOverrunTest, AStoppedBinaryFileSaysItIsIncomplete) {
-    const ChildResult result =
-        run({"--samples", "100k", "--buffer", "500ms", "--output", "run.bin"}, {{kStall, "0:1500"}});
-    EXPECT_EQ(result.exitCode, 1) << result.err;
-    const uint64_t scans = acquiredScans(result.out);
-    EXPECT_EQ(readWholeFile(dir_.file("run.bin")).size(), scans * 2 * 2);
+    if (output.name == "run.csv") {
+        const CsvFile file = parseCsv(text);
+        EXPECT_EQ(file.scans.size(), scans);
+        EXPECT_TRUE(file.gaps.empty());
+        return;
+    }
+    EXPECT_TRUE(holdsTheCardsScans(text, scans));
     const std::string sidecar = readWholeFile(dir_.file("run.bin.json"));
     EXPECT_NE(sidecar.find("\"scans\": " + std::to_string(scans) + ",\n"), std::string::npos) << sidecar;
     EXPECT_NE(sidecar.find("\"complete\": false,"), std::string::npos) << sidecar;
     EXPECT_NE(sidecar.find("\"gaps\": [],"), std::string::npos) << sidecar;
 }
 
-// A paced card, a queue of 200 ms and two stalls of 800 ms: two gaps, each
+INSTANTIATE_TEST_SUITE_P(Outputs, ToolOverrunStopTest,
+                         ::testing::Values(StalledOutput{"run.csv", 4}, StalledOutput{"run.bin", 3}),
+                         [](const ::testing::TestParamInfo<StalledOutput> &info) {
+                             return info.param.name == "run.csv" ? "Csv" : "Bin";
+                         });
+
+// A paced card, a queue of 500 ms and two pauses of 1.5 s: two gaps, each
 // recorded where the rows jump, in the summary too; every row holds the
-// card's samples of its scan, and rows and gaps cover the 2 s asked for.
+// card's samples of its scan, and rows and gaps cover the 4 s asked for.
 TEST_F(ToolOverrunTest, ContinueRecordsEachGapInTheCsvAndTheSummary) {
-    const ChildResult result =
-        run({"--time", "2s", "--buffer", "200ms", "--on-overrun", "continue", "--output", "run.csv"},
-            {{kStall, "3000:800,12000:800"}, {"KVD4093_VIRTUAL_PACING", "on"}});
+    SlowFifo fifo(dir_.file("run.csv"),
+                  {SlowFifo::afterRow(3000, milliseconds(1500)), SlowFifo::afterRow(20000, milliseconds(1500))});
+    const ChildResult result = run({"--time", "4s", "--buffer", "500ms", "--on-overrun", "continue", "--output",
+                                    "run.csv"},
+                                   {{"KVD4093_VIRTUAL_PACING", "on"}});
+    const CsvFile file = parseCsv(fifo.text());
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    const CsvFile file = readCsv(dir_.file("run.csv"));
     ASSERT_EQ(file.gaps.size(), 2u);
-    EXPECT_GE(file.gaps[0].first, 3500u) << "the stalled block and the queue behind it are written";
-    EXPECT_GE(file.gaps[1].first, 12000u);
+    EXPECT_GE(file.gaps[0].first, 3500u) << "the blocks the writer holds and the queue behind them are written";
+    EXPECT_GE(file.gaps[1].first, 20000u);
     uint64_t lost = 0;
     for (const Gap &gap : file.gaps) {
         EXPECT_EQ(gap.scans % kBlockScans, 0u) << "whole blocks are dropped";
         lost += gap.scans;
     }
-    EXPECT_EQ(file.scans.size() + lost, 20000u);
+    EXPECT_EQ(file.scans.size() + lost, 40000u);
     EXPECT_EQ(acquiredScans(result.out), file.scans.size());
     EXPECT_NE(result.out.find("lost " + std::to_string(lost) + " scans in 2 gaps, the outputs not keeping up:\n"),
               std::string::npos)
@@ -169,40 +216,31 @@ TEST_F(ToolOverrunTest, ContinueRecordsEachGapInTheCsvAndTheSummary) {
 // The binary file holds the scans around the gaps back to back; the sidecar
 // lists the gaps, which the summary lists too.
 TEST_F(ToolOverrunTest, ContinueListsTheGapsInTheSidecar) {
+    SlowFifo fifo(dir_.file("run.bin"), {SlowFifo::afterBytes(2000 * 2 * 2, milliseconds(1500))});
     const ChildResult result =
-        run({"--time", "1500ms", "--buffer", "200ms", "--on-overrun", "continue", "--output", "run.bin"},
-            {{kStall, "2000:800"}, {"KVD4093_VIRTUAL_PACING", "on"}});
+        run({"--time", "3s", "--buffer", "500ms", "--on-overrun", "continue", "--output", "run.bin"},
+            {{"KVD4093_VIRTUAL_PACING", "on"}});
+    const std::string &bytes = fifo.text();
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::string sidecar = readWholeFile(dir_.file("run.bin.json"));
     const std::vector<Gap> gaps = sidecarGaps(sidecar);
     ASSERT_EQ(gaps.size(), 1u) << sidecar;
     EXPECT_EQ(summaryGaps(result.out), gaps);
     EXPECT_NE(sidecar.find("\"complete\": true,"), std::string::npos) << "the gap counts towards the scans asked for";
-
-    const std::string bytes = readWholeFile(dir_.file("run.bin"));
-    ASSERT_EQ(bytes.size(), (15000 - gaps[0].scans) * 2 * 2);
-    size_t at = 0;
-    for (uint64_t scan = 0; scan < 15000; ++scan) {
-        if (scan == gaps[0].first)
-            scan += gaps[0].scans;
-        for (uint32_t channel = 0; channel < 2; ++channel, at += 2)
-            ASSERT_EQ(uint16_t(uint8_t(bytes[at]) | uint8_t(bytes[at + 1]) << 8), cardSample(channel, scan))
-                << "scan " << scan;
-    }
+    EXPECT_TRUE(holdsTheCardsScans(bytes, 30000, gaps));
 }
 
-// 400 ms of stall against the default queue of 2 s: the file is the one an
-// unstalled run writes, byte for byte.
-TEST_F(ToolOverrunTest, AStallShorterThanTheQueueLosesNothing) {
+// 400 ms of pause against the default queue of 2 s: the output is the file
+// a run read on time writes, byte for byte.
+TEST_F(ToolOverrunTest, APauseShorterThanTheQueueLosesNothing) {
     const Environment paced = {{"KVD4093_VIRTUAL_PACING", "on"}};
-    Environment stalled = paced;
-    stalled.push_back({kStall, "2000:400"});
     const ChildResult calm = run({"--time", "1s", "--output", "calm.csv"}, paced);
-    const ChildResult slowed = run({"--time", "1s", "--output", "slowed.csv"}, stalled);
+    SlowFifo fifo(dir_.file("slowed.csv"), {SlowFifo::afterRow(2000, milliseconds(400))});
+    const ChildResult slowed = run({"--time", "1s", "--output", "slowed.csv"}, paced);
     ASSERT_EQ(calm.exitCode, 0) << calm.err;
     ASSERT_EQ(slowed.exitCode, 0) << slowed.err;
-    EXPECT_EQ(readCsv(dir_.file("calm.csv")).scans.size(), 10000u);
-    EXPECT_EQ(readWholeFile(dir_.file("slowed.csv")), readWholeFile(dir_.file("calm.csv")));
+    EXPECT_EQ(parseCsv(readWholeFile(dir_.file("calm.csv"))).scans.size(), 10000u);
+    EXPECT_EQ(fifo.text(), readWholeFile(dir_.file("calm.csv")));
     EXPECT_EQ(slowed.out.find("lost "), std::string::npos) << slowed.out;
 }
 

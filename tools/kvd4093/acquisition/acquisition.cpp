@@ -2,57 +2,97 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "acquisition/acquisition_stop.h"
-#include "acquisition/writer_stall.h"
 #include "common/errors.h"
 #include "common/system.h"
 
 namespace kvd::tool {
 namespace {
 
-// A block is about this long: the files grow block by block.
-constexpr double kBlockSeconds = 0.05;
-// Blocks never hold more samples than this (1 MiB).
-constexpr uint32_t kMaxBlockSamples = 1u << 19;
 // The writer looks at the backlog and redraws the progress at least this
 // often, blocks or none.
-constexpr auto kWriterWakeUp = std::chrono::milliseconds(100);
+constexpr int32_t kWriterWakeUpMs = 100;
 
 using Clock = std::chrono::steady_clock;
-
-uint32_t scansPerBlock(const AcquisitionInfo &info) {
-    const double scans = info.scanRate() * kBlockSeconds;
-    const uint32_t most = std::max<uint32_t>(1, kMaxBlockSamples / info.channelCount());
-    return static_cast<uint32_t>(std::clamp(scans, 1.0, double(most)));
-}
 
 bool wantsMore(const AcquisitionInfo &info, const AcquisitionOutcome &outcome) {
     return info.continuous || outcome.scans + outcome.scansLost < info.plannedScans;
 }
 
-// Hands the reader's blocks to the sinks, in order, with the gaps between
-// them, until the reader has ended and the queue is empty.
+KVD4093_STREAM_CONFIG streamConfig(const AcquisitionInfo &info, const Streaming &streaming) {
+    KVD4093_STREAM_CONFIG config{};
+    config.firstChannel = info.firstChannel();
+    config.lastChannel = info.lastChannel();
+    // The stream sets the record's Frequency to scan rate x channels: the
+    // record's own comes back.
+    config.scanRate = double(info.para.Frequency) / info.channelCount();
+    config.record = &info.para;
+    config.bufferSeconds = streaming.bufferSeconds;
+    config.onOverrun = streaming.onOverrun;
+    config.scans = info.continuous ? 0 : int64_t(info.plannedScans);
+    return config;
+}
+
+// The stream's reason for its failure. A failed call of the card library is
+// told as the tool tells every failed call, its message in the terminal's
+// encoding (the stream gives it in UTF-8).
+std::string streamFailure(KVD4093_STREAM *stream, const char *function) {
+    const std::string reason = KVD4093_GetStreamError(stream);
+    return reason.rfind(std::string(function) + " failed: ", 0) == 0 ? failureText(function) : reason;
+}
+
+KVD4093_STREAM_STATUS statusOf(KVD4093_STREAM *stream) {
+    KVD4093_STREAM_STATUS status{};
+    KVD4093_GetStreamStatus(stream, &status);
+    return status;
+}
+
+// The plan with the start the stream read just before the card started; a
+// stream that never started gets the host's clocks of now.
+AcquisitionInfo withStart(const AcquisitionInfo &planned, KVD4093_STREAM *stream) {
+    AcquisitionInfo info = planned;
+    if (!KVD4093_GetStreamStartTime(stream, &info.startUtcNanoseconds, &info.startMonotonicNanoseconds)) {
+        info.startUtcNanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count();
+        info.startMonotonicNanoseconds =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+    }
+    info.startTime = utcTimestamp(std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::nanoseconds(info.startUtcNanoseconds))));
+    return info;
+}
+
+double secondsSince(const AcquisitionInfo &info) {
+    const Clock::time_point start(
+        std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(info.startMonotonicNanoseconds)));
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Hands the stream's blocks to the sinks, in order, with the gaps between
+// them, until the stream has ended and every block is taken.
 class Writer {
 public:
-    Writer(const AcquisitionInfo &info, const std::vector<SampleSink *> &sinks, ProgressBar &progress,
-           const Streaming &streaming, AcquisitionOutcome &outcome)
-        : info_(info), sinks_(sinks), progress_(progress), streaming_(streaming), outcome_(outcome),
-          stall_(WriterStall::fromEnvironment()) {}
+    Writer(KVD4093_STREAM *stream, const AcquisitionInfo &info, const std::vector<SampleSink *> &sinks,
+           ProgressBar &progress, const Streaming &streaming, AcquisitionOutcome &outcome)
+        : stream_(stream), info_(info), sinks_(sinks), progress_(progress), streaming_(streaming),
+          outcome_(outcome) {}
 
-    void run(BlockQueue &queue, const BlockReader &reader) {
+    void run(uint32_t blockScans) {
+        std::vector<uint16_t> samples(size_t(blockScans) * info_.channelCount());
         for (;;) {
-            const BlockQueue::Popped popped = queue.pop(kWriterWakeUp);
-            if (popped.block != nullptr) {
-                write(*popped.block);
-                queue.release(popped.block);
-            }
-            warnOfBacklog(reader.largestBacklog());
-            progress_.update(outcome_.scans + outcome_.scansLost, double(reader.backlog()) / info_.scanRate());
-            if (popped.ended)
+            KVD4093_STREAM_BLOCK block{};
+            const int64_t scans = KVD4093_ReadStream(stream_, samples.data(), blockScans, kWriterWakeUpMs, &block);
+            if (scans > 0)
+                write(samples.data(), block, uint64_t(scans));
+            const KVD4093_STREAM_STATUS status = statusOf(stream_);
+            warnOfBacklog(uint64_t(status.largestBacklog));
+            progress_.update(outcome_.scans + outcome_.scansLost, double(status.backlog) / info_.scanRate());
+            if (scans < 0)
                 return;
         }
     }
@@ -69,12 +109,12 @@ public:
     }
 
 private:
-    void write(const Block &block) {
-        stall_.before(block.firstScan, block.scans);
-        gap(block.firstScan - block.lostBefore, block.lostBefore);
+    void write(const uint16_t *samples, const KVD4093_STREAM_BLOCK &block, uint64_t scans) {
+        const auto firstScan = uint64_t(block.firstScan);
+        gap(firstScan - uint64_t(block.scansLostBefore), uint64_t(block.scansLostBefore));
         for (SampleSink *sink : sinks_)
-            sink->write(block.samples, block.firstScan, block.scans);
-        outcome_.scans += block.scans;
+            sink->write(samples, firstScan, scans);
+        outcome_.scans += scans;
     }
 
     void warnOfBacklog(uint64_t backlog) {
@@ -89,12 +129,12 @@ private:
                      static_cast<unsigned long long>(backlog), seconds, streaming_.maxBacklogSeconds);
     }
 
+    KVD4093_STREAM *stream_;
     const AcquisitionInfo &info_;
     const std::vector<SampleSink *> &sinks_;
     ProgressBar &progress_;
     const Streaming &streaming_;
     AcquisitionOutcome &outcome_;
-    WriterStall stall_;
     bool warned_ = false;
 };
 
@@ -109,86 +149,85 @@ void finishQuietly(const std::vector<SampleSink *> &sinks, const AcquisitionOutc
     }
 }
 
-bool stopAsked(const AcquisitionStop &stop) { return stop.requested() || stopSignal() != 0; }
-
 // A card pulled out fails every request, even those its driver answers
 // without the card, such as the count of cards.
 bool unplugged(KVD4093_HANDLE card) { return KVD4093_GetDeviceCount(card) == 0; }
 
 } // namespace
 
-QueueShape queueShape(const AcquisitionInfo &info, double bufferSeconds) {
-    QueueShape shape;
-    shape.blockScans = scansPerBlock(info);
-    const double blocks = std::ceil(bufferSeconds * info.scanRate() / shape.blockScans - 1e-9);
-    const size_t blockBytes = size_t(shape.blockScans) * info.channelCount() * sizeof(uint16_t);
-    // The pool holds two blocks more than the queue (block_queue.h).
-    const size_t most = std::max<size_t>(1, kMostQueueBytes / blockBytes - 2);
-    shape.depth = static_cast<size_t>(std::clamp(blocks, 1.0, double(most)));
-    shape.cut = blocks > double(most);
-    return shape;
+CardStream::CardStream(KVD4093_HANDLE card, const AcquisitionInfo &info, const Streaming &streaming) {
+    const KVD4093_STREAM_CONFIG config = streamConfig(info, streaming);
+    stream_ = KVD4093_OpenStreamOnDevice(card, &config);
+    if (stream_ == nullptr)
+        throw CallFailed(std::string("KVD4093_OpenStreamOnDevice failed: ") + KVD4093_GetStreamError(nullptr));
 }
 
-AcquisitionOutcome acquire(KVD4093_HANDLE card, const AcquisitionInfo &info, const std::vector<SampleSink *> &sinks,
-                           ProgressBar &progress, const Streaming &streaming) {
-    for (SampleSink *sink : sinks)
-        sink->begin(info);
+KVD4093_STREAM_BUFFER CardStream::buffer() const {
+    KVD4093_STREAM_BUFFER buffer{};
+    KVD4093_GetStreamBuffer(stream_, &buffer);
+    return buffer;
+}
+
+AcquisitionOutcome acquire(CardStream &cardStream, const AcquisitionInfo &planned,
+                           const std::vector<SampleSink *> &sinks, ProgressBar &progress, const Streaming &streaming) {
+    KVD4093_STREAM *const stream = cardStream.get();
+    // Watching from before the set-up: its first read waits for 512
+    // samples, minutes at the lowest rates, and the stop ends that wait.
+    const StopOnSignal watcher([stream] { KVD4093_StopStream(stream); });
+    const bool started = stopSignal() == 0 && KVD4093_StartStream(stream) != 0;
+    const AcquisitionInfo info = withStart(planned, stream);
+    try {
+        for (SampleSink *sink : sinks)
+            sink->begin(info);
+    } catch (const std::exception &) {
+        KVD4093_StopStream(stream);
+        throw;
+    }
     AcquisitionOutcome outcome;
     const auto finishAll = [&] {
         progress.finish();
         for (SampleSink *sink : sinks)
             sink->finish(outcome);
     };
+    // A set-up that failed. A stream that did not start without failing was
+    // stopped before or during the set-up: nothing was acquired, and the stop
+    // signal says why.
+    if (!started && statusOf(stream).failed != 0) {
+        const std::string failure = streamFailure(stream, "KVD4093_InitDeviceAD");
+        finishAll();
+        throw CallFailed(failure);
+    }
 
-    // The start as the caller read it just before this call, else now.
-    const Clock::time_point start = info.startMonotonicNanoseconds != 0
-                                        ? Clock::time_point(std::chrono::duration_cast<Clock::duration>(
-                                              std::chrono::nanoseconds(info.startMonotonicNanoseconds)))
-                                        : Clock::now();
-    const QueueShape shape = queueShape(info, streaming.bufferSeconds);
-    AcquisitionStop stop(card);
-    Writer writer(info, sinks, progress, streaming, outcome);
-    ReadResult read;
+    Writer writer(stream, info, sinks, progress, streaming, outcome);
+    KVD4093_STREAM_STATUS status{};
     try {
-        BlockQueue queue(shape.depth, shape.blockScans, info.channelCount());
-        // Watching from before the set-up: its first read waits for 512
-        // samples, minutes at the lowest rates.
-        const StopOnSignal watcher(stop);
-        if (!stop.start(info.para) && !stopAsked(stop)) {
-            const std::string failure = libraryMessage("KVD4093_InitDeviceAD");
-            stop.stop();
-            finishAll();
-            throw CallFailed("KVD4093_InitDeviceAD failed: " + failure);
-        }
-        const ReadPlan plan{info.channelCount(), info.sampleRate, info.continuous ? 0 : info.plannedScans,
-                            streaming.onOverrun, start};
-        BlockReader reader(card, stop, queue, plan);
-        writer.run(queue, reader);
-        reader.join();
-        read = reader.result();
-        outcome.largestBacklog = reader.largestBacklog();
-        writer.gap(outcome.scans + outcome.scansLost, read.lostAtEnd);
-    } catch (const CallFailed &) {
-        throw; // the card is stopped and the sinks finished already
+        if (started)
+            writer.run(cardStream.buffer().blockScans);
+        status = statusOf(stream);
+        outcome.largestBacklog = uint64_t(status.largestBacklog);
+        // What was dropped after the last block read.
+        const uint64_t lost = uint64_t(std::max<int64_t>(status.scansLost, 0));
+        writer.gap(outcome.scans + outcome.scansLost, lost > outcome.scansLost ? lost - outcome.scansLost : 0);
     } catch (const std::exception &) {
-        // A failed write, or anything else (no memory, no thread): the card
-        // stops and the files end as well as they can.
-        stop.stop();
+        // A failed write, or anything else (no memory): the card stops and
+        // the files end as well as they can.
+        KVD4093_StopStream(stream);
         progress.finish();
         finishQuietly(sinks, outcome);
         throw;
     }
-    outcome.overrun = read.overrun;
-    if (!read.failure && !read.overrun && wantsMore(info, outcome))
+    outcome.overrun = status.overrun != 0;
+    const bool failed = status.failed != 0;
+    if (!failed && !outcome.overrun && wantsMore(info, outcome))
         outcome.stopSignal = stopSignal();
-    // The stop's failures are logged under the set-up's name.
-    const bool stopped = stop.stop();
-    outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const bool stopped = KVD4093_StopStream(stream) != 0;
+    outcome.seconds = secondsSince(info);
     finishAll();
-    if (read.failure && unplugged(card))
+    if (failed && unplugged(KVD4093_GetStreamDevice(stream)))
         throw ToolError("card unplugged after " + std::to_string(outcome.scans) + " scans");
-    if (read.failure)
-        throw CallFailed("KVD4093_ReadDeviceAD failed: " + *read.failure);
+    if (failed)
+        throw CallFailed(streamFailure(stream, "KVD4093_ReadDeviceAD"));
+    // The stop's failures are logged under the set-up's name.
     if (!stopped)
         failCall("KVD4093_ReleaseDeviceAD", "KVD4093_InitDeviceAD");
     return outcome;

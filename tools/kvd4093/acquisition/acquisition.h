@@ -1,44 +1,49 @@
-// The acquisition: start the card, let a reader thread read it block after
-// block into a bounded queue (block_reader.h), hand every block to the sinks
-// on this thread until the planned scans are in or a stop signal comes,
-// stop.
+// The acquisition: the stream library reads the card on a thread of its own
+// into its bounded buffer; this hands every block it delivers to the sinks,
+// with the gaps between them, until the planned scans are in or a stop
+// signal comes, and stops.
 #pragma once
 
 #include <vector>
 
-#include "acquisition/block_reader.h"
+#include "KVD4093_stream.h"
 #include "acquisition/progress_bar.h"
 #include "output/sample_sink.h"
 
 namespace kvd::tool {
 
-// How the queue between the reader and the sinks behaves.
+// How the buffer between the card and the sinks behaves.
 struct Streaming {
-    double bufferSeconds = 2;       // the queue holds this long of samples ...
-    OverrunChoice onOverrun = OverrunChoice::Stop; // ... and, when it is full, this happens
-    double maxBacklogSeconds = 1;   // a backlog past this is warned of, once
+    double bufferSeconds = 2;               // the buffer holds this long of samples ...
+    int32_t onOverrun = KVD4093_STREAM_STOP; // ... and, when it is full, this happens
+    double maxBacklogSeconds = 1;           // a backlog past this is warned of, once
 };
 
-// The queue holds at most this much memory, whatever --buffer asks for.
-constexpr size_t kMostQueueBytes = size_t(256) << 20;
+// A stream on the tool's open card, closed (and so stopped) when it goes;
+// the card stays the caller's.
+class CardStream {
+public:
+    // Throws CallFailed with the stream library's reason when it refuses.
+    CardStream(KVD4093_HANDLE card, const AcquisitionInfo &info, const Streaming &streaming);
+    ~CardStream() { KVD4093_CloseStream(stream_); }
+    CardStream(const CardStream &) = delete;
+    CardStream &operator=(const CardStream &) = delete;
 
-// Runs the acquisition the record describes on an open card. The sinks have
-// seen begin() and see finish() whatever happens. Every way out stops the
-// card first: a failed call then throws CallFailed, a failed write the
-// sink's ToolError. A full queue under OverrunChoice::Stop ends the
-// acquisition with outcome.overrun set, every block read written.
-AcquisitionOutcome acquire(KVD4093_HANDLE card, const AcquisitionInfo &info, const std::vector<SampleSink *> &sinks,
-                           ProgressBar &progress, const Streaming &streaming = {});
+    KVD4093_STREAM *get() const { return stream_; }
+    // The buffer's shape: its blocks and how long it holds.
+    KVD4093_STREAM_BUFFER buffer() const;
 
-// The queue's shape for an acquisition: blocks of about 50 ms, as many as
-// --buffer asks for (at least one) within kMostQueueBytes.
-struct QueueShape {
-    uint32_t blockScans = 1;
-    size_t depth = 1;
-    bool cut = false; // --buffer asked for more than kMostQueueBytes
-
-    double seconds(const AcquisitionInfo &info) const { return double(depth) * blockScans / info.scanRate(); }
+private:
+    KVD4093_STREAM *stream_;
 };
-QueueShape queueShape(const AcquisitionInfo &info, double bufferSeconds);
+
+// Runs the acquisition the record describes. The sinks see begin() and
+// finish() whatever happens, begin() with the start as the stream read it.
+// Every way out stops the card first: a failed call then throws CallFailed,
+// a failed write the sink's ToolError, an unplugged card a ToolError. A full
+// buffer under KVD4093_STREAM_STOP ends the acquisition with
+// outcome.overrun set, every block read written.
+AcquisitionOutcome acquire(CardStream &stream, const AcquisitionInfo &info, const std::vector<SampleSink *> &sinks,
+                           ProgressBar &progress, const Streaming &streaming);
 
 } // namespace kvd::tool

@@ -1,6 +1,7 @@
 #include "acquisition/acquisition_stop.h"
 
 #include <chrono>
+#include <utility>
 
 #include "common/system.h"
 
@@ -43,7 +44,7 @@ bool AcquisitionStop::stop() {
     return stopped_;
 }
 
-StopOnSignal::StopOnSignal(AcquisitionStop &stop) : stop_(stop), thread_([this] { watch(); }) {}
+StopOnSignal::StopOnSignal(std::function<void()> stop) : stop_(std::move(stop)), thread_([this] { watch(); }) {}
 
 StopOnSignal::~StopOnSignal() {
     {
@@ -59,7 +60,7 @@ void StopOnSignal::watch() {
     while (!finishing_) {
         if (stopSignal() != 0) {
             lock.unlock();
-            stop_.stop();
+            stop_();
             return;
         }
         finished_.wait_for(lock, kSignalPoll);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -49,10 +50,12 @@ private:
 };
 
 // A thread that stops the acquisition as soon as a stop signal (system.h)
-// arrives, while the main thread may be waiting in a read.
+// arrives, while the main thread may be waiting in a read: it calls `stop`
+// once (acquire's KVD4093_StopStream, the panel's AcquisitionStop).
 class StopOnSignal {
 public:
-    explicit StopOnSignal(AcquisitionStop &stop);
+    explicit StopOnSignal(std::function<void()> stop);
+    explicit StopOnSignal(AcquisitionStop &stop) : StopOnSignal([&stop] { stop.stop(); }) {}
     ~StopOnSignal();
     StopOnSignal(const StopOnSignal &) = delete;
     StopOnSignal &operator=(const StopOnSignal &) = delete;
@@ -60,7 +63,7 @@ public:
 private:
     void watch();
 
-    AcquisitionStop &stop_;
+    std::function<void()> stop_;
     std::mutex mutex_;
     std::condition_variable finished_;
     bool finishing_ = false;

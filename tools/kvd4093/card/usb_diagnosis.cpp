@@ -192,8 +192,10 @@ std::string commandOf(const std::filesystem::path &process) {
 
 std::vector<std::string> usbPairs(const std::string &pairs) {
     std::vector<std::string> texts;
+    std::set<std::string> seen;
     for (const Pair &pair : pairsOf(pairs))
-        texts.push_back(pairText(pair.vendor, pair.product));
+        if (const std::string text = pairText(pair.vendor, pair.product); seen.insert(text).second)
+            texts.push_back(text);
     return texts;
 }
 

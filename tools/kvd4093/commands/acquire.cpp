@@ -1,6 +1,5 @@
 // acquire: one AD acquisition, to files or standard output, a plot and a summary.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -163,7 +162,7 @@ void takeStreaming(Arguments &arguments, Streaming &streaming) {
     if (const std::optional<std::string> choice = arguments.value("on-overrun")) {
         if (*choice != "stop" && *choice != "continue")
             throw UsageError("--on-overrun: \"" + *choice + "\" is not stop or continue");
-        streaming.onOverrun = *choice == "stop" ? OverrunChoice::Stop : OverrunChoice::Continue;
+        streaming.onOverrun = *choice == "stop" ? KVD4093_STREAM_STOP : KVD4093_STREAM_CONTINUE;
     }
     if (const std::optional<std::string> backlog = arguments.value("max-backlog"))
         streaming.maxBacklogSeconds = parseDuration(*backlog, "--max-backlog");
@@ -241,22 +240,12 @@ void printStart(std::FILE *report, const OpenCard &card, const AcquisitionInfo &
     std::fflush(report);
 }
 
-void warnOfCutQueue(const AcquisitionInfo &info, const AcquireRequest &request) {
-    const QueueShape shape = queueShape(info, request.streaming.bufferSeconds);
-    if (shape.cut)
-        std::fprintf(stderr, "kvd4093: warning: --buffer %g s at %s samples/s would take more than %zu MiB: the "
+void warnOfCutQueue(const AcquisitionInfo &info, const AcquireRequest &request, const CardStream &stream) {
+    const KVD4093_STREAM_BUFFER buffer = stream.buffer();
+    if (buffer.cut)
+        std::fprintf(stderr, "kvd4093: warning: --buffer %g s at %s samples/s would take more than %d MiB: the "
                      "queue holds %.2f s\n", request.streaming.bufferSeconds, rateText(info.sampleRate).c_str(),
-                     kMostQueueBytes >> 20, shape.seconds(info));
-}
-
-// The host's clocks, read together just before the card is started.
-void stampStart(AcquisitionInfo &info) {
-    const auto utc = std::chrono::system_clock::now();
-    const auto monotonic = std::chrono::steady_clock::now();
-    info.startTime = utcTimestamp(utc);
-    info.startUtcNanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(utc.time_since_epoch()).count();
-    info.startMonotonicNanoseconds =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(monotonic.time_since_epoch()).count();
+                     KVD4093_STREAM_MOST_BUFFER_BYTES >> 20, buffer.seconds);
 }
 
 // "lost 7500 scans in 2 gaps, the outputs not keeping up:" and a line a gap.
@@ -325,14 +314,14 @@ int runAcquire(Arguments &arguments) {
     // With the samples on standard output, every word for a person goes to standard error.
     std::FILE *report = request.streams() ? stderr : stdout;
     printStart(report, card, info);
-    warnOfCutQueue(info, request);
+    CardStream stream(card.handle(), info, request.streaming);
+    warnOfCutQueue(info, request, stream);
     ChannelSummary summary;
     std::vector<SampleSink *> sinks = {&summary};
     for (const auto &file : files)
         sinks.push_back(file.get());
     ProgressBar progress(info.plannedScans, isTerminal(stderr), terminalColumns(stderr));
-    stampStart(info);
-    const AcquisitionOutcome outcome = acquire(card.handle(), info, sinks, progress, request.streaming);
+    const AcquisitionOutcome outcome = acquire(stream, info, sinks, progress, request.streaming);
     printReport(report, info, outcome, summary, request);
     if (outcome.overrun)
         throw ToolError("the output could not keep up at " + rateText(info.sampleRate) + " samples/s: stopped after " +

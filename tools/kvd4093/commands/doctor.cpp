@@ -31,7 +31,9 @@ const OptionTable &doctorOptions() {
            .help = "look for the udev rule in these folders (separated by\n"
                    "colons, the first taking precedence) instead of udev's\n"
                    "own: /etc/udev/rules.d, /run/udev/rules.d,\n"
-                   "/usr/lib/udev/rules.d, /lib/udev/rules.d"},
+                   "/usr/lib/udev/rules.d, /lib/udev/rules.d; a rule file\n"
+                   "that is not a regular file of at most " +
+                   std::to_string(kMaxUdevRuleFileMiB) + " MiB is skipped"},
           virtualOption("check with virtual cards of these physical IDs")}}};
     return table;
 }
@@ -160,11 +162,17 @@ std::string ruleToWrite(const std::string &pair, const std::vector<std::string> 
            udevRuleLine(pair);
 }
 
-Check permissionCheck(const UsbDevice &device, const std::vector<std::string> &folders) {
+// The rule file naming the pair; empty when none does.
+std::string ruleNaming(const std::string &pair, const UdevRules &rules) {
+    const auto named = rules.fileNaming.find(pair);
+    return named == rules.fileNaming.end() ? std::string() : named->second;
+}
+
+Check permissionCheck(const UsbDevice &device, const UdevRules &rules, const std::vector<std::string> &folders) {
     if (!device.denied)
         return {true, "USB device " + device.place + ": this user may open it", ""};
     const std::string text = "USB device " + device.place + ": this user may not open it (permission denied)";
-    const std::string rule = ruleNaming(device.pair, folders);
+    const std::string rule = ruleNaming(device.pair, rules);
     if (rule.empty())
         return {false, text, ruleToWrite(device.pair, folders)};
     return {false, text,
@@ -195,12 +203,19 @@ Check kernelDriverCheck(const UsbDevice &device) {
             ""};
 }
 
-Check ruleCheck(const std::string &pair, const std::vector<std::string> &folders) {
-    const std::string rule = ruleNaming(pair, folders);
+Check ruleCheck(const std::string &pair, const UdevRules &rules, const std::vector<std::string> &folders) {
+    const std::string rule = ruleNaming(pair, rules);
     if (!rule.empty())
         return {true, "udev rule " + rule + " names " + pair, ""};
     return {false, "no udev rule names " + pair + " (looked in " + joined(folders, ", ") + ")",
             ruleToWrite(pair, folders)};
+}
+
+// A rule file that is not read, as udev could not read it either.
+Check skippedRuleCheck(const std::string &skipped) {
+    return {false, "udev rule file " + skipped + ": skipped",
+            "move it out of the folder: a rule file is a regular file of at most " +
+                std::to_string(kMaxUdevRuleFileMiB) + " MiB"};
 }
 
 void checkCardTransport(const std::vector<std::string> &folders) {
@@ -226,14 +241,17 @@ void checkCardTransport(const std::vector<std::string> &folders) {
                                                   : std::to_string(usb.devices.size()) + " USB devices ") +
                   looked + " present",
               ""});
+    const UdevRules rules = readUdevRules(folders);
     for (const UsbDevice &device : usb.devices) {
-        show(permissionCheck(device, folders));
+        show(permissionCheck(device, rules, folders));
         show(holderCheck(device));
         if (!device.denied)
             show(kernelDriverCheck(device));
     }
+    for (const std::string &skipped : rules.skipped)
+        show(skippedRuleCheck(skipped));
     for (const std::string &pair : pairs)
-        show(ruleCheck(pair, folders));
+        show(ruleCheck(pair, rules, folders));
 }
 
 #endif

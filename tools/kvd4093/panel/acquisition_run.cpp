@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <vector>
 
 #include "common/errors.h"
 #include "common/system.h"
@@ -9,32 +10,56 @@
 namespace kvd::tool::panel {
 namespace {
 
-// The set-up reads and discards this many samples before the first block.
-constexpr uint32_t kSetUpSamples = 512;
-// A block is about this long, as in `acquire`.
-constexpr double kBlockSeconds = 0.05;
-// Blocks never hold more samples than this (1 MiB).
-constexpr uint32_t kMaxBlockSamples = 1u << 19;
+// The panel's thread takes at most this many samples at a time.
+constexpr uint32_t kReadSamples = 1u << 16;
+// ... and waits this long for them before it looks for a stop signal again.
+constexpr int32_t kReadWaitMs = 50;
+// The live view gets its scans in pieces of about this long.
+constexpr double kLiveViewSeconds = 0.01;
 
-uint32_t scansPerBlock(const AcquisitionInfo &info) {
-    const double scans = info.scanRate() * kBlockSeconds;
-    const uint32_t most = std::max<uint32_t>(1, kMaxBlockSamples / info.channelCount());
-    return static_cast<uint32_t>(std::clamp(scans, 1.0, double(most)));
+KVD4093_STREAM *openStream(KVD4093_HANDLE card, const AcquisitionInfo &info, AcquisitionRun *run,
+                           KVD4093_STREAM_CALLBACK toLiveView) {
+    KVD4093_STREAM_CONFIG config{};
+    config.firstChannel = info.firstChannel();
+    config.lastChannel = info.lastChannel();
+    config.scanRate = double(info.para.Frequency) / info.channelCount();
+    config.record = &info.para;
+    config.onOverrun = KVD4093_STREAM_CONTINUE;
+    config.callbackScans = uint32_t(std::max(1.0, info.scanRate() * kLiveViewSeconds));
+    config.callback = toLiveView;
+    config.callbackContext = run;
+    KVD4093_STREAM *stream = KVD4093_OpenStreamOnDevice(card, &config);
+    if (stream == nullptr)
+        throw CallFailed(std::string("the acquisition cannot start: ") + KVD4093_GetStreamError(nullptr));
+    return stream;
 }
 
 } // namespace
 
-AcquisitionRun::AcquisitionRun(KVD4093_HANDLE card, const AcquisitionInfo &info, std::vector<SampleSink *> sinks)
-    : card_(card), info_(info), sinks_(std::move(sinks)), stop_(card), thread_([this] { read(); }) {}
+AcquisitionRun::AcquisitionRun(KVD4093_HANDLE card, const AcquisitionInfo &info, SampleSink &liveView,
+                               Recording &recording)
+    : info_(info), liveView_(liveView), recording_(recording),
+      stream_(openStream(card, info, this, &AcquisitionRun::toLiveView)) {
+    KVD4093_GetStreamRecord(stream_, &info_.para);
+    thread_ = std::thread([this] { run(); });
+}
 
-AcquisitionRun::~AcquisitionRun() { stop(); }
+AcquisitionRun::~AcquisitionRun() {
+    stop();
+    KVD4093_CloseStream(stream_);
+}
+
+void AcquisitionRun::stopOnce() {
+    if (!stopAsked_.exchange(true) && !KVD4093_StopStream(stream_))
+        stopFailed_.store(true);
+}
 
 std::optional<std::string> AcquisitionRun::stop() {
-    stop_.stop();
+    stopOnce();
     if (thread_.joinable())
         thread_.join();
-    if (!stopped_)
-        return "KVD4093_ReleaseDeviceAD failed: " + libraryMessage("KVD4093_InitDeviceAD");
+    if (stopFailed_.load())
+        return "KVD4093_ReleaseDeviceAD failed: " + std::string(KVD4093_GetStreamError(stream_));
     return std::nullopt;
 }
 
@@ -42,66 +67,67 @@ std::optional<std::string> AcquisitionRun::failure() const {
     return reading_.load() ? std::nullopt : failure_;
 }
 
-void AcquisitionRun::read() {
-    for (SampleSink *sink : sinks_)
-        sink->begin(info_);
+RunFigures AcquisitionRun::figures() const {
+    KVD4093_STREAM_STATUS status{};
+    KVD4093_GetStreamStatus(stream_, &status);
+    return {uint64_t(status.backlog), uint64_t(status.largestBacklog), uint64_t(status.scansLost), gaps_.load()};
+}
+
+// On the stream's reader thread: the live view never falls behind the card.
+void KVD4093_CALL AcquisitionRun::toLiveView(KVD4093_STREAM *, const uint16_t *samples, uint32_t scans,
+                                             const KVD4093_STREAM_BLOCK *block, void *self) {
+    static_cast<AcquisitionRun *>(self)->liveView_.write(samples, uint64_t(block->firstScan), scans);
+}
+
+void AcquisitionRun::run() {
+    liveView_.begin(info_);
+    recording_.begin(info_);
     const auto start = std::chrono::steady_clock::now();
+    if (KVD4093_StartStream(stream_))
+        readBlocks();
+    else if (!stopAsked_.load())
+        failure_ = "KVD4093_InitDeviceAD failed: " + std::string(KVD4093_GetStreamError(stream_));
+    stopOnce();
+    KVD4093_STREAM_STATUS status{};
+    KVD4093_GetStreamStatus(stream_, &status);
     AcquisitionOutcome outcome;
-    {
-        // Watching from before the set-up, whose first read may wait long.
-        // The stop sets nothing up once it was asked for, and stops the card
-        // again when a stop came while the set-up ran.
-        const StopOnSignal watcher(stop_);
-        if (stop_.start(info_.para))
-            readBlocks();
-        else if (!stop_.requested())
-            failure_ = "KVD4093_InitDeviceAD failed: " + libraryMessage("KVD4093_InitDeviceAD");
-    }
-    stopped_ = stop_.stop();
+    outcome.scans = uint64_t(status.scansRead);
+    outcome.scansLost = uint64_t(status.scansLost);
+    outcome.largestBacklog = uint64_t(status.largestBacklog);
+    outcome.gapCount = gaps_.load();
     outcome.stopSignal = stopSignal();
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    for (SampleSink *sink : sinks_)
-        sink->finish(outcome);
+    liveView_.finish(outcome);
+    recording_.finish(outcome);
     reading_.store(false);
 }
 
-// Whole scans, block after block, until a stop is asked for or a read fails.
+// The stream's blocks to the recording until the stream has ended and
+// everything it read was taken.
 void AcquisitionRun::readBlocks() {
-    const uint32_t channels = info_.channelCount();
-    const uint32_t blockScans = scansPerBlock(info_);
-    const uint32_t wanted = blockScans * channels;
-    std::vector<uint16_t> buffer(wanted);
-    const auto stopAsked = [&] { return stop_.requested() || stopSignal() != 0; };
-    // The set-up took 512 samples: the rest of a partial scan is dropped, so
-    // every scan starts with the first channel.
-    uint32_t skip = (channels - kSetUpSamples % channels) % channels;
-    uint32_t held = 0;
-    uint64_t scans = 0;
-    while (!stopAsked()) {
-        const uint32_t asked = skip > 0 ? skip : wanted - held;
-        uint32_t got = 0;
-        const bool read = KVD4093_ReadDeviceAD(card_, buffer.data() + (skip > 0 ? 0 : held), asked, &got) != 0;
-        // A read that returns after the stop may hold samples the card took
-        // at the stop's own rate: they are dropped.
-        if (stopAsked())
-            return;
-        if (!read) {
-            failure_ = "KVD4093_ReadDeviceAD failed: " + libraryMessage("KVD4093_ReadDeviceAD");
-            return;
-        }
-        got = std::min(got, asked);
-        if (skip > 0) {
-            skip -= got;
+    const uint32_t maxScans = std::max<uint32_t>(1, kReadSamples / info_.channelCount());
+    std::vector<uint16_t> samples(size_t(maxScans) * info_.channelCount());
+    for (;;) {
+        if (stopSignal() != 0)
+            stopOnce();
+        KVD4093_STREAM_BLOCK block{};
+        const int64_t scans = KVD4093_ReadStream(stream_, samples.data(), maxScans, kReadWaitMs, &block);
+        if (scans < 0)
+            break;
+        if (scans == 0)
             continue;
+        if (block.scansLostBefore > 0) {
+            gaps_.fetch_add(1);
+            recording_.gap(uint64_t(block.firstScan - block.scansLostBefore), uint64_t(block.scansLostBefore));
         }
-        held += got;
-        if (held < wanted)
-            continue;
-        for (SampleSink *sink : sinks_)
-            sink->write(buffer.data(), scans, blockScans);
-        scans += blockScans;
-        held = 0;
+        KVD4093_STREAM_STATUS status{};
+        if (KVD4093_GetStreamStatus(stream_, &status))
+            recording_.noteBacklog(uint64_t(status.backlog));
+        recording_.write(samples.data(), uint64_t(block.firstScan), size_t(scans));
     }
+    KVD4093_STREAM_STATUS status{};
+    if (KVD4093_GetStreamStatus(stream_, &status) && status.failed && !stopAsked_.load())
+        failure_ = KVD4093_GetStreamError(stream_);
 }
 
 } // namespace kvd::tool::panel

@@ -278,7 +278,8 @@ void CardController::startRun() {
     info.continuous = true;
     info.startTime = utcTimestamp();
     frames_ = std::make_unique<ChartFrames>(++state_.run, state_.viewSeconds);
-    run_ = std::make_unique<AcquisitionRun>(card.handle(), info, std::vector<SampleSink *>{frames_.get(), &recording_});
+    run_ = std::make_unique<AcquisitionRun>(card.handle(), info, *frames_, recording_);
+    state_.stream = {};
     state_.running = true;
     state_.sampleRate = info.sampleRate;
     state_.scansPerColumn = scansPerColumnFor(info.scanRate(), state_.viewSeconds, info.channelCount());
@@ -288,6 +289,7 @@ void CardController::stopRun() {
     if (!run_)
         return;
     const std::optional<std::string> failure = run_->stop();
+    state_.stream = run_->figures();
     run_.reset();
     state_.running = false;
     state_.recording = recording_.status();
@@ -371,6 +373,8 @@ void CardController::tick(uint64_t count) {
     if (count % kSlowTicks == 0) {
         readInputs();
         state_.recording = recording_.status();
+        if (run_)
+            state_.stream = run_->figures();
         reportLog();
         if (std::vector<std::string> lines = trace_.newLines(); !lines.empty()) {
             if (lines.size() > kTraceLinesKept)

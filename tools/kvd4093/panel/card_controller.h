@@ -2,8 +2,8 @@
 // the tabs' commands run there one after the other, and between them the
 // periodic work: the chart's frames (at most 30 a second), the digital
 // inputs (10 a second), the DA values the card reports, the error log's new
-// entries and the trace's new lines. Only the acquisition's reads run on
-// another thread (AcquisitionRun). After every change the whole state goes
+// entries and the trace's new lines. Only the acquisition runs on threads
+// of its own (AcquisitionRun, on the stream library). After every change the whole state goes
 // to every tab, so all of them show the same.
 #pragma once
 

@@ -36,6 +36,7 @@ const char *stateName(RecordingStatus::State state) {
     case RecordingStatus::State::Idle: return "idle";
     case RecordingStatus::State::Recording: return "recording";
     case RecordingStatus::State::Done: return "done";
+    case RecordingStatus::State::Empty: return "empty";
     case RecordingStatus::State::Failed: return "failed";
     }
     return "idle";
@@ -67,11 +68,18 @@ std::string stateMessage(const PanelState &state) {
                  {"sampleRate", state.sampleRate},
                  {"scanRate", channels > 0 && channels <= 256 ? state.sampleRate / channels : 0.0},
                  {"scansPerColumn", state.scansPerColumn},
+                 {"stream",
+                  {{"backlog", state.stream.backlog},
+                   {"largestBacklog", state.stream.largestBacklog},
+                   {"scansLost", state.stream.scansLost},
+                   {"gaps", state.stream.gaps}}},
                  {"viewSeconds", state.viewSeconds},
                  {"recording",
                   {{"state", stateName(state.recording.state)},
                    {"file", state.recording.file},
                    {"scans", state.recording.scans},
+                   {"scansLost", state.recording.scansLost},
+                   {"gaps", state.recording.gaps},
                    {"planned", state.recording.planned},
                    {"message", state.recording.message}}},
                  {"digitalOutputs", state.digitalOutputs},

@@ -13,6 +13,7 @@
 #include "KVD4093.h"
 #include "card/card_probe.h"
 #include "card/digital_io.h"
+#include "panel/acquisition_run.h"
 #include "panel/log_watch.h"
 #include "panel/recording.h"
 
@@ -27,6 +28,7 @@ struct PanelState {
     uint32_t run = 0; // the chart frames' run number
     double sampleRate = 0; // as the card runs, of the running acquisition or the record
     uint32_t scansPerColumn = 0;
+    RunFigures stream; // of the running acquisition, or the last one
     double viewSeconds = 1;
     RecordingStatus recording;
     uint16_t digitalOutputs = 0;

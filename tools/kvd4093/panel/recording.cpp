@@ -15,20 +15,20 @@ namespace {
 
 constexpr size_t kLongestName = 100;
 
-std::unique_ptr<SampleSink> makeSink(const std::string &name) {
-    if (hasExtension(name, ".csv"))
-        return std::make_unique<CsvWriter>(name);
-    if (hasExtension(name, ".bin"))
-        return std::make_unique<BinWriter>(name);
-    return std::make_unique<SvgPlot>(name);
-}
-
 bool hasFormat(const std::string &name) {
     return std::any_of(std::begin(kRecordingFormats), std::end(kRecordingFormats),
                        [&](const char *format) { return hasExtension(name, std::string(1, '.').append(format)); });
 }
 
 } // namespace
+
+std::unique_ptr<SampleSink> makeFileWriter(const std::string &name) {
+    if (hasExtension(name, ".csv"))
+        return std::make_unique<CsvWriter>(name);
+    if (hasExtension(name, ".bin"))
+        return std::make_unique<BinWriter>(name);
+    return std::make_unique<SvgPlot>(name);
+}
 
 void Recording::checkFileName(const std::string &name, uint64_t planned) {
     const bool plain = !name.empty() && name.size() <= kLongestName && name[0] != '.' &&
@@ -54,15 +54,21 @@ void Recording::start(const std::string &name, uint64_t planned) {
         throw UsageError("start the acquisition first: a recording writes what it acquires");
     if (status_.state == RecordingStatus::State::Recording)
         throw UsageError("a recording is under way: stop it first");
-    std::unique_ptr<SampleSink> file = makeSink(name);
+    std::unique_ptr<SampleSink> file = makeWriter_(name);
     AcquisitionInfo info = run_;
     info.plannedScans = planned;
     info.continuous = planned == 0;
     info.startTime = utcTimestamp();
     file->begin(info);
     file_ = std::move(file);
+    firstScan_.reset();
+    firstGaps_.clear();
+    largestBacklog_ = 0;
     started_ = std::chrono::steady_clock::now();
-    status_ = RecordingStatus{RecordingStatus::State::Recording, name, 0, planned, {}};
+    status_ = RecordingStatus{};
+    status_.state = RecordingStatus::State::Recording;
+    status_.file = name;
+    status_.planned = planned;
 }
 
 void Recording::stop() {
@@ -81,14 +87,31 @@ void Recording::begin(const AcquisitionInfo &info) {
     running_ = true;
 }
 
-void Recording::write(const uint16_t *samples, uint64_t, size_t scans) {
+// Called with the mutex held. The recording starts with the first block
+// that comes after it was started; a gap before that is none of its own.
+std::optional<uint64_t> Recording::position(uint64_t firstScan, bool blockStarts) {
+    if (!file_ || (!firstScan_ && !blockStarts))
+        return std::nullopt;
+    if (!firstScan_)
+        firstScan_ = firstScan;
+    return firstScan - *firstScan_;
+}
+
+// Called with the mutex held: the file ends once its length is covered.
+void Recording::reachPlanned() {
+    if (status_.planned != 0 && status_.scans + status_.scansLost >= status_.planned)
+        end(0);
+}
+
+void Recording::write(const uint16_t *samples, uint64_t firstScan, size_t scans) {
     const std::lock_guard lock(mutex_);
-    if (!file_)
+    const std::optional<uint64_t> at = position(firstScan, true);
+    if (!at)
         return;
-    const uint64_t room = status_.planned ? status_.planned - status_.scans : scans;
+    const uint64_t room = status_.planned ? status_.planned - *at : scans;
     const size_t taken = size_t(std::min<uint64_t>(scans, room));
     try {
-        file_->write(samples, status_.scans, taken);
+        file_->write(samples, *at, taken);
     } catch (const ToolError &error) {
         end(0); // the file is finished as far as it can be
         status_.state = RecordingStatus::State::Failed;
@@ -96,8 +119,27 @@ void Recording::write(const uint16_t *samples, uint64_t, size_t scans) {
         return;
     }
     status_.scans += taken;
-    if (status_.planned != 0 && status_.scans == status_.planned)
-        end(0);
+    reachPlanned();
+}
+
+void Recording::gap(uint64_t firstScan, uint64_t scansLost) {
+    const std::lock_guard lock(mutex_);
+    const std::optional<uint64_t> at = position(firstScan, false);
+    if (!at)
+        return;
+    const uint64_t lost = status_.planned ? std::min(scansLost, status_.planned - *at) : scansLost;
+    file_->gap(*at, lost);
+    status_.scansLost += lost;
+    ++status_.gaps;
+    if (firstGaps_.size() < AcquisitionOutcome::kListedGaps)
+        firstGaps_.push_back({*at, lost});
+    reachPlanned();
+}
+
+void Recording::noteBacklog(uint64_t backlog) {
+    const std::lock_guard lock(mutex_);
+    if (file_)
+        largestBacklog_ = std::max(largestBacklog_, backlog);
 }
 
 void Recording::finish(const AcquisitionOutcome &outcome) {
@@ -114,10 +156,20 @@ void Recording::end(int stopSignal) {
     outcome.scans = status_.scans;
     outcome.stopSignal = stopSignal;
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    outcome.scansLost = status_.scansLost;
+    outcome.gapCount = status_.gaps;
+    outcome.firstGaps = firstGaps_;
+    outcome.largestBacklog = largestBacklog_;
     std::unique_ptr<SampleSink> file = std::move(file_);
     try {
         file->finish(outcome);
         status_.state = RecordingStatus::State::Done;
+        // A writer keeps no file of a run that ended before its first scan.
+        std::error_code error;
+        if (!std::filesystem::exists(status_.file, error)) {
+            status_.state = RecordingStatus::State::Empty;
+            status_.message = "no file: the recording ended before its first scan";
+        }
     } catch (const ToolError &error) {
         status_.state = RecordingStatus::State::Failed;
         if (status_.message.empty())

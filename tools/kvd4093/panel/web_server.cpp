@@ -1,17 +1,18 @@
 #include "panel/web_server.h"
 
 #include <civetweb.h>
+
+#include <cctype>
 #include <cstring>
 
 #include "common/errors.h"
 #include "panel/page_files.h"
 #include "panel/panel_commands.h"
+#include "panel/websocket_frames.h"
 
 namespace kvd::tool::panel {
 namespace {
 
-constexpr uint16_t kCloseUnsupported = 1003;
-constexpr uint16_t kCloseTooBig = 1009;
 constexpr char kWebSocketPath[] = "/ws";
 
 // The page may load its own files and talk to its own server, nothing else:
@@ -45,31 +46,44 @@ std::string withToken(std::string_view html, const std::string &token) {
     return page;
 }
 
-std::string closePayload(uint16_t code, std::string_view reason) {
-    std::string payload{char(code >> 8), char(code & 0xFF)};
-    return payload.append(reason);
+bool headerHas(const mg_connection *connection, const char *name, std::string_view word) {
+    const std::optional<std::string_view> value = header(connection, name);
+    if (!value)
+        return false;
+    std::string lower(*value);
+    for (char &c : lower)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find(word) != std::string::npos;
+}
+
+ConnectionEnd peerOf(const mg_connection *connection) {
+    const mg_request_info *request = mg_get_request_info(connection);
+    return request ? ConnectionEnd{request->remote_addr, request->remote_port} : ConnectionEnd{};
+}
+
+WebServer &serverOf(const mg_connection *connection) {
+    return *static_cast<WebServer *>(mg_get_user_data(mg_get_context(connection)));
 }
 
 } // namespace
-
-struct WebServer::Client {
-    ClientId id;
-    mg_connection *connection;
-    std::mutex mutex; // one write at a time; held while the connection closes
-    bool open = true;
-};
 
 WebServer::WebServer(const std::string &bind, int port, std::vector<std::string> hosts, std::string token,
                      ServerEvents events)
     : events_(std::move(events)), hosts_(std::move(hosts)), token_(std::move(token)) {
     const std::string listening = bind + ":" + std::to_string(port);
+    // Threads for every tab, every connection that may wait for its request
+    // and as many again for the page's files; a request has
+    // kRequestTimeoutMs to arrive whole.
+    const std::string threads = std::to_string(kMostClients + kMostWaitingInAll + kMostClients);
+    const std::string requestTimeout = std::to_string(kRequestTimeoutMs);
     const char *options[] = {"listening_ports", listening.c_str(),
-                             "num_threads", "16",
-                             "request_timeout_ms", "10000",
-                             "websocket_timeout_ms", "5000",
-                             "enable_websocket_ping_pong", "yes",
+                             "num_threads", threads.c_str(),
+                             "request_timeout_ms", requestTimeout.c_str(),
                              nullptr};
     mg_callbacks callbacks{};
+    callbacks.init_connection = onConnectionOpened;
+    callbacks.begin_request = onRequestArrived;
+    callbacks.connection_close = onConnectionClosing;
     mg_init_data init{&callbacks, this, options};
     char text[256] = {};
     unsigned code = 0;
@@ -85,12 +99,55 @@ WebServer::WebServer(const std::string &bind, int port, std::vector<std::string>
     port_ = ports[0].port;
     // The handlers come after the guard: until then civetweb answers every request with 404.
     guard_ = std::make_unique<RequestGuard>(token_, hosts_, port_);
-    mg_set_websocket_handler(context_, kWebSocketPath, onWebSocketConnect, onWebSocketReady, onWebSocketData,
-                             onWebSocketClose, this);
     mg_set_request_handler(context_, "/", onRequest, this);
+    ready_.store(true);
+    sweeper_ = std::thread([this] { sweep(); });
 }
 
-WebServer::~WebServer() { mg_stop(context_); }
+WebServer::~WebServer() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    stopped_.notify_all();
+    sweeper_.join();
+    for (const auto &client : allClients())
+        client->close();
+    mg_stop(context_);
+}
+
+// The limits on connections waiting for their request hold while no new
+// connection comes, when every thread may be waiting.
+void WebServer::sweep() {
+    std::unique_lock lock(mutex_);
+    while (!stopped_.wait_for(lock, kSweepPeriod, [&] { return stopping_; })) {
+        lock.unlock();
+        connections_.sweep(port_.load());
+        lock.lock();
+    }
+}
+
+int WebServer::onConnectionOpened(const mg_connection *connection, void **) {
+    WebServer &server = serverOf(connection);
+    if (const int port = server.port_.load(); port != 0)
+        server.connections_.sweep(port);
+    return 0;
+}
+
+// civetweb would take an upgrade to its own WebSocket: /ws is served here,
+// before it looks for handlers.
+int WebServer::onRequestArrived(mg_connection *connection) {
+    WebServer &server = serverOf(connection);
+    server.connections_.requestArrived(peerOf(connection));
+    const mg_request_info *request = mg_get_request_info(connection);
+    if (server.ready_.load() && request->local_uri && std::strcmp(request->local_uri, kWebSocketPath) == 0)
+        return server.serveWebSocket(connection);
+    return 0; // civetweb goes on to the handler
+}
+
+void WebServer::onConnectionClosing(const mg_connection *connection) {
+    serverOf(connection).connections_.closed(peerOf(connection));
+}
 
 std::optional<std::string> WebServer::refusal(const mg_connection *connection) const {
     const mg_request_info *request = mg_get_request_info(connection);
@@ -119,91 +176,70 @@ int WebServer::onRequest(mg_connection *connection, void *self) {
     return 200;
 }
 
-int WebServer::onWebSocketConnect(const mg_connection *connection, void *self) {
-    auto &server = *static_cast<WebServer *>(self);
-    std::optional<std::string> why = server.refusal(connection);
-    if (!why && server.clientCount() >= kMostClients)
-        why = "already " + std::to_string(kMostClients) + " tabs are open";
-    if (!why)
-        return 0;
-    // Still plain HTTP here: the refusal is an answer a client can read.
-    respond(const_cast<mg_connection *>(connection), 403, "Forbidden", "text/plain; charset=utf-8",
-            "refused: " + *why + "\n");
-    return 1;
-}
-
-void WebServer::onWebSocketReady(mg_connection *connection, void *self) {
-    auto &server = *static_cast<WebServer *>(self);
-    auto client = std::make_shared<Client>();
-    client->connection = connection;
-    {
-        const std::lock_guard lock(server.mutex_);
-        client->id = server.nextClient_++;
-        server.clients_[client->id] = client;
-    }
-    mg_set_user_connection_data(connection, reinterpret_cast<void *>(uintptr_t(client->id)));
-    server.everConnected_.store(true);
-    server.events_.connected(client->id);
-}
-
-int WebServer::onWebSocketData(mg_connection *connection, int bits, char *data, size_t size, void *self) {
-    auto &server = *static_cast<WebServer *>(self);
-    const auto id = ClientId(reinterpret_cast<uintptr_t>(mg_get_user_connection_data(connection)));
-    const int opcode = bits & 0x0F;
-    const bool whole = (bits & 0x80) != 0;
-    if (opcode == MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE || opcode == MG_WEBSOCKET_OPCODE_PONG ||
-        opcode == MG_WEBSOCKET_OPCODE_PING)
-        return 1;
-    std::optional<uint16_t> closing;
-    if (opcode != MG_WEBSOCKET_OPCODE_TEXT || !whole)
-        closing = kCloseUnsupported; // binary, or a message in pieces
-    else if (size > kMaxMessageBytes)
-        closing = kCloseTooBig;
-    if (closing) {
-        const std::string payload = closePayload(*closing, *closing == kCloseTooBig ? "too big" : "text only");
-        mg_websocket_write(connection, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, payload.data(), payload.size());
-        return 0;
-    }
-    server.events_.message(id, std::string_view(data, size));
-    return 1;
-}
-
-void WebServer::onWebSocketClose(const mg_connection *connection, void *self) {
-    auto &server = *static_cast<WebServer *>(self);
-    const auto id = ClientId(reinterpret_cast<uintptr_t>(mg_get_user_connection_data(connection)));
-    std::shared_ptr<Client> client;
-    {
-        const std::lock_guard lock(server.mutex_);
-        const auto found = server.clients_.find(id);
-        if (found == server.clients_.end())
-            return;
-        client = found->second;
-        server.clients_.erase(found);
-    }
-    {
-        // After this no send touches the connection, which civetweb reuses.
-        const std::lock_guard lock(client->mutex);
-        client->open = false;
-    }
-    server.events_.disconnected(id);
-}
-
-std::vector<std::shared_ptr<WebServer::Client>> WebServer::allClients() const {
+std::shared_ptr<ClientConnection> WebServer::admit(int socket, ClientId &id, std::string &refused) {
     const std::lock_guard lock(mutex_);
-    std::vector<std::shared_ptr<Client>> all;
+    if (stopping_) {
+        refused = "the panel is ending";
+        return nullptr;
+    }
+    if (clients_.size() >= kMostClients) {
+        refused = "already " + std::to_string(kMostClients) + " tabs are open";
+        return nullptr;
+    }
+    id = nextClient_++;
+    auto client = std::make_shared<ClientConnection>(socket);
+    clients_[id] = client;
+    return client;
+}
+
+// The opening handshake, then the connection's frames until it ends, on
+// this connection's thread.
+int WebServer::serveWebSocket(mg_connection *connection) {
+    std::optional<std::string> why = refusal(connection);
+    if (!why && std::strcmp(mg_get_request_info(connection)->request_method, "GET") != 0)
+        why = "a WebSocket opens with GET";
+    const std::optional<std::string_view> key = header(connection, "Sec-WebSocket-Key");
+    if (!why && (!headerHas(connection, "Upgrade", "websocket") || !key ||
+                 header(connection, "Sec-WebSocket-Version") != std::optional<std::string_view>("13")))
+        why = "not a WebSocket handshake of version 13";
+    const int socket = connections_.socketOf(peerOf(connection));
+    if (!why && socket < 0)
+        why = "the connection's socket is not known";
+    ClientId id = 0;
+    std::string full;
+    const std::shared_ptr<ClientConnection> client = why ? nullptr : admit(socket, id, full);
+    if (!why && !client)
+        why = full;
+    if (why) {
+        respond(connection, 403, "Forbidden", "text/plain; charset=utf-8", "refused: " + *why + "\n");
+        return 403;
+    }
+    const std::string accept = websocket::acceptKey(*key);
+    mg_printf(connection,
+              "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+              "Sec-WebSocket-Accept: %s\r\n\r\n",
+              accept.c_str());
+    everConnected_.store(true);
+    events_.connected(id);
+    client->serve([&](std::string_view text) { events_.message(id, text); });
+    {
+        const std::lock_guard lock(mutex_);
+        clients_.erase(id);
+    }
+    events_.disconnected(id);
+    return 101;
+}
+
+std::vector<std::shared_ptr<ClientConnection>> WebServer::allClients() const {
+    const std::lock_guard lock(mutex_);
+    std::vector<std::shared_ptr<ClientConnection>> all;
     for (const auto &[id, client] : clients_)
         all.push_back(client);
     return all;
 }
 
-void WebServer::send(const std::shared_ptr<Client> &client, int opcode, std::string_view bytes) {
-    const std::lock_guard lock(client->mutex);
-    if (client->open)
-        mg_websocket_write(client->connection, opcode, bytes.data(), bytes.size());
-}
-
 void WebServer::sendText(ClientId id, std::string_view text) {
-    std::shared_ptr<Client> client;
+    std::shared_ptr<ClientConnection> client;
     {
         const std::lock_guard lock(mutex_);
         const auto found = clients_.find(id);
@@ -211,18 +247,20 @@ void WebServer::sendText(ClientId id, std::string_view text) {
             return;
         client = found->second;
     }
-    send(client, MG_WEBSOCKET_OPCODE_TEXT, text);
+    client->sendText(text);
 }
 
 void WebServer::broadcastText(std::string_view text) {
+    const auto frame = std::make_shared<const std::string>(websocket::encodeFrame(websocket::kText, text));
     for (const auto &client : allClients())
-        send(client, MG_WEBSOCKET_OPCODE_TEXT, text);
+        client->sendText(frame);
 }
 
 void WebServer::broadcastBinary(const std::vector<uint8_t> &bytes) {
-    const std::string_view view(reinterpret_cast<const char *>(bytes.data()), bytes.size());
+    const auto frame = std::make_shared<const std::string>(websocket::encodeFrame(
+        websocket::kBinary, std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size())));
     for (const auto &client : allClients())
-        send(client, MG_WEBSOCKET_OPCODE_BINARY, view);
+        client->sendChartFrame(frame);
 }
 
 size_t WebServer::clientCount() const {

@@ -204,7 +204,12 @@ function showAnalogIn(s) {
   $('start').disabled = s.running || !s.card;
   $('stop').disabled = !s.running;
   const rate = `${s.sampleRate.toFixed(s.sampleRate % 1 ? 2 : 0)} samples/s (${s.scanRate.toFixed(2)} scans/s)`;
-  $('run-status').textContent = s.running ? `running, run ${s.run}: ${rate}` : 'stopped';
+  const st = s.stream;
+  const backlog = s.scanRate > 0 ? (st.backlog / s.scanRate).toFixed(2) : '0';
+  const largest = s.scanRate > 0 ? (st.largestBacklog / s.scanRate).toFixed(2) : '0';
+  const loss = st.gaps ? `, ${st.gaps} gaps (${st.scansLost} scans lost)` : ', no gaps';
+  const figures = `backlog ${backlog} s (largest ${largest} s)${loss}`;
+  $('run-status').textContent = s.running ? `running, run ${s.run}: ${rate}; ${figures}` : 'stopped';
   setInput($('view'), String(s.viewSeconds));
   if (s.triggerLevel !== null) setInput($('trigger'), s.triggerLevel);
   $('trigger-value').textContent = s.triggerLevel === null ? 'not set' : String(s.triggerLevel);
@@ -221,11 +226,13 @@ function showAnalogIn(s) {
 
 function showRecording(s) {
   const rec = s.recording;
-  const amount = rec.planned ? `${rec.scans} of ${rec.planned} scans` : `${rec.scans} scans`;
+  const gaps = rec.gaps ? `, ${rec.gaps} gaps (${rec.scansLost} scans lost, marked in the file)` : '';
+  const amount = (rec.planned ? `${rec.scans} of ${rec.planned} scans` : `${rec.scans} scans`) + gaps;
   const texts = {
     idle: 'Nothing recorded yet. Files go into the folder the panel runs in.',
     recording: `recording ${rec.file}: ${amount}`,
     done: `wrote ${rec.file}: ${amount}`,
+    empty: `${rec.file}: ${rec.message}`,
     failed: `${rec.file} failed: ${rec.message}`,
   };
   $('record-status').textContent = texts[rec.state];

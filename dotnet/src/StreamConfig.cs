@@ -1,0 +1,24 @@
+using System;
+using System.Runtime.InteropServices;
+
+namespace Kvd4093
+{
+    /// <summary>KVD4093_STREAM_CONFIG: what a stream acquires; fields left 0 take their defaults.</summary>
+    [StructLayout(LayoutKind.Sequential)]
+    public struct StreamConfig
+    {
+        public IntPtr Cards;
+        public int FirstChannel;
+        public int LastChannel;
+        public double ScanRate;
+        public IntPtr Record;
+        public double BufferSeconds;
+        public int OnOverrun;
+        public int Reserved0;
+        public long Scans;
+        public uint CallbackScans;
+        public uint Reserved1;
+        public IntPtr Callback;
+        public IntPtr CallbackContext;
+    }
+}
