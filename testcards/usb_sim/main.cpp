@@ -51,7 +51,11 @@ const char kUsage[] =
     "Faults of every card, timed from COMMAND's start (DURATION: 500ms, 2s, 1.5):\n"
     "  --unplug-after DURATION  pull the cards out\n"
     "  --replug-after DURATION  plug them in again, at new addresses (pulled out first\n"
-    "                           if they are still in)\n"
+    "                           if they are still in); with --unplug-every, that long\n"
+    "                           after each unplug\n"
+    "  --unplug-every DURATION  pull the cards out every DURATION, again and again\n"
+    "  --replug-as IDS          replug cards with these physical IDs instead, in the\n"
+    "                           order of --ids\n"
     "  --stall PIPE             the pipe's endpoint halts until the program clears it\n"
     "  --slow FACTOR            the cards convert FACTOR times slower than asked\n"
     "  --nak DURATION           the cards answer nothing for that long\n"
@@ -66,6 +70,8 @@ struct Options {
     std::vector<uint8_t> denied;
     std::optional<Duration> unplugAfter;
     std::optional<Duration> replugAfter;
+    std::optional<Duration> unplugEvery;
+    std::vector<uint8_t> replugIds;
     std::vector<uint32_t> stalled;
     double slow = 1;
     Duration nak{0};
@@ -86,15 +92,24 @@ bool parseDuration(const char *text, Duration *duration) {
 bool parseFault(const std::string &option, const char *value, Options *options) {
     Duration duration{};
     char *end = nullptr;
-    if (option == "--unplug-after" || option == "--replug-after" || option == "--nak") {
+    if (option == "--unplug-after" || option == "--replug-after" || option == "--unplug-every" ||
+        option == "--nak") {
         if (!parseDuration(value, &duration))
             return std::fprintf(stderr, "kvd4093-usb-sim: %s: not a duration: %s\n", option.c_str(), value), false;
         if (option == "--nak")
             options->nak = duration;
         else if (option == "--unplug-after")
             options->unplugAfter = duration;
+        else if (option == "--unplug-every")
+            options->unplugEvery = duration;
         else
             options->replugAfter = duration;
+        return true;
+    }
+    if (option == "--replug-as") {
+        std::string error;
+        if (!vcard::parseCardList(value, &options->replugIds, &error))
+            return std::fprintf(stderr, "kvd4093-usb-sim: --replug-as: %s\n", error.c_str()), false;
         return true;
     }
     if (option == "--stall") {
@@ -113,6 +128,21 @@ bool parseFault(const std::string &option, const char *value, Options *options) 
     return false;
 }
 
+// The plug faults that cannot work together.
+bool plugFaultsAgree(const Options &options) {
+    if (options.unplugEvery && options.unplugAfter)
+        return std::fputs("kvd4093-usb-sim: --unplug-every and --unplug-after exclude each other\n", stderr), false;
+    if (options.unplugEvery && options.unplugEvery->count() == 0)
+        return std::fputs("kvd4093-usb-sim: --unplug-every: the period must be above zero\n", stderr), false;
+    if (options.unplugEvery && options.replugAfter && *options.replugAfter >= *options.unplugEvery)
+        return std::fputs("kvd4093-usb-sim: --replug-after must be shorter than --unplug-every\n", stderr), false;
+    if (!options.replugIds.empty() && options.replugIds.size() != options.ids.size())
+        return std::fputs("kvd4093-usb-sim: --replug-as needs one physical ID per card of --ids\n", stderr), false;
+    if (!options.replugIds.empty() && !options.replugAfter)
+        return std::fputs("kvd4093-usb-sim: --replug-as needs --replug-after\n", stderr), false;
+    return true;
+}
+
 bool parseOptions(int argc, char **argv, Options *options) {
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -121,7 +151,7 @@ bool parseOptions(int argc, char **argv, Options *options) {
             if (i + 1 >= argc)
                 return false;
             options->command = argv + i + 1;
-            return true;
+            return plugFaultsAgree(*options);
         }
         if (i + 1 >= argc)
             return false;
@@ -138,17 +168,28 @@ bool parseOptions(int argc, char **argv, Options *options) {
     return false;
 }
 
-void plugAll(usbsim::UsbTestbed &bed, size_t cards) {
+// Plugs the virtual cards from logical number `first` on into ports 1, 2, ...
+void plugAll(usbsim::UsbTestbed &bed, size_t cards, size_t first = 0) {
     for (size_t n = 0; n < cards; ++n)
-        bed.plug(uint32_t(n + 1), usbsim::kVendorId, usbsim::kProductId, usbsim::virtualCardLink(int32_t(n)));
+        bed.plug(uint32_t(n + 1), usbsim::kVendorId, usbsim::kProductId,
+                 usbsim::virtualCardLink(int32_t(first + n)));
+}
+
+// The virtual cards behind the bed: those of --ids, then those of --replug-as,
+// which stay out of the bed until a replug puts them in the ports.
+std::vector<uint8_t> virtualCards(const Options &options) {
+    std::vector<uint8_t> ids = options.ids;
+    ids.insert(ids.end(), options.replugIds.begin(), options.replugIds.end());
+    return ids;
 }
 
 // Pulls the cards out and plugs them in again at the times asked, from the
-// command's start, until the command ends.
+// command's start, until the command ends: once, or with --unplug-every again
+// and again, each replug timed from its unplug.
 class PlugTimer {
 public:
     PlugTimer(usbsim::UsbTestbed &bed, const Options &options) : bed_(bed), options_(options) {
-        if (options.unplugAfter || options.replugAfter)
+        if (options.unplugAfter || options.replugAfter || options.unplugEvery)
             thread_ = std::thread([this] { run(); });
     }
     ~PlugTimer() {
@@ -168,10 +209,21 @@ private:
     }
     void run() {
         const auto start = std::chrono::steady_clock::now();
+        if (options_.unplugEvery) {
+            for (auto unplugAt = start + *options_.unplugEvery; sleepUntil(unplugAt); unplugAt += *options_.unplugEvery) {
+                bed_.unplugAll();
+                if (options_.replugAfter && sleepUntil(unplugAt + *options_.replugAfter))
+                    replug();
+            }
+            return;
+        }
         if (options_.unplugAfter && sleepUntil(start + *options_.unplugAfter))
             bed_.unplugAll();
         if (options_.replugAfter && sleepUntil(start + *options_.replugAfter))
-            plugAll(bed_, options_.ids.size());
+            replug();
+    }
+    void replug() {
+        plugAll(bed_, options_.ids.size(), options_.replugIds.empty() ? 0 : options_.ids.size());
     }
 
     usbsim::UsbTestbed &bed_;
@@ -246,7 +298,7 @@ int main(int argc, char **argv) {
         return kUsageStatus;
     }
     runUnderPreload(argv);
-    vcard::install(options.ids, vcard::environmentBehaviour());
+    vcard::install(virtualCards(options), vcard::environmentBehaviour());
     usbsim::UsbTestbed bed;
     plugAll(bed, options.ids.size());
     applyFaults(bed, options);

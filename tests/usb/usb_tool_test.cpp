@@ -91,6 +91,34 @@ TEST_F(UsbToolTest, AReplugFailsTheAcquisitionAndTheCardIsFoundAgain) {
         << result.out;
 }
 
+TEST_F(UsbToolTest, UnplugEveryPullsTheCardOutAgainAfterEachReplug) {
+    // Each acquisition ends at an unplug; the second can only end at a later one.
+    const ChildResult result = scriptOnUsb(
+        {"--ids", "7", "--unplug-every", "500ms", "--replug-after", "150ms"},
+        "for run in 1 2; do \"$TOOL\" acquire --continuous --channels 0 --rate 10k --output r$run.csv > /dev/null; "
+        "echo \"acquire: $?\"; until \"$TOOL\" list > /dev/null 2>&1; do sleep 0.05; done; done");
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "acquire: 1\nacquire: 1\n");
+    const std::regex unplugged("card unplugged after [0-9]+ scans");
+    EXPECT_EQ(std::distance(std::sregex_iterator(result.err.begin(), result.err.end(), unplugged),
+                            std::sregex_iterator()),
+              2)
+        << result.err;
+    EXPECT_GT(linesOf(readWholeFile(dir_.file("r1.csv"))).size(), 1u);
+    EXPECT_GT(linesOf(readWholeFile(dir_.file("r2.csv"))).size(), 1u);
+}
+
+TEST_F(UsbToolTest, ReplugAsPutsACardWithAnotherPhysicalIdInThePort) {
+    const ChildResult result = scriptOnUsb(
+        {"--ids", "7", "--unplug-after", "300ms", "--replug-after", "500ms", "--replug-as", "9"},
+        "\"$TOOL\" list; sleep 1; until \"$TOOL\" list > l.txt 2>/dev/null; do sleep 0.05; done; cat l.txt");
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "logical  physical ID  version\n"
+                          "      0            7  1.0.1\n"
+                          "logical  physical ID  version\n"
+                          "      0            9  1.0.1\n");
+}
+
 TEST_F(UsbToolTest, AStalledPipeFailsItsFirstRequestAndWorksOnceTheHaltIsCleared) {
     // The physical ID's status read meets the halt; the backend clears it,
     // and the version's status read goes through.
