@@ -36,6 +36,14 @@
  * a NULL from KVD4093_OpenStream()) KVD4093_GetStreamError() says why. A NULL
  * or closed stream is refused, never dereferenced.
  *
+ * Groups. `cards` may list up to #KVD4093_STREAM_MOST_CARDS cards ("id:7,id:9"
+ * or "0,1"): the first drives the clock, the others convert on the clock they
+ * receive, and the stream hands out scan k of every card as one scan, the
+ * channels of the first card first (KVD4093_OpenStreamOnDevices() does the
+ * same on cards the program opened). Indexes, gaps, the status and the start
+ * time are the group's: a scan lost on one card is lost for the whole group.
+ * KVD4093_GetStreamCards() lists the cards.
+ *
  * Threads. Every call may come from any thread. KVD4093_StopStream() may come
  * while another thread waits in KVD4093_ReadStream() (the read returns what is
  * left, then -1), and from a thread that watches for a signal. A stream that
@@ -86,6 +94,27 @@ extern "C" {
 /** \brief The scans before this block were not read because the card was away. */
 #define KVD4093_STREAM_GAP_DISCONNECTED 2
 
+/** \brief A group's cards share the first card's clock (the default). */
+#define KVD4093_STREAM_CLOCK_SHARED      0
+/**
+ * \brief Every card of a group on its own clock, started one after the other
+ * in the order of the list: the scans of two cards taken at the same index
+ * are as far apart as their starts and drift apart by their clocks' offsets
+ * (a wiring check compares such a group with a shared clock).
+ */
+#define KVD4093_STREAM_CLOCK_INDEPENDENT 1
+
+/** \brief The most cards a group takes. */
+#define KVD4093_STREAM_MOST_CARDS 8
+
+/**
+ * \brief The least time a card of a group that takes the clock may deliver
+ * nothing, in seconds, before the stream ends and says the card received no
+ * clock: the wait is this or ten blocks (KVD4093_STREAM_BUFFER), whichever is
+ * longer.
+ */
+#define KVD4093_STREAM_NO_CLOCK_SECONDS 2.0
+
 /** \brief An open stream. Made by KVD4093_OpenStream(), freed by KVD4093_CloseStream(). */
 typedef struct KVD4093_STREAM KVD4093_STREAM;
 
@@ -129,7 +158,18 @@ typedef struct KVD4093_STREAM_CONFIG {
     uint32_t reserved1;      /**< 0 */
     KVD4093_STREAM_CALLBACK callback; /**< NULL: none */
     void *callbackContext;   /**< handed to the callback */
+    int32_t clockMode;       /**< a group: KVD4093_STREAM_CLOCK_SHARED (0) or KVD4093_STREAM_CLOCK_INDEPENDENT */
+    int32_t clockOutputCode; /**< a shared clock: the driving card's `bClockOutput`; 0: 1, our cards' code for the clock out */
+    int32_t clockInputCode;  /**< a shared clock: the other cards' `ClockSource`; 0: 1, our cards' code for the clock received */
+    int32_t reserved2;       /**< 0 */
 } KVD4093_STREAM_CONFIG;
+
+/** \brief One card of a stream: its handle and its physical ID. */
+typedef struct KVD4093_STREAM_CARD {
+    KVD4093_HANDLE device;   /**< the card library's handle */
+    int32_t physicalId;      /**< the card's physical ID, 0 to 255, which the messages name */
+    int32_t reserved;        /**< 0 */
+} KVD4093_STREAM_CARD;
 
 /** \brief The state of a stream, at one instant. */
 typedef struct KVD4093_STREAM_STATUS {
@@ -161,7 +201,7 @@ typedef struct KVD4093_STREAM_BUFFER {
     uint32_t blocks;         /**< blocks the buffer holds for the program before it is full */
     double seconds;          /**< how long of scans the buffer holds: blocks x blockScans / the scan rate */
     double scanRate;         /**< scans a second as the card runs: 10 MHz / trunc(10 MHz / Frequency) / channels */
-    int64_t bytes;           /**< the memory the buffer takes when the stream starts (two blocks more than `blocks`) */
+    int64_t bytes;           /**< the memory the buffer takes when the stream starts (two blocks more than `blocks`; a group adds a buffer of the same blocks for each card) */
     int32_t cut;             /**< 1 when `bufferSeconds` asked for more than #KVD4093_STREAM_MOST_BUFFER_BYTES */
     int32_t reserved;        /**< 0 */
 } KVD4093_STREAM_BUFFER;
@@ -190,8 +230,33 @@ KVD4093_STREAM_API KVD4093_STREAM *KVD4093_CALL KVD4093_OpenStreamOnDevice(KVD40
                                                                          const KVD4093_STREAM_CONFIG *config);
 
 /**
+ * \brief A group on cards the program opened itself, in the order given: the
+ * first drives the clock (\p config->cards is not read). The stream uses the
+ * handles as KVD4093_OpenStreamOnDevice() does; every card gets the
+ * configuration's channels, rate and record (NULL: the first card's saved
+ * settings) with its clock fields set for its place in the group.
+ * \param cards The cards; read during the call only.
+ * \param count How many, 1 to #KVD4093_STREAM_MOST_CARDS.
+ * \param config What to acquire; read during the call only.
+ * \return The stream, not started; NULL on failure (the same card twice, a
+ *         handle that is not an open card), with the reason from
+ *         KVD4093_GetStreamError(NULL) on the same thread.
+ */
+KVD4093_STREAM_API KVD4093_STREAM *KVD4093_CALL KVD4093_OpenStreamOnDevices(const KVD4093_STREAM_CARD *cards,
+                                                                          int32_t count,
+                                                                          const KVD4093_STREAM_CONFIG *config);
+
+/**
  * \brief Sets the acquisition up (KVD4093_InitDeviceAD(), whose first read
  * waits for 512 samples) and starts the reader; once per stream.
+ *
+ * A group with a shared clock starts the cards that take the clock first,
+ * each setting up on a thread of its own and waiting for ticks, then the
+ * driving card, and returns once every set-up has returned. A card whose
+ * set-up gets no samples within the no-clock wait
+ * (#KVD4093_STREAM_NO_CLOCK_SECONDS) fails the start with a message naming
+ * it: "card ID 9 received no clock: is its clock input wired to card ID 7's
+ * clock output?".
  * \param stream An open stream.
  * \return 1 when the reader runs; 0 when the set-up failed or the stream was
  *         started, stopped or closed already.
@@ -254,7 +319,8 @@ KVD4093_STREAM_API const char *KVD4093_CALL KVD4093_GetStreamError(KVD4093_STREA
 /**
  * \brief Samples in a scan.
  * \param stream An open stream.
- * \return lastChannel - firstChannel + 1; 0 for a NULL or closed stream.
+ * \return lastChannel - firstChannel + 1, times the cards of a group; 0 for
+ *         a NULL or closed stream.
  */
 KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamChannels(KVD4093_STREAM *stream);
 
@@ -271,7 +337,18 @@ KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamStartTime(KVD4093_STREA
                                                                   int64_t *monotonicNs);
 
 /**
- * \brief The card library's handle of the stream's card, for its outputs and inputs.
+ * \brief The cards of the stream, the driving card first.
+ * \param stream An open stream.
+ * \param cards Receives up to \p room cards; may be NULL when \p room is 0.
+ * \param room The cards \p cards has room for.
+ * \return How many cards the stream has (1 unless a group); 0 for a bad stream.
+ */
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamCards(KVD4093_STREAM *stream, KVD4093_STREAM_CARD *cards,
+                                                              int32_t room);
+
+/**
+ * \brief The card library's handle of the stream's card (of a group: the
+ * driving card), for its outputs and inputs.
  * \param stream An open stream.
  * \return The handle; NULL for a bad stream.
  */
@@ -279,7 +356,8 @@ KVD4093_STREAM_API KVD4093_HANDLE KVD4093_CALL KVD4093_GetStreamDevice(KVD4093_S
 
 /**
  * \brief The whole AD record the stream sets (or set) up its card with: the
- * configuration's record or the saved settings, with its channels and rate.
+ * configuration's record or the saved settings, with its channels and rate
+ * (of a group: the driving card's, clock fields included).
  * \param stream An open stream.
  * \param record Receives the record.
  * \return 1, or 0 for a NULL argument or a closed stream.

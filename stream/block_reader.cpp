@@ -73,20 +73,9 @@ void BlockReader::measureBacklog() {
 }
 
 Block *BlockReader::emptyBlock() {
-    // A stop is looked for this often while waiting for room.
-    constexpr auto kStopPoll = std::chrono::milliseconds(10);
-    // Ahead of the clock, the reads keep at most this many blocks waiting.
-    constexpr size_t kWaitingAhead = 4;
     const auto caughtUp = plan_.start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                             std::chrono::duration<double>(double(samplesRead_) / plan_.sampleRate));
-    for (;;) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= caughtUp)
-            return queue_.emptyBlock();
-        Block *block = queue_.emptyBlock(std::min(caughtUp, now + kStopPoll), kWaitingAhead);
-        if (block != nullptr || stopAsked())
-            return block;
-    }
+    return blockInTime(queue_, caughtUp, [this] { return stopAsked(); });
 }
 
 void BlockReader::run() {

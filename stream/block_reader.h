@@ -31,6 +31,7 @@
 #include "KVD4093.h"
 #include "acquisition_stop.h"
 #include "block_queue.h"
+#include "reading.h"
 
 namespace kvd::stream {
 
@@ -54,6 +55,7 @@ struct ReadPlan {
 struct ReadResult {
     std::optional<std::string> failure; // the library's message for a failed read
     bool overrun = false;               // stopped because the queue was full
+    bool described = false;             // `failure` is the whole message (a group's, naming its card)
     uint64_t lostAtEnd = 0;             // scans dropped after the last block queued
 };
 
@@ -68,29 +70,27 @@ protected:
     ~ReadObserver() = default;
 };
 
-class BlockReader {
+class BlockReader final : public Reading {
 public:
     // Starts reading a card whose acquisition the caller has set up and started.
     BlockReader(KVD4093_HANDLE card, AcquisitionStop &stop, BlockQueue &queue, const ReadPlan &plan,
                 ReadObserver &observer);
     // Stops the card (if nobody did) and waits for the thread.
-    ~BlockReader();
+    ~BlockReader() override;
     BlockReader(const BlockReader &) = delete;
     BlockReader &operator=(const BlockReader &) = delete;
 
-    // Waits until the reading has ended (the queue is closed by then).
-    void join();
+    void join() override;
 
     // From any thread while it reads. The backlog: the scans the card's clock
     // owes since the start (rate x elapsed) minus the scans read, the set-up's
     // and the dropped ones included, measured after each read.
-    uint64_t backlog() const { return backlog_.load(std::memory_order_relaxed); }
-    uint64_t largestBacklog() const { return largestBacklog_.load(std::memory_order_relaxed); }
+    uint64_t backlog() const override { return backlog_.load(std::memory_order_relaxed); }
+    uint64_t largestBacklog() const override { return largestBacklog_.load(std::memory_order_relaxed); }
     // Scans queued, and scans dropped, so far.
-    uint64_t scansQueued() const { return scansQueued_.load(std::memory_order_relaxed); }
-    uint64_t scansLost() const { return scansLost_.load(std::memory_order_relaxed); }
-    // False once the reading has ended.
-    bool running() const { return running_.load(); }
+    uint64_t scansQueued() const override { return scansQueued_.load(std::memory_order_relaxed); }
+    uint64_t scansLost() const override { return scansLost_.load(std::memory_order_relaxed); }
+    bool running() const override { return running_.load(); }
 
     // The set-up of KVD4093_InitDeviceAD reads and discards this many samples.
     static constexpr uint32_t kSetUpSamples = 512;
@@ -102,9 +102,7 @@ private:
     bool readScans(uint16_t *samples, uint32_t scans);
     uint32_t nextBlockScans() const;
     void measureBacklog();
-    // A block to fill; while the reads are ahead of the card's clock, one
-    // once fewer than four blocks wait. nullptr when the queue is full and the
-    // clock has caught up with the reads.
+    // A block to fill (blockInTime, reading.h).
     Block *emptyBlock();
 
     KVD4093_HANDLE card_;

@@ -1,13 +1,10 @@
 #include "stream.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <string_view>
-#include <system_error>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -17,6 +14,7 @@
 
 #include "KVD4093_ad_fields.h"
 #include "card_message.h"
+#include "group_reader.h"
 
 namespace kvd::stream {
 namespace {
@@ -43,44 +41,6 @@ std::string number(double value) {
     return text;
 }
 
-// A whole number of decimal digits, nothing else; false beyond `most`.
-bool parseWhole(std::string_view text, int32_t most, int32_t *value) {
-    if (text.empty() || text.size() > 10 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    int64_t parsed = 0;
-    const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-    if (problem != std::errc() || end != text.data() + text.size() || parsed > most)
-        return false;
-    *value = static_cast<int32_t>(parsed);
-    return true;
-}
-
-bool parseCards(const char *cards, CheckedConfig *checked, std::string *reason) {
-    if (cards == nullptr) {
-        *reason = "config.cards is NULL: name one card, \"0\" (a logical number) or \"id:7\" (a physical ID)";
-        return false;
-    }
-    const std::string_view text(cards);
-    const std::string quoted = "cards \"" + std::string(text) + "\"";
-    if (text.find(',') != std::string_view::npos) {
-        *reason = quoted + ": a stream takes one card for now, \"0\" or \"id:7\", not a list";
-        return false;
-    }
-    if (text.starts_with("id:")) {
-        checked->by = CheckedConfig::CardBy::PhysicalId;
-        if (parseWhole(text.substr(3), 255, &checked->card))
-            return true;
-        *reason = quoted + ": a physical ID is a number from 0 to 255, as in \"id:7\"";
-        return false;
-    }
-    checked->by = CheckedConfig::CardBy::Number;
-    if (parseWhole(text, INT32_MAX, &checked->card))
-        return true;
-    *reason = quoted + (text.empty() ? " is empty" : " names no card") +
-              ": give a logical number (\"0\") or a physical ID (\"id:7\")";
-    return false;
-}
-
 int64_t monotonicNow() {
 #if defined(_WIN32)
     LARGE_INTEGER counter, frequency;
@@ -101,11 +61,43 @@ int64_t utcNow() {
         .count();
 }
 
+// The clock fields of a group: its mode and the two codes, 0 their defaults.
+bool checkClock(const KVD4093_STREAM_CONFIG &config, CheckedConfig *checked, std::string *reason) {
+    if (config.clockMode != KVD4093_STREAM_CLOCK_SHARED && config.clockMode != KVD4093_STREAM_CLOCK_INDEPENDENT) {
+        *reason = "clockMode " + std::to_string(config.clockMode) +
+                  ": give KVD4093_STREAM_CLOCK_SHARED (0) or KVD4093_STREAM_CLOCK_INDEPENDENT (1)";
+        return false;
+    }
+    if (config.clockOutputCode < 0 || config.clockInputCode < 0) {
+        *reason = "clockOutputCode " + std::to_string(config.clockOutputCode) + ", clockInputCode " +
+                  std::to_string(config.clockInputCode) + ": give the card's codes, or 0 for 1 (our cards' codes)";
+        return false;
+    }
+    checked->clockMode = config.clockMode == KVD4093_STREAM_CLOCK_INDEPENDENT ? ClockMode::Independent : ClockMode::Shared;
+    checked->clockOutputCode = config.clockOutputCode != 0 ? config.clockOutputCode : 1;
+    checked->clockInputCode = config.clockInputCode != 0 ? config.clockInputCode : 1;
+    return true;
+}
+
 } // namespace
 
-std::optional<CheckedConfig> checkConfig(const KVD4093_STREAM_CONFIG &config, bool readCards, std::string *reason) {
+ADPara cardRecord(const ADPara &shared, const CheckedConfig &checked, size_t place) {
+    ADPara record = shared;
+    if (checked.cardCount == 1)
+        return record;
+    const bool shares = checked.clockMode == ClockMode::Shared;
+    record.bClockOutput = shares && place == 0 ? checked.clockOutputCode : 0;
+    record.ClockSource = shares && place != 0 ? checked.clockInputCode : 0;
+    return record;
+}
+
+std::optional<CheckedConfig> checkConfig(const KVD4093_STREAM_CONFIG &config, bool readCards, size_t cardCount,
+                                         std::string *reason) {
     CheckedConfig checked;
-    if (readCards && !parseCards(config.cards, &checked, reason))
+    if (readCards && !parseCardList(config.cards, &checked.cards, reason))
+        return std::nullopt;
+    checked.cardCount = readCards ? checked.cards.size() : cardCount;
+    if (!checkClock(config, &checked, reason))
         return std::nullopt;
     constexpr int32_t highest = highestChannel();
     const std::string channels =
@@ -151,7 +143,12 @@ std::optional<CheckedConfig> checkConfig(const KVD4093_STREAM_CONFIG &config, bo
     }
     const double sampleRate = cardSampleRate(checked.frequency);
     checked.scanRate = sampleRate / checked.channels;
-    checked.shape = queueShape(checked.scanRate, checked.channels, config.bufferSeconds > 0 ? config.bufferSeconds : 2.0);
+    const double seconds = config.bufferSeconds > 0 ? config.bufferSeconds : 2.0;
+    checked.scanChannels = checked.channels * uint32_t(checked.cardCount);
+    checked.shape = queueShape(checked.scanRate, checked.scanChannels, seconds);
+    // Each card's blocks are the group's length, so that the blocks a merge
+    // reads and writes stay few and in the processor's caches.
+    checked.cardShape = checked.shape;
     checked.plan.channels = checked.channels;
     checked.plan.sampleRate = sampleRate;
     checked.plan.plannedScans = uint64_t(config.scans);
@@ -163,9 +160,9 @@ std::optional<CheckedConfig> checkConfig(const KVD4093_STREAM_CONFIG &config, bo
 }
 
 Stream::Stream(KVD4093_STREAM *token, const KVD4093_STREAM_CONFIG &config, const CheckedConfig &checked,
-               KVD4093_HANDLE card, bool ownsCard, const ADPara &record)
-    : token_(token), checked_(checked), card_(card), ownsCard_(ownsCard), record_(record),
-      callback_(config.callback), callbackContext_(config.callbackContext), stop_(card) {}
+               std::unique_ptr<CardSet> cards)
+    : token_(token), checked_(checked), callback_(config.callback), callbackContext_(config.callbackContext),
+      cards_(std::move(cards)) {}
 
 Stream::~Stream() { close(); }
 
@@ -182,7 +179,7 @@ const char *Stream::error() {
 
 void Stream::startFailed(std::string why) {
     fail(std::move(why));
-    stop_.stop();
+    cards_->stop();
     const std::lock_guard lock(stateMutex_);
     starting_ = false;
     noQueue_ = true;
@@ -192,7 +189,7 @@ void Stream::startFailed(std::string why) {
 bool Stream::start() {
     {
         const std::lock_guard lock(stateMutex_);
-        if (closed_ || started_ || stop_.requested()) {
+        if (closed_ || started_ || cards_->stopRequested()) {
             fail(closed_    ? "the stream is closed"
                  : started_ ? "the stream was started already: a stream starts once"
                             : "the stream was stopped before it started: a stream starts once");
@@ -203,34 +200,37 @@ bool Stream::start() {
     }
     std::unique_ptr<BlockQueue> queue;
     try {
-        queue = std::make_unique<BlockQueue>(checked_.shape.depth, checked_.shape.blockScans, checked_.channels);
+        queue = std::make_unique<BlockQueue>(checked_.shape.depth, checked_.shape.blockScans, checked_.scanChannels);
         if (callback_ != nullptr)
-            staging_.resize(size_t(checked_.callbackScans) * checked_.channels);
+            staging_.resize(size_t(checked_.callbackScans) * checked_.scanChannels);
     } catch (const std::bad_alloc &) {
-        startFailed("no memory for the buffer of " + std::to_string(checked_.shape.poolBytes(checked_.channels)) +
+        startFailed("no memory for the buffer of " + std::to_string(checked_.shape.poolBytes(checked_.scanChannels)) +
                     " bytes (or the callback's staging buffer)");
         failed_.store(true);
         return false;
     }
-    // The start, read just before the card starts converting.
+    // The start, read just before the (driving) card starts converting.
     ReadPlan plan = checked_.plan;
-    startUtcNs_ = utcNow();
-    startMonotonicNs_ = monotonicNow();
-    plan.start = Clock::now();
-    if (!stop_.start(record_)) {
-        if (stop_.requested()) {
+    std::string why;
+    const int64_t utcBefore = utcNow(), monotonicBefore = monotonicNow();
+    const Clock::time_point before = Clock::now();
+    if (!cards_->start(noClockWait(), &plan.start, &why)) {
+        if (cards_->stopRequested()) {
             startFailed("the stream was stopped while its card was being set up");
         } else {
             failed_.store(true);
-            startFailed("KVD4093_InitDeviceAD failed: " + cardMessage("KVD4093_InitDeviceAD"));
+            startFailed(why);
         }
         return false;
     }
+    // The clocks read together just before the start, moved on to it.
+    const int64_t late = std::chrono::duration_cast<std::chrono::nanoseconds>(plan.start - before).count();
+    startUtcNs_ = utcBefore + late;
+    startMonotonicNs_ = monotonicBefore + late;
     startKnown_.store(true);
-    std::unique_ptr<BlockReader> reader;
+    std::unique_ptr<Reading> reader;
     try {
-        ReadObserver &observer = *this;
-        reader = std::make_unique<BlockReader>(card_, stop_, *queue, plan, observer);
+        reader = startReading(*queue, plan);
     } catch (const std::exception &) {
         failed_.store(true);
         startFailed("the stream's reader thread could not be started");
@@ -246,12 +246,26 @@ bool Stream::start() {
     return true;
 }
 
+std::unique_ptr<Reading> Stream::startReading(BlockQueue &queue, const ReadPlan &plan) {
+    ReadObserver &observer = *this;
+    if (!cards_->grouped())
+        return std::make_unique<BlockReader>(cards_->member(0).handle, cards_->stopOf(0), queue, plan, observer);
+    return std::make_unique<GroupReader>(*cards_, queue, plan, checked_.cardShape.depth, checked_.cardShape.blockScans,
+                                         noClockWait(), observer);
+}
+
+// KVD4093_STREAM_NO_CLOCK_SECONDS or ten blocks, whichever is longer.
+std::chrono::milliseconds Stream::noClockWait() const {
+    const double blocks = 10.0 * checked_.shape.blockScans / checked_.scanRate;
+    return std::chrono::milliseconds(std::llround(1000 * std::max(KVD4093_STREAM_NO_CLOCK_SECONDS, blocks)));
+}
+
 BlockQueue *Stream::queueUntil(Clock::time_point until, bool *ended) {
     *ended = false;
     if (BlockQueue *queue = liveQueue_.load())
         return queue;
     std::unique_lock lock(stateMutex_);
-    const auto ready = [&] { return queue_ != nullptr || noQueue_ || closed_ || (!started_ && stop_.requested()); };
+    const auto ready = [&] { return queue_ != nullptr || noQueue_ || closed_ || (!started_ && cards_->stopRequested()); };
     if (until == Clock::time_point::max())
         stateChanged_.wait(lock, ready);
     else
@@ -287,7 +301,7 @@ int64_t Stream::read(uint16_t *samples, uint32_t maxScans, int32_t timeoutMs, KV
         head_ = popped.block;
         headTaken_ = 0;
     }
-    const uint32_t channels = checked_.channels;
+    const uint32_t channels = checked_.scanChannels;
     KVD4093_STREAM_BLOCK where{int64_t(head_->firstScan + headTaken_),
                                headTaken_ == 0 ? int64_t(head_->lostBefore) : 0, KVD4093_STREAM_GAP_NONE, 0};
     if (where.scansLostBefore > 0)
@@ -341,7 +355,7 @@ void Stream::endTurn() {
 
 void Stream::status(KVD4093_STREAM_STATUS *status) const {
     *status = {};
-    if (const BlockReader *reader = liveReader_.load()) {
+    if (const Reading *reader = liveReader_.load()) {
         status->scansRead = int64_t(reader->scansQueued());
         status->scansLost = int64_t(reader->scansLost());
         status->backlog = int64_t(reader->backlog());
@@ -354,7 +368,7 @@ void Stream::status(KVD4093_STREAM_STATUS *status) const {
 }
 
 bool Stream::stop() {
-    const bool stopped = stop_.stop();
+    const bool stopped = cards_->stop();
     // Wakes a read waiting for a stream that never got its queue.
     const std::lock_guard lock(stateMutex_);
     stateChanged_.notify_all();
@@ -370,8 +384,8 @@ void Stream::close() {
         closing_.store(true);
         stateChanged_.notify_all();
     }
-    stop_.stop();
-    std::unique_ptr<BlockReader> reader;
+    cards_->stop();
+    std::unique_ptr<Reading> reader;
     {
         std::unique_lock lock(stateMutex_);
         // A start under way ends soon: the stop ends its set-up.
@@ -387,8 +401,7 @@ void Stream::close() {
         const std::lock_guard lock(stateMutex_);
         reader_ = std::move(reader);
     }
-    if (ownsCard_)
-        KVD4093_ReleaseDevice(card_);
+    // The cards the stream opened are released when the stream goes (CardSet).
 }
 
 bool Stream::onReaderThread() const { return callbackThread_.load() == std::this_thread::get_id(); }
@@ -410,7 +423,9 @@ void Stream::buffer(KVD4093_STREAM_BUFFER *buffer) const {
     buffer->blocks = static_cast<uint32_t>(shape.depth);
     buffer->seconds = shape.seconds(checked_.scanRate);
     buffer->scanRate = checked_.scanRate;
-    buffer->bytes = int64_t(shape.poolBytes(checked_.channels));
+    buffer->bytes = int64_t(shape.poolBytes(checked_.scanChannels));
+    if (cards_->grouped())
+        buffer->bytes += int64_t(checked_.cardShape.poolBytes(checked_.channels) * cards_->size());
     buffer->cut = shape.cut ? 1 : 0;
 }
 
@@ -421,7 +436,7 @@ void Stream::queued(const Block &block) {
         return;
     if (block.lostBefore != 0)
         flushStaged();
-    const uint32_t channels = checked_.channels;
+    const uint32_t channels = checked_.scanChannels;
     for (uint32_t done = 0; done < block.scans;) {
         if (staged_ == 0)
             stagedBlock_ = {int64_t(block.firstScan + done), done == 0 ? int64_t(block.lostBefore) : 0,
@@ -454,11 +469,14 @@ void Stream::ended(const ReadResult &result) {
         fail("the buffer of " + number(checked_.shape.seconds(checked_.scanRate)) +
              " s was full: the stream stopped (overrun); every block read stays readable");
     }
-    if (result.failure) {
+    if (result.failure && result.described) {
+        failed_.store(true);
+        fail(*result.failure);
+    } else if (result.failure) {
         failed_.store(true);
         // A card pulled out fails every request, even the count of cards.
-        const bool unplugged = KVD4093_GetDeviceCount(card_) == 0;
-        const BlockReader *reader = liveReader_.load();
+        const bool unplugged = KVD4093_GetDeviceCount(card()) == 0;
+        const Reading *reader = liveReader_.load();
         const std::string scans = reader != nullptr ? std::to_string(reader->scansQueued() + reader->scansLost()) : "0";
         fail((unplugged ? "the card was unplugged after " + scans + " scans: " : std::string()) +
              "KVD4093_ReadDeviceAD failed: " + *result.failure);

@@ -1,5 +1,6 @@
-// One stream: its card, the configuration it checked at the open, the
-// acquisition's stop, the queue of blocks and the reader thread filling it,
+// One stream: its card or group of cards, the configuration it checked at
+// the open, the queue of blocks and the reading that fills it (a reader
+// thread, or a group's readers and their merger),
 // the program's side that takes scans from the head block, and the callback
 // fed on the reader thread through a staging buffer made at the start.
 #pragma once
@@ -16,35 +17,47 @@
 #include <vector>
 
 #include "KVD4093_stream.h"
-#include "acquisition_stop.h"
 #include "block_queue.h"
 #include "block_reader.h"
+#include "card_list.h"
+#include "card_set.h"
 #include "queue_shape.h"
+#include "reading.h"
 
 namespace kvd::stream {
 
 // What the open found in a configuration, checked.
 struct CheckedConfig {
-    enum class CardBy { Number, PhysicalId };
-    CardBy by = CardBy::Number;
-    int32_t card = 0;
-    uint32_t channels = 1;
+    std::vector<CardName> cards; // as `cards` names them (when read)
+    size_t cardCount = 1;
+    ClockMode clockMode = ClockMode::Shared;
+    int32_t clockOutputCode = 1;
+    int32_t clockInputCode = 1;
+    uint32_t channels = 1;  // of each card
+    uint32_t scanChannels = 1; // of a scan of the stream: every card's channels
     int32_t frequency = 0;  // the record's Frequency: scanRate x channels
     double scanRate = 0;    // as the card runs (its divider)
-    QueueShape shape;
-    ReadPlan plan;          // without its start
+    QueueShape shape;       // the stream's queue
+    QueueShape cardShape;   // each card's queue in a group
+    ReadPlan plan;          // each card's, without its start
     uint32_t callbackScans = 0;
 };
 
 // The configuration checked, or the reason it is refused. `cards` is not
-// read when `readCards` is false (a stream on a card the program opened).
-std::optional<CheckedConfig> checkConfig(const KVD4093_STREAM_CONFIG &config, bool readCards, std::string *reason);
+// read when `readCards` is false (a stream on cards the program opened,
+// `cardCount` of them).
+std::optional<CheckedConfig> checkConfig(const KVD4093_STREAM_CONFIG &config, bool readCards, size_t cardCount,
+                                         std::string *reason);
+
+// The record of each card of a group: the shared record with the clock
+// fields of its place (the first drives the clock); one card's is untouched.
+ADPara cardRecord(const ADPara &shared, const CheckedConfig &checked, size_t place);
 
 class Stream final : private ReadObserver {
 public:
-    // A stream on an open card, its record complete; `ownsCard`: released at close.
+    // A stream on open cards, their records complete.
     Stream(KVD4093_STREAM *token, const KVD4093_STREAM_CONFIG &config, const CheckedConfig &checked,
-           KVD4093_HANDLE card, bool ownsCard, const ADPara &record);
+           std::unique_ptr<CardSet> cards);
     ~Stream();
     Stream(const Stream &) = delete;
     Stream &operator=(const Stream &) = delete;
@@ -60,9 +73,10 @@ public:
     // True on the stream's reader thread, where a callback runs.
     bool onReaderThread() const;
     const char *error();
-    uint32_t channels() const { return checked_.channels; }
-    KVD4093_HANDLE card() const { return card_; }
-    const ADPara &record() const { return record_; }
+    uint32_t channels() const { return checked_.scanChannels; }
+    KVD4093_HANDLE card() const { return cards_->member(0).handle; }
+    const ADPara &record() const { return cards_->member(0).record; }
+    const CardSet &cards() const { return *cards_; }
     bool startTime(int64_t *utcNs, int64_t *monotonicNs) const;
     void buffer(KVD4093_STREAM_BUFFER *buffer) const;
     // A failure of a call, kept for error().
@@ -76,18 +90,17 @@ private:
     // without one or closed, or when `until` passed first.
     BlockQueue *queueUntil(BlockQueue::Clock::time_point until, bool *ended);
     void startFailed(std::string why);
+    std::unique_ptr<Reading> startReading(BlockQueue &queue, const ReadPlan &plan);
+    std::chrono::milliseconds noClockWait() const;
     // The program's turn to take scans, waiting at most until `until`.
     bool takeTurn(BlockQueue::Clock::time_point until);
     void endTurn();
 
     KVD4093_STREAM *const token_;
     const CheckedConfig checked_;
-    const KVD4093_HANDLE card_;
-    const bool ownsCard_;
-    const ADPara record_;
     const KVD4093_STREAM_CALLBACK callback_;
     void *const callbackContext_;
-    AcquisitionStop stop_;
+    const std::unique_ptr<CardSet> cards_;
 
     mutable std::mutex stateMutex_;
     std::condition_variable stateChanged_;
@@ -97,9 +110,9 @@ private:
     bool closed_ = false;
     std::atomic<bool> closing_{false}; // closed_, for the reads that take without the lock
     std::unique_ptr<BlockQueue> queue_;
-    std::unique_ptr<BlockReader> reader_;
+    std::unique_ptr<Reading> reader_;
     std::atomic<BlockQueue *> liveQueue_{nullptr};
-    std::atomic<BlockReader *> liveReader_{nullptr};
+    std::atomic<Reading *> liveReader_{nullptr};
     std::atomic<bool> overrun_{false};
     std::atomic<bool> failed_{false};
     std::atomic<bool> startKnown_{false};

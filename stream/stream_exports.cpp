@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "KVD4093_stream.h"
 #include "card_message.h"
@@ -66,46 +67,117 @@ LiveStreams &liveStreams() {
     return *streams;
 }
 
-KVD4093_STREAM *openOn(const KVD4093_STREAM_CONFIG *config, KVD4093_HANDLE given, bool readCards) {
+bool isOpenCard(KVD4093_HANDLE card) { return card != nullptr && card != KVD4093_INVALID_HANDLE; }
+
+// Opens the cards a configuration names, in order; on failure releases those
+// it opened and says which did not open.
+bool openNamed(const KVD4093_STREAM_CONFIG &config, const CheckedConfig &checked, std::vector<CardMember> *members) {
+    for (const CardName &name : checked.cards) {
+        KVD4093_HANDLE card = name.byPhysicalId ? KVD4093_CreateDeviceEx(name.value) : KVD4093_CreateDevice(name.value);
+        int32_t logical = 0, physical = name.value;
+        if (!isOpenCard(card) ||
+            (!name.byPhysicalId && !KVD4093_GetDeviceCurrentID(card, &logical, &physical))) {
+            const char *function = !isOpenCard(card)   ? (name.byPhysicalId ? "KVD4093_CreateDeviceEx" : "KVD4093_CreateDevice")
+                                                       : "KVD4093_GetDeviceCurrentID";
+            const std::string what = checked.cards.size() == 1 ? std::string(config.cards)
+                                     : (name.byPhysicalId ? "id:" : "") + std::to_string(name.value);
+            openError = "card \"" + what + "\" does not open: " + function + " failed: " + cardMessage(function);
+            if (isOpenCard(card))
+                KVD4093_ReleaseDevice(card);
+            for (const CardMember &opened : *members)
+                KVD4093_ReleaseDevice(opened.handle);
+            return false;
+        }
+        members->push_back({card, physical, {}});
+    }
+    return true;
+}
+
+// The program's cards: open handles, each card once.
+bool checkGiven(const KVD4093_STREAM_CARD *cards, int32_t count, std::vector<CardMember> *members) {
+    if (cards == nullptr || count < 1 || count > KVD4093_STREAM_MOST_CARDS) {
+        openError = "cards: give 1 to " + std::to_string(KVD4093_STREAM_MOST_CARDS) + " cards, not " +
+                    (cards == nullptr ? std::string("NULL") : std::to_string(count));
+        return false;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const KVD4093_STREAM_CARD &card = cards[i];
+        const std::string which = "cards[" + std::to_string(i) + "]";
+        if (!isOpenCard(card.device)) {
+            openError = which + ".device is not an open card (NULL or KVD4093_INVALID_HANDLE)";
+            return false;
+        }
+        for (const CardMember &before : *members) {
+            if (before.handle == card.device || before.physicalId == card.physicalId) {
+                openError = which + " (card ID " + std::to_string(card.physicalId) +
+                            ") is given twice: a card takes one place in a group";
+                return false;
+            }
+        }
+        members->push_back({card.device, card.physicalId, {}});
+    }
+    return true;
+}
+
+// Two places of a list may name one card ("0" and "id:7"): refused once the
+// physical IDs are known.
+bool distinctCards(const std::vector<CardMember> &members) {
+    for (size_t i = 0; i < members.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            if (members[i].physicalId == members[j].physicalId) {
+                openError = "card ID " + std::to_string(members[i].physicalId) +
+                            " is named twice: a card takes one place in a group";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+KVD4093_STREAM *openOn(const KVD4093_STREAM_CONFIG *config, const KVD4093_STREAM_CARD *given, int32_t count,
+                       bool readCards) {
     try {
         if (config == nullptr) {
             openError = "config is NULL";
             return nullptr;
         }
+        std::vector<CardMember> members;
+        if (!readCards && !checkGiven(given, count, &members))
+            return nullptr;
         std::string reason;
-        const std::optional<CheckedConfig> checked = checkConfig(*config, readCards, &reason);
+        const std::optional<CheckedConfig> checked = checkConfig(*config, readCards, members.size(), &reason);
         if (!checked) {
             openError = reason;
             return nullptr;
         }
-        KVD4093_HANDLE card = given;
-        if (readCards) {
-            const bool byId = checked->by == CheckedConfig::CardBy::PhysicalId;
-            card = byId ? KVD4093_CreateDeviceEx(checked->card) : KVD4093_CreateDevice(checked->card);
-            if (card == KVD4093_INVALID_HANDLE || card == nullptr) {
-                const char *function = byId ? "KVD4093_CreateDeviceEx" : "KVD4093_CreateDevice";
-                openError = std::string("card \"") + config->cards + "\" does not open: " + function +
-                            " failed: " + cardMessage(function);
-                return nullptr;
-            }
-        } else if (card == nullptr || card == KVD4093_INVALID_HANDLE) {
-            openError = "hDevice is not an open card (NULL or KVD4093_INVALID_HANDLE)";
+        if (readCards && !openNamed(*config, *checked, &members))
+            return nullptr;
+        // From here on the set releases the cards the stream opened.
+        const auto release = [&] {
+            if (readCards)
+                for (const CardMember &member : members)
+                    KVD4093_ReleaseDevice(member.handle);
+        };
+        if (!distinctCards(members)) {
+            release();
             return nullptr;
         }
         ADPara record{};
         if (config->record != nullptr) {
             record = *config->record;
-        } else if (!KVD4093_LoadParaAD(card, &record)) {
+        } else if (!KVD4093_LoadParaAD(members.front().handle, &record)) {
             openError = "KVD4093_LoadParaAD failed: " + cardMessage("KVD4093_LoadParaAD");
-            if (readCards)
-                KVD4093_ReleaseDevice(card);
+            release();
             return nullptr;
         }
         record.FirstChannel = config->firstChannel;
         record.LastChannel = config->lastChannel;
         record.Frequency = checked->frequency;
+        for (size_t i = 0; i < members.size(); ++i)
+            members[i].record = cardRecord(record, *checked, i);
+        auto cards = std::make_unique<CardSet>(std::move(members), checked->clockMode, readCards);
         KVD4093_STREAM *token = liveStreams().newToken();
-        auto stream = std::make_shared<Stream>(token, *config, *checked, card, readCards, record);
+        auto stream = std::make_shared<Stream>(token, *config, *checked, std::move(cards));
         openError.clear();
         return liveStreams().add(stream, token);
     } catch (const std::bad_alloc &) {
@@ -122,12 +194,27 @@ using kvd::stream::liveStreams;
 extern "C" {
 
 KVD4093_STREAM_API KVD4093_STREAM *KVD4093_CALL KVD4093_OpenStream(const KVD4093_STREAM_CONFIG *config) {
-    return kvd::stream::openOn(config, nullptr, true);
+    return kvd::stream::openOn(config, nullptr, 0, true);
 }
 
 KVD4093_STREAM_API KVD4093_STREAM *KVD4093_CALL KVD4093_OpenStreamOnDevice(KVD4093_HANDLE hDevice,
                                                                          const KVD4093_STREAM_CONFIG *config) {
-    return kvd::stream::openOn(config, hDevice, false);
+    if (!kvd::stream::isOpenCard(hDevice)) {
+        kvd::stream::openError = "hDevice is not an open card (NULL or KVD4093_INVALID_HANDLE)";
+        return nullptr;
+    }
+    // The physical ID, for KVD4093_GetStreamCards(); -1 when its status read fails.
+    int32_t logical = 0, physical = -1;
+    if (!KVD4093_GetDeviceCurrentID(hDevice, &logical, &physical))
+        physical = -1;
+    const KVD4093_STREAM_CARD card{hDevice, physical, 0};
+    return kvd::stream::openOn(config, &card, 1, false);
+}
+
+KVD4093_STREAM_API KVD4093_STREAM *KVD4093_CALL KVD4093_OpenStreamOnDevices(const KVD4093_STREAM_CARD *cards,
+                                                                          int32_t count,
+                                                                          const KVD4093_STREAM_CONFIG *config) {
+    return kvd::stream::openOn(config, cards, count, false);
 }
 
 KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_StartStream(KVD4093_STREAM *stream) {
@@ -183,6 +270,17 @@ KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamStartTime(KVD4093_STREA
     if (live == nullptr || utcNs == nullptr || monotonicNs == nullptr)
         return 0;
     return live->startTime(utcNs, monotonicNs) ? 1 : 0;
+}
+
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamCards(KVD4093_STREAM *stream, KVD4093_STREAM_CARD *cards,
+                                                              int32_t room) {
+    const auto live = liveStreams().lease(stream);
+    if (live == nullptr)
+        return 0;
+    const kvd::stream::CardSet &set = live->cards();
+    for (size_t i = 0; cards != nullptr && i < set.size() && int64_t(i) < int64_t(room); ++i)
+        cards[i] = {set.member(i).handle, set.member(i).physicalId, 0};
+    return int32_t(set.size());
 }
 
 KVD4093_STREAM_API KVD4093_HANDLE KVD4093_CALL KVD4093_GetStreamDevice(KVD4093_STREAM *stream) {

@@ -63,16 +63,54 @@ void Firmware::takeDaWord(const Packet &packet) {
     daValues_[channel] = static_cast<int32_t>((word >> 4) & 0x0FFF);
 }
 
-// Every start begins a new sample stream: scan 0, first channel.
+// Every start begins a new sample stream: scan 0, first channel. A start
+// while running is a restart: it ends the drive of the line at that instant.
 void Firmware::startOrStop(bool start) {
+    const Nanoseconds now = clock_();
+    if (running_)
+        stopClocks(now);
     running_ = start;
     if (start) {
         samples_.start(firstChannel(), lastChannel());
-        started_ = clock_();
+        started_ = now;
         lost_ = 0;
+        startClocks(now);
     } else {
-        stopped_ = clock_();
+        stopped_ = now;
     }
+}
+
+// A card both taking and putting out the clock passes the received ticks on
+// and adds none of its own, so only a card on its own clock drives the line.
+void Firmware::startClocks(Nanoseconds now) {
+    takingClock_ = (modeByte() & kModeExternalClock) != 0;
+    drivingClock_ = line_ != nullptr && !takingClock_ && (modeByte() & kModeClockOutput) != 0;
+    ticksAtStart_ = takingClock_ && line_ != nullptr ? line_->ticks(now) : 0;
+    ticksAtStop_ = ticksAtStart_;
+    scansTicked_ = 0;
+    if (!drivingClock_)
+        return;
+    if (pace_ == Pace::Clock)
+        line_->drive(this, {now, samplePeriod() * samples_.channels(), offsetPpm_});
+    else
+        line_->driveAsRead(this, now);
+}
+
+void Firmware::stopClocks(Nanoseconds now) {
+    if (takingClock_ && line_ != nullptr)
+        ticksAtStop_ = line_->ticks(now);
+    if (drivingClock_)
+        line_->release(this, now);
+    drivingClock_ = false;
+}
+
+void Firmware::tickAsRead() {
+    if (!drivingClock_ || pace_ != Pace::Reads)
+        return;
+    const uint64_t scans = samples_.samplesDelivered() / samples_.channels();
+    if (scans > scansTicked_)
+        line_->tick(this, scans - scansTicked_);
+    scansTicked_ = scans;
 }
 
 // A divider of 0 runs at the fastest, one tick a sample.
@@ -82,8 +120,18 @@ uint64_t Firmware::samplePeriod() const {
 }
 
 uint64_t Firmware::samplesConverted(Nanoseconds now) const {
+    if (takingClock_)
+        return scansReceived(now) * samples_.channels();
     const Nanoseconds end = running_ ? now : (stopped_ > started_ ? stopped_ : started_);
-    return end > started_ ? (end - started_) / samplePeriod() : 0;
+    return ownClock().ticksBy(end);
+}
+
+// The ticks the line carried since the start (until the stop when stopped).
+uint64_t Firmware::scansReceived(Nanoseconds now) const {
+    if (line_ == nullptr)
+        return 0;
+    const uint64_t ticks = running_ ? line_->ticks(now) : ticksAtStop_;
+    return ticks > ticksAtStart_ ? ticks - ticksAtStart_ : 0;
 }
 
 uint64_t Firmware::loseOverflow(Nanoseconds now) {
@@ -106,11 +154,12 @@ uint64_t Firmware::loseOverflow(Nanoseconds now) {
 }
 
 Nanoseconds Firmware::convertedAt(uint64_t count) const {
-    const uint64_t period = samplePeriod();
-    const Nanoseconds last = ~Nanoseconds(0);
-    if (count > (last - started_) / period)
-        return last;
-    return started_ + count * period;
+    if (!takingClock_)
+        return ownClock().tickAt(count);
+    if (line_ == nullptr || !running_)
+        return kNever;
+    const uint64_t channels = samples_.channels();
+    return line_->tickedAt(ticksAtStart_ + (count + channels - 1) / channels);
 }
 
 int32_t Firmware::daValue(uint32_t channel) const { return channel < kDaChannels ? daValues_[channel] : -1; }
@@ -147,6 +196,9 @@ void Firmware::readStatus(uint8_t *out, uint32_t size) const {
         out[i] = statusByte(i);
 }
 
-void Firmware::readSamples(uint8_t *out, uint32_t size) { samples_.read(out, size); }
+void Firmware::readSamples(uint8_t *out, uint32_t size) {
+    samples_.read(out, size);
+    tickAsRead();
+}
 
 } // namespace kvd::vcard

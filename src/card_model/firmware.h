@@ -15,7 +15,9 @@
 
 #include <cstdint>
 
+#include "card_model/clock_line.h"
 #include "card_model/driver_protocol.h"
+#include "card_model/sample_clock.h"
 #include "card_model/sample_stream.h"
 
 #if __STDC_HOSTED__
@@ -34,9 +36,20 @@ constexpr uint32_t kVersion = 0x010001;
 // read them through BulkRead on pipe 3.
 constexpr uint32_t kStatusDaValues = 21;
 
-// Nanoseconds on a monotonic clock, from a fixed point of the reader's choice.
-using Nanoseconds = uint64_t;
 using ClockReader = Nanoseconds (*)();
+
+// The clock codes of the configuration packet's mode byte (byte 3), as this
+// card numbers them: ClockSource 1 converts on the clock the card receives on
+// its connector, 0 on its own; bClockOutput 1 puts the card's sample clock out
+// on its connector while it converts. Both take effect at the next start.
+constexpr uint8_t kModeExternalClock = 1u << 6;
+constexpr uint8_t kModeClockOutput = 1u << 7;
+
+// How the card's owner hands out samples: as the card converts them at its
+// clock's rate, or as fast as they are read (an unpaced virtual card). A card
+// that converts as it is read and drives a clock line ticks it once per whole
+// scan read.
+enum class Pace { Clock, Reads };
 
 class Firmware {
 public:
@@ -57,8 +70,22 @@ public:
     // See SampleStream::setPeriodStorage.
     void setPeriodStorage(uint8_t *storage, uint32_t capacity) { samples_.setPeriodStorage(storage, capacity); }
 
+    // The clock line the card's connector is wired to (nullptr: none, the
+    // default). Without a line a card on the received clock converts nothing
+    // and a clock output goes nowhere.
+    void wireClockLine(ClockLine *line) { line_ = line; }
+    void setPace(Pace pace) { pace_ = pace; }
+    // How far the card's own clock is off, in parts per million: it converts
+    // at the divider's rate times (1 + ppm x 1e-6). Clamped to +-kMaxClockOffsetPpm.
+    void setClockOffsetPpm(int32_t ppm) { offsetPpm_ = clampedOffsetPpm(ppm); }
+    int32_t clockOffsetPpm() const { return offsetPpm_; }
+    // Whether the acquisition running (or the last one) converts on the received clock.
+    bool onReceivedClock() const { return takingClock_; }
+
     // Samples the card has converted by `now` since the last start (up to the
-    // stop when it is stopped), at the rate the period divider gives.
+    // stop when it is stopped): on its own clock at the rate the period
+    // divider gives, offset by its ppm; on the received clock a scan for every
+    // tick of the line since the start.
     uint64_t samplesConverted(Nanoseconds now) const;
     uint64_t samplesDelivered() const { return samples_.samplesDelivered(); }
     // The card's own memory: how many converted samples it holds until they
@@ -75,7 +102,8 @@ public:
     // Samples lost that way since the last start.
     uint64_t samplesLost() const { return lost_; }
     // When the converted samples reach `count`, at the current rate
-    // (saturating at the end of the clock's range).
+    // (saturating at the end of the clock's range); kNever on a received clock
+    // that no card drives by its clock.
     Nanoseconds convertedAt(uint64_t count) const;
     Nanoseconds now() const { return clock_(); }
 
@@ -88,8 +116,12 @@ public:
     uint64_t samplesConverted(Clock::time_point now) const {
         return samplesConverted(Nanoseconds(std::chrono::nanoseconds(now.time_since_epoch()).count()));
     }
+    // Clock::time_point::max() for kNever.
     Clock::time_point whenConverted(uint64_t count) const {
-        return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(convertedAt(count))));
+        const Nanoseconds at = convertedAt(count);
+        if (at > Nanoseconds(Clock::duration::max().count()))
+            return Clock::time_point::max();
+        return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(at)));
     }
 #endif
 
@@ -115,6 +147,12 @@ private:
     uint8_t statusByte(uint32_t index) const;
     // The time between two samples, in nanoseconds.
     uint64_t samplePeriod() const;
+    SampleClock ownClock() const { return {started_, samplePeriod(), offsetPpm_}; }
+    uint8_t modeByte() const { return config_[2]; }
+    void startClocks(Nanoseconds now);
+    void stopClocks(Nanoseconds now);
+    uint64_t scansReceived(Nanoseconds now) const;
+    void tickAsRead();
 
     ClockReader clock_;
     uint8_t physicalId_;
@@ -129,6 +167,14 @@ private:
     int32_t daValues_[kDaChannels];
     uint16_t doLines_ = 0;
     uint8_t triggerLevel_ = 0;
+    ClockLine *line_ = nullptr;
+    Pace pace_ = Pace::Clock;
+    int32_t offsetPpm_ = 0;
+    bool takingClock_ = false;  // latched at the start from ClockSource
+    bool drivingClock_ = false; // latched at the start from bClockOutput
+    uint64_t ticksAtStart_ = 0; // the line's count when a card on it started
+    uint64_t ticksAtStop_ = 0;  // and when it stopped
+    uint64_t scansTicked_ = 0;  // whole scans read and ticked, converting as read
     uint8_t statusOverrides_[protocol::kPacketSize] = {};
     bool statusOverridden_[protocol::kPacketSize] = {};
 };

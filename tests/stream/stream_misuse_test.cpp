@@ -23,7 +23,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadConfig{"NoCards", [](auto &c) { c.cards = nullptr; }, "config.cards is NULL"},
         BadConfig{"EmptyCards", [](auto &c) { c.cards = ""; }, "cards \"\" is empty"},
-        BadConfig{"CardList", [](auto &c) { c.cards = "0,1"; }, "one card for now"},
         BadConfig{"Garbage", [](auto &c) { c.cards = "card0"; }, "cards \"card0\" names no card"},
         BadConfig{"SignedNumber", [](auto &c) { c.cards = "-1"; }, "names no card"},
         BadConfig{"IdTooLarge", [](auto &c) { c.cards = "id:256"; }, "a physical ID is a number from 0 to 255"},

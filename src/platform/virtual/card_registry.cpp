@@ -1,5 +1,6 @@
 // The installed virtual cards and the backend ops table that reaches them.
 #include "platform/virtual/card_registry.h"
+#include "platform/virtual/shared_clock_line.h"
 
 #include <memory>
 #include <mutex>
@@ -32,8 +33,13 @@ void replaceCards(Registry &state, const std::vector<uint8_t> &physicalIds, cons
     for (const auto &card : state.cards)
         card->detach();
     state.cards.clear();
-    for (uint8_t id : physicalIds)
-        state.cards.push_back(std::make_shared<VirtualCard>(static_cast<int32_t>(state.cards.size()), id, behaviour));
+    // The cards put in place together are wired together: one clock line.
+    const auto line = std::make_shared<SharedClockLine>();
+    for (uint8_t id : physicalIds) {
+        const auto number = static_cast<int32_t>(state.cards.size());
+        state.cards.push_back(std::make_shared<VirtualCard>(number, id, behaviour, line));
+        line->attach(state.cards.back());
+    }
     state.placed = true;
 }
 

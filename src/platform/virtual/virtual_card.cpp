@@ -17,16 +17,34 @@ uint32_t answerNumber(void *input, int32_t number, uint32_t maxBytes) {
 
 } // namespace
 
-VirtualCard::VirtualCard(int32_t logicalNumber, uint8_t physicalId, const Behaviour &behaviour)
-    : logicalNumber_(logicalNumber), physicalId_(physicalId), firmware_(physicalId),
+VirtualCard::VirtualCard(int32_t logicalNumber, uint8_t physicalId, const Behaviour &behaviour,
+                         std::shared_ptr<SharedClockLine> line)
+    : logicalNumber_(logicalNumber), physicalId_(physicalId), line_(std::move(line)), firmware_(physicalId),
       period_(new uint8_t[SampleStream::kMaxPeriodBytes]) {
     firmware_.setPeriodStorage(period_.get(), SampleStream::kMaxPeriodBytes);
+    firmware_.wireClockLine(line_.get());
     setBehaviour(behaviour);
+}
+
+// A request that changed the clock line (a start or stop of the card driving
+// it, ticks read from it) wakes the cards waiting for ticks once its own lock
+// is released: a card never takes another card's lock while holding its own.
+int32_t VirtualCard::request(const DriverRequest &request, const OpenFile &file, int32_t deviceCount) {
+    const uint64_t lineBefore = line_->changes();
+    const int32_t result = answer(request, file, deviceCount);
+    if (line_->changes() != lineBefore)
+        line_->wakeListeners();
+    return result;
+}
+
+void VirtualCard::lineChanged() {
+    Lock lock(mutex_);
+    changed_.notify_all();
 }
 
 // The request is listed on arrival so that the list keeps the order in which
 // requests reached the card, and completed in place when it returns.
-int32_t VirtualCard::request(const DriverRequest &request, const OpenFile &file, int32_t deviceCount) {
+int32_t VirtualCard::answer(const DriverRequest &request, const OpenFile &file, int32_t deviceCount) {
     Lock lock(mutex_);
     const Caller caller{file, file.cancels};
     const bool listed = recording_;
@@ -85,8 +103,11 @@ std::optional<uint32_t> VirtualCard::readSamples(Lock &lock, const Caller &calle
     waitWhileHeld(lock, caller);
     if (!waitForStart(lock, caller))
         return std::nullopt;
-    if (paced_) {
-        firmware_.loseOverflow(firmware_.now()); // what the memory could not hold since the last read
+    // A card on the received clock converts only as the line ticks, paced or
+    // not; an unpaced one holds every scan it converted.
+    if (paced_ || firmware_.onReceivedClock()) {
+        if (paced_)
+            firmware_.loseOverflow(firmware_.now()); // what the memory could not hold since the last read
         const std::optional<uint32_t> available = waitForSamples(lock, caller, size);
         if (!available)
             return std::nullopt;
@@ -115,7 +136,11 @@ std::optional<uint32_t> VirtualCard::waitForSamples(Lock &lock, const Caller &ca
         }
         ++pacedReads_;
         changed_.notify_all();
-        changed_.wait_until(lock, firmware_.whenConverted(delivered + wanted));
+        const Firmware::Clock::time_point ready = firmware_.whenConverted(delivered + wanted);
+        if (ready == Firmware::Clock::time_point::max())
+            changed_.wait(lock); // no ticks on their way: the line, a stop or a cancel wakes it
+        else
+            changed_.wait_until(lock, ready);
         --pacedReads_;
     }
 }
@@ -234,6 +259,8 @@ void VirtualCard::setStatusByte(uint32_t index, uint8_t value) {
 void VirtualCard::setBehaviour(const Behaviour &behaviour) {
     Lock lock(mutex_);
     paced_ = behaviour.paced;
+    firmware_.setPace(paced_ ? Pace::Clock : Pace::Reads);
+    firmware_.setClockOffsetPpm(behaviour.clockOffsetPpm.value_or(defaultClockOffsetPpm(physicalId_)));
     recording_ = behaviour.recording;
     firmware_.setMemorySamples(behaviour.memorySamples);
     firmware_.setSignals(behaviour.signals, behaviour.noise);
@@ -252,6 +279,11 @@ void VirtualCard::setStartWait(uint32_t milliseconds) {
 uint64_t VirtualCard::samplesLost() const {
     Lock lock(mutex_);
     return firmware_.samplesLost();
+}
+
+int32_t VirtualCard::clockOffsetPpm() const {
+    Lock lock(mutex_);
+    return firmware_.clockOffsetPpm();
 }
 
 bool VirtualCard::running() const {

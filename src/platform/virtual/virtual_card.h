@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,17 @@ struct Behaviour {
     // waveforms (Card::samplesLost counts them). A read waiting in the card
     // drains it as the samples come: only the time between reads fills it.
     uint64_t memorySamples = kDefaultMemorySamples;
+    // How far the card's own clock is off, in parts per million: a paced card
+    // on its own clock converts at the divider's rate times (1 + ppm x 1e-6),
+    // so cards on their own clocks drift apart as crystals do. Unset:
+    // defaultClockOffsetPpm of the physical ID. Clamped to +-100 000.
+    std::optional<int32_t> clockOffsetPpm = std::nullopt;
 };
+
+// A card's clock offset unless its Behaviour sets one: -50 to +50 ppm, a
+// crystal's usual tolerance, ((37 x ID) mod 101) - 50, so that two cards
+// whose IDs differ by less than 101 never run at the same rate.
+constexpr int32_t defaultClockOffsetPpm(uint8_t physicalId) { return int32_t(37u * physicalId % 101u) - 50; }
 
 // One virtual card. Cards live from install() until the next install() or
 // uninstall(); references stay valid that long. Every member is thread-safe.
@@ -138,6 +149,22 @@ public:
 
     // Samples the card's memory lost since the last start (Behaviour::memorySamples).
     virtual uint64_t samplesLost() const = 0;
+    // The offset of the card's own clock in ppm (Behaviour::clockOffsetPpm).
+    virtual int32_t clockOffsetPpm() const = 0;
+
+    // The shared clock. The cards put in place by one install() (or listed in
+    // KVD4093_VIRTUAL_CARDS) are wired together: one clock line joins their
+    // clock connectors. The mode byte of the configuration packet (byte 3)
+    // carries the two codes, which take effect at the start packet:
+    //  - bClockOutput 1 (bit 7): while the card converts on its own clock it
+    //    drives the line, one tick per scan. A paced card ticks at its scan
+    //    rate, offset by its ppm; an unpaced one ticks once per whole scan read.
+    //  - ClockSource 1 (bit 6): the card converts one scan per tick of the
+    //    line since its own start, whatever its divider, paced or not, and none
+    //    while no card drives the line; a read waits for its ticks (a stop, a
+    //    cancel or the stop's fast restart on the card's own clock ends it).
+    //    A card started after the driver misses the ticks before its start.
+    //  - ClockSource 0: the card's own clock.
 
     // The card's state as the command packets left it.
     virtual bool running() const = 0;

@@ -11,6 +11,7 @@
 #include "platform/virtual/driver_request.h"
 #include "card_model/firmware.h"
 #include "platform/virtual/request_rules.h"
+#include "platform/virtual/shared_clock_line.h"
 #include "platform/virtual/virtual_card.h"
 
 namespace kvd::vcard {
@@ -20,9 +21,11 @@ struct OpenFile {
     uint64_t cancels = 0; // a request waiting ends when this changes
 };
 
-class VirtualCard final : public Card {
+class VirtualCard final : public Card, public LineListener {
 public:
-    VirtualCard(int32_t logicalNumber, uint8_t physicalId, const Behaviour &behaviour);
+    // The card's clock connector is on `line`, which the cards installed with it share.
+    VirtualCard(int32_t logicalNumber, uint8_t physicalId, const Behaviour &behaviour,
+                std::shared_ptr<SharedClockLine> line);
 
     // Answers one driver request made on an open file as the card's driver
     // would and returns the request's truth value; deviceCount is the number
@@ -35,6 +38,7 @@ public:
     bool closeFile();
     // The card is gone: from now on its requests fail and blocked reads return.
     void detach();
+    void lineChanged() override;
 
     int32_t logicalNumber() const override { return logicalNumber_; }
     uint8_t physicalId() const override { return physicalId_; }
@@ -55,6 +59,7 @@ public:
     void failClose(bool fail) override;
     void setStartWait(uint32_t milliseconds) override;
     uint64_t samplesLost() const override;
+    int32_t clockOffsetPpm() const override;
     bool running() const override;
     uint16_t doLines() const override;
     uint8_t triggerLevel() const override;
@@ -75,6 +80,7 @@ private:
     // The caller's wait is over: the card is gone or the request was cancelled.
     bool ended(const Caller &caller) const { return detached_ || cancelled(caller); }
 
+    int32_t answer(const DriverRequest &request, const OpenFile &file, int32_t deviceCount);
     std::optional<uint32_t> perform(Lock &lock, const DriverRequest &request, const Caller &caller,
                                     uint32_t maxBytes, int32_t deviceCount);
     void takePacket(int32_t pipe, const uint8_t *data, uint32_t size);
@@ -86,6 +92,7 @@ private:
     const int32_t logicalNumber_;
     const uint8_t physicalId_;
 
+    const std::shared_ptr<SharedClockLine> line_; // before the firmware, which is wired to it
     mutable std::mutex mutex_;
     std::condition_variable changed_; // holds released, runs started, the card gone, reads held
     Firmware firmware_;

@@ -1,0 +1,221 @@
+#include "group_reader.h"
+
+#include <algorithm>
+
+namespace kvd::stream {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A stop and the no-clock wait are looked at this often while the merger
+// waits for a card's block.
+constexpr auto kPoll = std::chrono::milliseconds(10);
+
+} // namespace
+
+GroupReader::GroupReader(CardSet &cards, BlockQueue &queue, const ReadPlan &plan, size_t cardDepth,
+                         uint32_t cardBlockScans, std::chrono::milliseconds noClockWait, ReadObserver &observer)
+    : cards_(cards), queue_(queue), plan_(plan), noClockWait_(noClockWait), observer_(observer),
+      cursors_(cards.size()), mergeFrom_(cards.size()) {
+    for (size_t i = 0; i < cards.size(); ++i) {
+        cardQueues_.push_back(std::make_unique<BlockQueue>(cardDepth, cardBlockScans, plan.channels));
+        cardEnds_.push_back(std::make_unique<CardEnd>());
+        cursors_[i].arrived = plan.start;
+    }
+    for (size_t i = 0; i < cards.size(); ++i)
+        readers_.push_back(std::make_unique<BlockReader>(cards.member(i).handle, cards.stopOf(i), *cardQueues_[i],
+                                                         plan, *cardEnds_[i]));
+    thread_ = std::thread([this] { run(); });
+}
+
+GroupReader::~GroupReader() {
+    cards_.stop();
+    join();
+}
+
+void GroupReader::join() {
+    if (thread_.joinable())
+        thread_.join();
+    for (const auto &reader : readers_)
+        reader->join();
+}
+
+uint64_t GroupReader::backlog() const {
+    uint64_t most = 0;
+    for (const auto &reader : readers_)
+        most = std::max(most, reader->backlog());
+    return most;
+}
+
+uint64_t GroupReader::largestBacklog() const {
+    uint64_t most = 0;
+    for (const auto &reader : readers_)
+        most = std::max(most, reader->largestBacklog());
+    return most;
+}
+
+void GroupReader::run() {
+    ReadResult result;
+    while (!cards_.stopRequested() && (plan_.plannedScans == 0 || handedOn_ < plan_.plannedScans)) {
+        if (!fillHeads(&result))
+            break;
+        if (!align())
+            continue;
+        const uint64_t first = cursors_.front().next();
+        uint32_t scans = queue_.blockScans();
+        for (const Cursor &cursor : cursors_)
+            scans = std::min(scans, cursor.left());
+        Block *block = blockInTime(queue_, caughtUp(first + scans), [this] { return cards_.stopRequested(); });
+        if (cards_.stopRequested()) {
+            if (block != nullptr)
+                queue_.release(block);
+            break;
+        }
+        if (block == nullptr && plan_.onOverrun == OverrunChoice::Stop) {
+            result.overrun = true;
+            break;
+        }
+        // Dropped for want of room, the scans count in the next block's gap.
+        if (block != nullptr) {
+            merge(block, scans);
+            *block = {block->samples, first, scans, first - handedOn_};
+            scansLost_.fetch_add(first - handedOn_, std::memory_order_relaxed);
+            handedOn_ = first + scans;
+            observer_.queued(*block);
+            scansQueued_.fetch_add(scans, std::memory_order_relaxed);
+            queue_.push(block);
+        }
+        advance(scans);
+    }
+    for (size_t i = 0; i < cursors_.size(); ++i)
+        if (cursors_[i].block != nullptr)
+            cardQueues_[i]->release(cursors_[i].block);
+    cards_.stop();
+    observer_.ended(result);
+    running_.store(false);
+    queue_.close();
+}
+
+// The driving card first: while the merger waits for a taker, the driver's
+// block shows that the clock ran.
+bool GroupReader::fillHeads(ReadResult *result) {
+    for (size_t i = 0; i < cursors_.size(); ++i)
+        if (cursors_[i].block == nullptr && !fillHead(i, result))
+            return false;
+    return true;
+}
+
+bool GroupReader::fillHead(size_t card, ReadResult *result) {
+    for (;;) {
+        const BlockQueue::Popped popped = cardQueues_[card]->pop(Clock::now() + kPoll);
+        const auto now = Clock::now();
+        if (popped.block != nullptr) {
+            cursors_[card] = {popped.block, 0, now};
+            return true;
+        }
+        if (popped.ended) {
+            cardEnded(card, result);
+            return false;
+        }
+        if (cards_.stopRequested())
+            return false;
+        if (noClock(card, now)) {
+            result->failure = cards_.noClockMessage(card);
+            result->described = true;
+            return false;
+        }
+    }
+}
+
+void GroupReader::cardEnded(size_t card, ReadResult *result) const {
+    const ReadResult &ended = cardEnds_[card]->result;
+    result->overrun = ended.overrun;
+    if (ended.failure) {
+        // A card pulled out fails every request, even the count of cards.
+        const bool unplugged = KVD4093_GetDeviceCount(cards_.member(card).handle) == 0;
+        result->failure = cards_.label(card) + (unplugged ? " was unplugged: " : ": ") +
+                          "KVD4093_ReadDeviceAD failed: " + *ended.failure;
+        result->described = true;
+    }
+}
+
+// A taker owes the scans of the driver's block once that block came; one
+// that delivers none of them for the whole wait receives no clock.
+bool GroupReader::noClock(size_t card, Clock::time_point now) const {
+    if (card == 0 || !cards_.clockShared() || cursors_.front().block == nullptr)
+        return false;
+    const Cursor &taker = cursors_[card];
+    return now - std::max(taker.arrived, cursors_.front().arrived) > noClockWait_;
+}
+
+bool GroupReader::align() {
+    uint64_t latest = 0;
+    for (const Cursor &cursor : cursors_)
+        latest = std::max(latest, cursor.next());
+    bool aligned = true;
+    for (size_t i = 0; i < cursors_.size(); ++i) {
+        Cursor &cursor = cursors_[i];
+        if (cursor.next() >= latest)
+            continue;
+        if (cursor.block->firstScan + cursor.block->scans > latest) {
+            cursor.taken = uint32_t(latest - cursor.block->firstScan);
+            continue;
+        }
+        cardQueues_[i]->release(cursor.block);
+        cursor.block = nullptr;
+        aligned = false;
+    }
+    return aligned;
+}
+
+void GroupReader::advance(uint32_t scans) {
+    for (size_t i = 0; i < cursors_.size(); ++i) {
+        Cursor &cursor = cursors_[i];
+        cursor.taken += scans;
+        if (cursor.left() == 0) {
+            cardQueues_[i]->release(cursor.block);
+            cursor.block = nullptr;
+        }
+    }
+}
+
+namespace {
+
+// Scan after scan, each card's channels in turn, so that the merged block is
+// written once, in order, while the cards' blocks are read as parallel
+// streams; `kChannels` known at compile time for the usual counts makes each
+// copy a move or two.
+template <uint32_t kChannels>
+void interleave(const uint16_t *const *in, size_t cards, uint16_t *out, uint32_t scans, uint32_t channels) {
+    const uint32_t n = kChannels != 0 ? kChannels : channels;
+    for (size_t at = 0; at < size_t(scans) * n; at += n)
+        for (size_t card = 0; card < cards; ++card, out += n)
+            std::copy_n(in[card] + at, n, out);
+}
+
+} // namespace
+
+void GroupReader::merge(Block *block, uint32_t scans) {
+    const uint32_t channels = plan_.channels;
+    for (size_t i = 0; i < cursors_.size(); ++i)
+        mergeFrom_[i] = cursors_[i].block->samples + size_t(cursors_[i].taken) * channels;
+    const uint16_t *const *in = mergeFrom_.data();
+    const size_t cards = cursors_.size();
+    switch (channels) {
+    case 1: interleave<1>(in, cards, block->samples, scans, channels); break;
+    case 2: interleave<2>(in, cards, block->samples, scans, channels); break;
+    case 4: interleave<4>(in, cards, block->samples, scans, channels); break;
+    case 8: interleave<8>(in, cards, block->samples, scans, channels); break;
+    default: interleave<0>(in, cards, block->samples, scans, channels); break;
+    }
+}
+
+// When the card's clock has converted the scans before `scansEnd`, the
+// set-up's 512 samples and the partial scan after them included.
+Clock::time_point GroupReader::caughtUp(uint64_t scansEnd) const {
+    const uint64_t setUpScans = (BlockReader::kSetUpSamples + plan_.channels - 1) / plan_.channels;
+    const double samples = double(setUpScans + scansEnd) * plan_.channels;
+    return plan_.start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(samples / plan_.sampleRate));
+}
+
+} // namespace kvd::stream
