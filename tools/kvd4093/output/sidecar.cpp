@@ -290,6 +290,10 @@ SidecarContents readSidecar(const std::string &path) {
     info.physicalId = reader.whole<int32_t>(card, "physical_id");
     if (reader.has(card, "version"))
         info.cardVersion = reader.line(card, "version");
+    if (reader.has(document, "group_cards"))
+        for (const Json &member : reader.list(document, "group_cards"))
+            info.groupCards.push_back(
+                {reader.whole<int32_t>(member, "logical_number"), reader.whole<int32_t>(member, "physical_id")});
     if (info.lastChannel() < info.firstChannel() || reader.list(document, "channels").size() != info.channelCount())
         reader.fail("\"channels\" is not the channels of \"ad_para\"");
     info.sampleRate = reader.rate("rate_hz", info);

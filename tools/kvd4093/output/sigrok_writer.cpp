@@ -53,6 +53,29 @@ std::string keyFileValue(const std::string &text) {
 
 } // namespace
 
+namespace {
+
+// A group's cards, the clock's driver first: "group physical ids = 7,9".
+std::string groupLines(const AcquisitionInfo &info) {
+    if (info.groupCards.empty())
+        return "";
+    std::string logical, physical;
+    for (const GroupCard &card : info.groupCards) {
+        logical += (logical.empty() ? "" : ",") + std::to_string(card.logicalNumber);
+        physical += (physical.empty() ? "" : ",") + std::to_string(card.physicalId);
+    }
+    return "group logical numbers = " + logical + "\ngroup physical ids = " + physical + "\n";
+}
+
+// The member of a column: "ch3", of a group "ID9_ch3" (no colon in a file name).
+std::string memberName(const AcquisitionInfo &info, uint32_t index) {
+    std::string name = info.columnName(index);
+    std::replace(name.begin(), name.end(), ':', '_');
+    return name;
+}
+
+} // namespace
+
 SigrokWriter::SigrokWriter(std::string path) : path_(std::move(path)) {}
 
 // sigrok's sample rate is a whole number of hertz (at least 1); the exact scan rate is
@@ -63,14 +86,14 @@ std::string SigrokWriter::metadata(const AcquisitionInfo &info) {
                        std::to_string(std::max(1LL, std::llround(info.scanRate()))) + " Hz\n" +
                        "total analog = " + std::to_string(info.channelCount()) + "\n";
     for (uint32_t i = 0; i < info.channelCount(); ++i)
-        text += "analog" + std::to_string(i + 1) + " = ch" + std::to_string(info.channel(i)) + "\n";
+        text += "analog" + std::to_string(i + 1) + " = " + info.columnName(i) + "\n";
     char rate[64];
     std::snprintf(rate, sizeof rate, "%.17g", info.scanRate());
     text += "\n[kvd4093]\n"
             "scan rate hz = " + std::string(rate) + "\n" +
             "card logical number = " + std::to_string(info.logicalNumber) + "\n" +
             "card physical id = " + std::to_string(info.physicalId) + "\n" +
-            "card version = " + keyFileValue(info.cardVersion) + "\n" +
+            "card version = " + keyFileValue(info.cardVersion) + "\n" + groupLines(info) +
             "start time = " + keyFileValue(info.startTime) + "\n";
     if (info.scale.given)
         text += "scale gain = " + info.scale.gainText + "\nscale offset = " + info.scale.offsetText +
@@ -87,7 +110,7 @@ void SigrokWriter::begin(const AcquisitionInfo &info) {
         valueOfCode_[code] = float(info.scale.value(uint16_t(code)));
     for (uint32_t i = 0; i < info.channelCount(); ++i)
         channels_.push_back(
-            std::make_unique<OutputFile>(path_.target() + ".ch" + std::to_string(info.channel(i)), path_.target()));
+            std::make_unique<OutputFile>(path_.target() + "." + memberName(info, i), path_.target()));
 }
 
 void SigrokWriter::write(const uint16_t *samples, uint64_t, size_t scans) {
