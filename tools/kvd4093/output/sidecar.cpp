@@ -257,6 +257,12 @@ std::string sidecarText(const SidecarContents &contents) {
     document["card"] = Json{{"logical_number", info.logicalNumber},
                             {"physical_id", info.physicalId},
                             {"version", info.cardVersion}};
+    if (!info.groupCards.empty()) {
+        Json cards = Json::array();
+        for (const GroupCard &card : info.groupCards)
+            cards.push_back(Json{{"logical_number", card.logicalNumber}, {"physical_id", card.physicalId}});
+        document["group_cards"] = cards;
+    }
     document["channels"] = channels;
     document["rate_hz"] = info.sampleRate;
     document["scan_rate_hz"] = info.scanRate();
