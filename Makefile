@@ -111,10 +111,11 @@ test-docs: demo
 PYTHON_FOR_PACKAGE ?= /usr/bin/python3
 test-python:
 	cmake --preset linux
-	cmake --build --preset linux --target kvd4093
+	cmake --build --preset linux --target kvd4093 kvd4093stream
 	@$(PYTHON_FOR_PACKAGE) -c 'import numpy, pytest' || { \
 	  echo "*** $(PYTHON_FOR_PACKAGE) lacks numpy or pytest (python3-numpy python3-pytest; .ci/run installs them)"; exit 1; }
-	cd python && KVD4093_LIBRARY=$(CURDIR)/build/linux/src/libkvd4093.so.1 $(PYTHON_FOR_PACKAGE) -m pytest -p no:cacheprovider
+	cd python && KVD4093_LIBRARY=$(CURDIR)/build/linux/src/libkvd4093.so.1 \
+	  KVD4093_STREAM_LIBRARY=$(CURDIR)/build/linux/stream/libkvd4093stream.so.1 $(PYTHON_FOR_PACKAGE) -m pytest -p no:cacheprovider
 
 # The .NET binding (dotnet/) under Mono, with Debian's NUnit, against the
 # libraries of the linux preset; its entry points also against the export
@@ -183,8 +184,9 @@ test-package: package
 # Card.acquire and Stream.read against the same reads made from C, on an unpaced virtual card.
 bench-python:
 	cmake --preset bench
-	cmake --build --preset bench --target kvd4093
-	$(PYTHON_FOR_PACKAGE) python/bench/bench_acquire.py --library build/bench/src/libkvd4093.so.1
+	cmake --build --preset bench --target kvd4093 kvd4093stream
+	$(PYTHON_FOR_PACKAGE) python/bench/bench_acquire.py --library build/bench/src/libkvd4093.so.1 \
+	  --stream-library build/bench/stream/libkvd4093stream.so.1
 
 # The stream library's reads from C (bench_stream's BM_ReadStream), then
 # Stream.Read under Mono against KVD4093_ReadStream called from the same

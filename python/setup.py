@@ -3,8 +3,9 @@
 The version is the project's (kvd4093/_version.py reads it from the
 CMakeLists.txt above this folder); the build writes it as a plain value into
 the package it makes, which no longer lies beside that file. A package that
-carries the library (libkvd4093.so.1 or KVD4093.dll beside its modules, as
-make package puts it there) is a wheel of one platform, py3-none-PLATFORM:
+carries the libraries (libkvd4093.so.1 and libkvd4093stream.so.1, or
+KVD4093.dll and KVD4093Stream.dll, beside its modules, as make package puts
+them there) is a wheel of one platform, py3-none-PLATFORM:
 this machine's, unless bdist_wheel's --plat-name names another (win_amd64
 for the 64-bit DLL).
 """
@@ -23,7 +24,7 @@ except ImportError:  # setuptools before 70 takes it from the wheel package
 
 PACKAGE = Path(__file__).resolve().parent / "kvd4093"
 VERSION = runpy.run_path(str(PACKAGE / "_version.py"))["__version__"]
-LIBRARIES = ("libkvd4093.so.1", "KVD4093.dll")
+LIBRARIES = ("libkvd4093.so.1", "KVD4093.dll", "libkvd4093stream.so.1", "KVD4093Stream.dll")
 
 
 class BuildWithVersion(build_py):

@@ -20,5 +20,9 @@ namespace Kvd4093
         public uint Reserved1;
         public IntPtr Callback;
         public IntPtr CallbackContext;
+        public int ClockMode;
+        public int ClockOutputCode;
+        public int ClockInputCode;
+        public int Reserved2;
     }
 }

@@ -22,6 +22,12 @@ namespace Kvd4093
         [DllImport(Library, EntryPoint = "KVD4093_OpenStreamOnDevice", CallingConvention = Convention, ExactSpelling = true)]
         public static extern IntPtr KVD4093_OpenStreamOnDevice(IntPtr hDevice, ref StreamConfig config);
 
+        [DllImport(Library, EntryPoint = "KVD4093_OpenStreamOnDevices", CallingConvention = Convention, ExactSpelling = true)]
+        public static extern IntPtr KVD4093_OpenStreamOnDevices(StreamCard[] cards, int count, ref StreamConfig config);
+
+        [DllImport(Library, EntryPoint = "KVD4093_GetStreamCards", CallingConvention = Convention, ExactSpelling = true)]
+        public static extern int KVD4093_GetStreamCards(IntPtr stream, [Out] StreamCard[] cards, int room);
+
         [DllImport(Library, EntryPoint = "KVD4093_StartStream", CallingConvention = Convention, ExactSpelling = true)]
         public static extern int KVD4093_StartStream(IntPtr stream);
 

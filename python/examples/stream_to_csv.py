@@ -2,11 +2,11 @@
 
     KVD4093_VIRTUAL_CARDS=7 python3 stream_to_csv.py --channels 0-3 --rate 100000 --seconds 3
 
-A reader thread (Card.start) keeps reading the card while this program
-formats and writes a second of scans at a time, and prints a line a second:
-the scans written, how far the reads are behind the card's clock, the scans
-lost. Should the program fall so far behind that the ring of buffer_seconds
-overflows, the scans lost leave a comment line in the file where they are
+The stream library's reader thread (Card.start) keeps reading the card while
+this program formats and writes a second of scans at a time, and prints a
+line a second: the scans written, how far the reads are behind the card's
+clock, the scans lost. Should the program fall so far behind that the buffer
+of buffer_seconds overflows, the scans lost leave a comment line in the file where they are
 missing ("# 1200 scans lost from scan 5000"), as kvd4093 acquire writes.
 """
 

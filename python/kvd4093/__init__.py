@@ -13,8 +13,10 @@
 The package calls the card's C library (libkvd4093.so.1, KVD4093.dll) through
 ctypes. It loads the library named by the environment variable
 KVD4093_LIBRARY, else one installed beside the package, else the one the
-system loader finds. Every failing call raises kvd4093.Error with the
-library's message.
+system loader finds. Card.start() reads through the stream library
+(libkvd4093stream.so.1, KVD4093Stream.dll): KVD4093_STREAM_LIBRARY, else the
+card library's folder, else beside the package, else the system loader's.
+Every failing call raises kvd4093.Error with the library's message.
 """
 
 from .card import Card, CardInfo, cards, open  # noqa: A004 - open() is the package's

@@ -116,9 +116,10 @@ def _find(library, name, argument_count, windows=_WINDOWS):
 
 
 class Library:
-    """The loaded library with every function the package calls declared."""
+    """A loaded library with every function the package calls declared:
+    the card library's, unless told another's."""
 
-    def __init__(self, path):
+    def __init__(self, path, declarations=None, variable=LIBRARY_VARIABLE, what="KVD4093 library"):
         loader = ctypes.WinDLL if _STDCALL else ctypes.CDLL
         # Windows: a bare name is searched the classic way (PATH included);
         # ctypes' default since Python 3.8 leaves PATH out.
@@ -126,11 +127,9 @@ class Library:
         try:
             self.dll = loader(path, **options)
         except OSError as error:
-            raise OSError(
-                "cannot load the KVD4093 library %r (set %s to its path): %s" % (path, LIBRARY_VARIABLE, error)
-            ) from error
+            raise OSError("cannot load the %s %r (set %s to its path): %s" % (what, path, variable, error)) from error
         self.path = path
-        for name, (result, arguments) in DECLARATIONS.items():
+        for name, (result, arguments) in (DECLARATIONS if declarations is None else declarations).items():
             function = _find(self.dll, name, len(arguments))
             function.restype = result
             function.argtypes = arguments

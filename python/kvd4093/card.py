@@ -119,6 +119,7 @@ class Card:
         self._handle = handle
         self._closing = False
         self._acquiring = False
+        self._streams = set()  # the stream library's streams open on this card
         self._do = None
         self._trigger_level = None
         self.number, self.physical_id, self.version = _identify(library, handle)
@@ -154,6 +155,8 @@ class Card:
         # A read in another thread that the release ends must tell why.
         self._closing = True
         try:
+            for stream in list(self._streams):
+                stream.close()
             self._stop(quiet=True)
         finally:
             try:
@@ -231,20 +234,20 @@ class Card:
     def start(self, channels=None, rate=None, buffer_seconds=2, on_overrun="raise", callback=None,
               callback_scans=None, **fields):  # fmt: skip
         """Starts an acquisition read in the background and returns it as a
-        running kvd4093.stream.Stream: a thread of its own reads the card
-        into a ring buffer of `buffer_seconds` of whole scans, from which
-        stream.read(n) takes them. Set up as acquire() is.
+        running kvd4093.stream.Stream: the stream library's reader thread
+        reads the card into a buffer of `buffer_seconds` of whole scans, from
+        which stream.read(n) takes them. Set up as acquire() is.
 
-        on_overrun: what stream.read() does when the ring was full and scans
-                    were dropped: "raise" kvd4093.Overrun at the gap, or
-                    "continue" past it (the array it returns says where).
+        on_overrun: what stream.read() does when the buffer was full and
+                    scans were dropped: "raise" kvd4093.Overrun at the gap,
+                    or "continue" past it (the array it returns says where).
         callback:   called on the reader thread with every callback_scans
-                    scans read (default: 0.1 s of them), as a ScanArray,
-                    whether or not the ring keeps them; it must be quick and
-                    must not read the stream. An exception it raises ends
-                    the reading and comes out of stream.read().
+                    scans read (default: about 0.1 s of them), as a
+                    ScanArray; it must be quick and must not read the
+                    stream. An exception it raises ends the reading and
+                    comes out of stream.read().
         Use the stream in a with block, or call its stop(): the card runs
-        until then.
+        until then, or until nothing holds the stream any more.
         """
         settings = self._acquisition_settings(channels, rate, fields)
         return Stream(self, settings, buffer_seconds, on_overrun, callback, callback_scans)
@@ -276,6 +279,10 @@ class Card:
 
     def _running(self, settings):
         return _Running(self, settings)
+
+    def _check_idle(self):
+        if self._acquiring or any(stream.busy() for stream in list(self._streams)):
+            raise RuntimeError("an acquisition already runs on this card")
 
     def _stop(self, quiet):
         if not self._acquiring:
@@ -344,8 +351,7 @@ class _Running:
     def __enter__(self):
         card = self._card
         handle = card._open_handle()
-        if card._acquiring:
-            raise RuntimeError("an acquisition already runs on this card")
+        card._check_idle()
         record = to_record(self._settings)
         card._acquiring = True
         try:

@@ -1,44 +1,57 @@
-"""Background acquisition: a reader thread keeps reading the card into a ring
-buffer of whole scans while the program does other work.
+"""Background acquisition: the stream library's reader thread keeps reading
+the card into a bounded buffer of whole scans while the program does other
+work.
 
     with card.start(channels=(0, 3), rate=100_000, buffer_seconds=2) as stream:
         while running:
             scans = stream.read(10_000)      # waits for 10 000 scans
             ...                              # the card goes on meanwhile
 
-The reader thread calls the library through ctypes, which lets go of the
-interpreter's lock for every call, so other Python threads run on while it
-waits for the card. When the program falls so far behind that the ring is
-full, the reader keeps reading the card (so that the card's own memory does
-not overflow) and drops what does not fit, as whole reads; nothing is lost
-silently: read() raises Overrun at the gap, or with on_overrun="continue"
-goes on past it and says where it was in the array it returns.
+The reading is the stream library's (libkvd4093stream.so.1,
+KVD4093Stream.dll): its thread reads the card in blocks of about 50 ms into
+a queue, outside the interpreter, so other Python threads run on at full
+speed. When the program falls so far behind that the buffer is full, the
+library drops whole blocks and counts them; nothing is lost silently:
+read() raises Overrun at the gap, or with on_overrun="continue" goes on past
+it and says where it was in the array it returns.
 """
 
 import collections
+import ctypes
 import datetime
+import math
 import threading
 import time
+import weakref
 
 import numpy
 
-from .acquisition import SET_UP_SAMPLES, samples_per_read
+from . import _stream_library
+from ._library import _WINDOWS
+from ._stream_library import CALLBACK, Block, Buffer, Config, Status
+from .acquisition import SET_UP_SAMPLES
 from .errors import Error
+from .settings import to_record
 
 ON_OVERRUN = ("raise", "continue")
-# Reads ahead of the card's clock keep at most this many reads in the ring,
-# and read up to this many reads at a time into an array lent by read().
-AHEAD_READS = 2
-AHEAD_READS_LENT = 16
+# A read waits in the library this long at most at a time, so that Ctrl-C
+# is seen soon.
+WAIT_SLICE_SECONDS = 0.1
+# How long a new acquisition waits at most for a stopped stream's reader to end.
+READER_END_SECONDS = 5
+# The most scans one call of the library copies.
+MOST_SCANS_PER_CALL = 2**31 - 1
+_SAMPLES = ctypes.POINTER(ctypes.c_uint16)
+_EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
 
 Gap = collections.namedtuple("Gap", "first_scan scans")
-Gap.__doc__ = """Scans lost because the ring was full: `scans` scans from `first_scan`
+Gap.__doc__ = """Scans lost because the buffer was full: `scans` scans from `first_scan`
 (an index since the start) on."""
 
 
 class Overrun(Exception):
     """Scans were lost because the program read the stream more slowly than
-    the card delivered it and the ring buffer was full.
+    the card delivered it and the stream's buffer was full.
 
     first_scan: the index since the start of the first scan lost.
     scans_lost: how many were lost, one after the other.
@@ -111,18 +124,6 @@ class ScanArray(numpy.ndarray):
 Timing = collections.namedtuple("Timing", "start_time start_monotonic scan_rate first_scan_seconds")
 
 
-class _Taking:
-    """The array one read() fills: its rows filled so far, the index of its
-    first scan, the gaps met, and whether the reader may read into it."""
-
-    def __init__(self, out):
-        self.out = out
-        self.rows = 0
-        self.first_scan = None
-        self.gaps = []
-        self.lent = False
-
-
 def _scan_array(data, first_scan, gaps, timing):
     array = data.view(ScanArray)
     array.first_scan = first_scan
@@ -131,16 +132,149 @@ def _scan_array(data, first_scan, gaps, timing):
     return array
 
 
+def _text(message):
+    """A message of the stream library: UTF-8 English."""
+    return (message or b"").decode("utf-8", errors="replace")
+
+
+def _monotonic_seconds(library_ns):
+    """The library's monotonic time on time.monotonic(): the same clock on
+    Linux (CLOCK_MONOTONIC); on Windows the library's is the performance
+    counter, time.perf_counter()'s."""
+    if not _WINDOWS:
+        return library_ns / 1e9
+    return time.monotonic() - (time.perf_counter_ns() - library_ns) / 1e9
+
+
+class _LibraryStream:
+    """A stream of the stream library as the package holds it, open until
+    close(): the Stream's finaliser, Card.close() and the interpreter's exit
+    close it. It holds the callback the library's reader thread calls, alive
+    until the close, and never the Stream, so that a Stream nobody holds is
+    collected, and its collection stops the card."""
+
+    def __init__(self, library, card_handle, config, channels, callback, open_streams):
+        self.library = library
+        self.channels = channels
+        self.failure = None  # the first exception the callback raised
+        self.stop_asked = False
+        self._callback = callback
+        self._callback_thread = None
+        self._lock = threading.Lock()
+        self._timing = None
+        if callback is not None:
+            self._thunk = CALLBACK(self._called)
+            config.callback = self._thunk
+        self.pointer = library.KVD4093_OpenStreamOnDevice(card_handle, ctypes.byref(config))
+        if not self.pointer:
+            raise Error("KVD4093_OpenStreamOnDevice", 0, _text(library.KVD4093_GetStreamError(None)))
+        self.buffer = Buffer()
+        library.KVD4093_GetStreamBuffer(self.pointer, ctypes.byref(self.buffer))
+        self._open_streams = open_streams
+        open_streams.add(self)
+
+    def error(self):
+        """The library's last failure of this stream."""
+        return _text(self.library.KVD4093_GetStreamError(self.pointer))
+
+    def status(self):
+        """The library's Status, or None once the stream is closed."""
+        status = Status()
+        pointer = self.pointer
+        if pointer is None or not self.library.KVD4093_GetStreamStatus(pointer, ctypes.byref(status)):
+            return None
+        return status
+
+    def running(self):
+        """True while the reader reads the card: not once the card was told to stop."""
+        status = self.status()
+        return not self.stop_asked and status is not None and bool(status.running)
+
+    def busy(self):
+        """True while the card acquires for this stream. The reader of a
+        stream stopped ends at once (the stop ends a read waiting in the
+        card): it is waited for, so that no read of it reaches the card's
+        next acquisition."""
+        deadline = time.monotonic() + READER_END_SECONDS
+        while True:
+            status = self.status()
+            reading = status is not None and bool(status.running)
+            if not (reading and self.stop_asked and time.monotonic() < deadline):
+                return reading
+            time.sleep(0.001)
+
+    def stop(self):
+        """Stops the card; False when the card did not take its stop."""
+        pointer = self.pointer
+        if pointer is None:
+            return True
+        self.stop_asked = True
+        return bool(self.library.KVD4093_StopStream(pointer))
+
+    def timing(self):
+        """The start's Timing, read from the library once; None before the start."""
+        with self._lock:
+            utc, monotonic = ctypes.c_int64(), ctypes.c_int64()
+            pointer = self.pointer
+            if self._timing is None and pointer is not None and \
+                    self.library.KVD4093_GetStreamStartTime(pointer, ctypes.byref(utc), ctypes.byref(monotonic)):
+                scan_rate = self.buffer.scanRate
+                set_up_scans = -(-SET_UP_SAMPLES // self.channels)
+                self._timing = Timing(_EPOCH + datetime.timedelta(microseconds=utc.value // 1000),
+                                      _monotonic_seconds(monotonic.value), scan_rate, set_up_scans / scan_rate)
+            return self._timing
+
+    def close(self):
+        """Stops the card if the stream runs and frees the library's stream;
+        only the first call does anything."""
+        with self._lock:
+            pointer, self.pointer = self.pointer, None
+        if pointer is None:
+            return
+        self._open_streams.discard(self)
+        if self._callback_thread == threading.get_ident():
+            # Collected in the callback: the library's close waits for its
+            # reader, so it is made from another thread.
+            self.library.KVD4093_StopStream(pointer)
+            threading.Thread(target=self._close, args=(pointer,), name="kvd4093 stream close").start()
+        else:
+            self._close(pointer)
+
+    def _close(self, pointer):
+        self.library.KVD4093_CloseStream(pointer)
+
+    def _called(self, pointer, samples, scans, block, context):
+        """On the library's reader thread: hands the program's callback the
+        scans as a ScanArray; an exception it raises stops the stream and
+        is kept for read()."""
+        self._callback_thread = threading.get_ident()
+        if self.failure is not None:
+            return
+        try:
+            shape = (scans, self.channels)
+            data = numpy.ctypeslib.as_array(samples, shape=shape).copy() if scans else numpy.empty(shape, numpy.uint16)
+            lost = block.contents.scansLostBefore
+            first = block.contents.firstScan
+            gaps = ((0, Gap(first - lost, lost)),) if lost else ()
+            self._callback(_scan_array(data, first, gaps, self.timing()))
+        except BaseException as failure:  # noqa: BLE001 - nothing may unwind into the library
+            self.failure = failure
+            self.stop()
+
+
 class Stream:
-    """A running acquisition read by a thread of its own into a ring buffer
-    of whole scans. Made by Card.start(); use it as a context manager, or
-    call stop(). Its methods are for one consuming thread.
+    """A running acquisition that the stream library's reader thread reads
+    into a bounded buffer of whole scans. Made by Card.start(); use it as a
+    context manager, or call stop(). Its methods are for one consuming
+    thread. A Stream nobody holds any more stops its card.
 
     read(n, timeout=None): the next n scans as a ScanArray, waiting for them.
     read_available(): the scans there now, without waiting.
     backlog: scans the card's clock owes since the start (rate x elapsed)
              that the reader has not read yet: what waits in the card.
-    lost:    scans dropped because the ring was full; gaps: each as a Gap.
+    lost:    scans dropped because the buffer was full; gaps: each gap the
+             reads have come to, as a Gap.
+    capacity: scans the buffer holds; scan_rate: scans a second as the card runs.
     """
 
     def __init__(self, card, settings, buffer_seconds=2, on_overrun="raise", callback=None, callback_scans=None):
@@ -148,45 +282,38 @@ class Stream:
             raise ValueError("on_overrun must be 'raise' or 'continue', not %r" % (on_overrun,))
         if not buffer_seconds > 0:
             raise ValueError("buffer_seconds must be more than 0, not %r" % (buffer_seconds,))
+        if callback is not None and not callable(callback):
+            raise TypeError("callback must be callable (a function of one ScanArray), not %r" % (callback,))
+        if callback_scans is not None and not 1 <= int(callback_scans) < 2**32:
+            raise ValueError("callback_scans must be 1 to %d, not %d" % (2**32 - 1, int(callback_scans)))
+        handle = card._open_handle()
+        card._check_idle()
         self.channels = settings.last_channel - settings.first_channel + 1
         self.rate = settings.frequency
-        self.scan_rate = self.rate / self.channels
-        self._read_scans = max(1, samples_per_read(self.rate) // self.channels)
-        self.capacity = max(int(buffer_seconds * self.scan_rate), self._read_scans)
-        self._ring = numpy.empty((self.capacity, self.channels), dtype=numpy.uint16)
-        self._dropped = numpy.empty((self._read_scans, self.channels), dtype=numpy.uint16)
-        self._on_overrun = on_overrun
-        self._callback = callback
-        self._callback_scans = max(1, int(self.scan_rate // 10)) if callback_scans is None else int(callback_scans)
-        if self._callback_scans < 1:
-            raise ValueError("callback_scans must be 1 or more, not %d" % self._callback_scans)
-        self._pending_callback = []  # scans read and not handed to the callback yet
-
-        self._changed = threading.Condition()
-        self._written = 0  # scans put into the ring since the start
-        self._taken = 0  # scans read out of it
-        self._gaps = collections.deque()  # (ring count before which, Gap): not read past yet
-        self._lent = None  # the _Taking of a read() waiting for scans
-        self._in_read = False  # the reader is reading the card
-        self._lost_taken = 0  # scans lost before the read position
         self.gaps = []
-        self.lost = 0
-        self._read_from_card = 0  # scans read from the card, the dropped ones included
-        self._largest_backlog = 0
-        self._ended = False
-        self._failure = None
-        self._stopping = False
-
+        self._on_overrun = on_overrun
         self._card = card
-        self._running = card._running(settings)
-        set_up_scans = -(-SET_UP_SAMPLES // self.channels)
-        start_time = datetime.datetime.now(datetime.timezone.utc)
-        start_monotonic = time.monotonic()
-        self._scans = self._running.__enter__()  # sets the card up and starts it
-        self._timing = Timing(start_time, start_monotonic, self.scan_rate, set_up_scans / self.scan_rate)
-        self._set_up_scans = set_up_scans
-        self._thread = threading.Thread(target=self._read_card, name="kvd4093 stream reader", daemon=True)
-        self._thread.start()
+        self._carried = None  # (scans, index of the first): read past a gap raised at, for the next read
+        self._next_scan = 0
+        self._last_status = Status()
+        self._block = Block()
+        self._block_reference = ctypes.byref(self._block)
+        record = to_record(settings)
+        config = Config(firstChannel=settings.first_channel, lastChannel=settings.last_channel,
+                        scanRate=settings.frequency / self.channels, record=ctypes.pointer(record),
+                        bufferSeconds=buffer_seconds, onOverrun=_stream_library.CONTINUE,
+                        callbackScans=0 if callback_scans is None else int(callback_scans))  # fmt: skip
+        library = _stream_library.library()
+        self._library = library
+        self._stream = _LibraryStream(library, handle, config, self.channels, callback, card._streams)
+        self._finaliser = weakref.finalize(self, self._stream.close)
+        self.scan_rate = self._stream.buffer.scanRate
+        self.capacity = self._stream.buffer.blocks * self._stream.buffer.blockScans
+        if not library.KVD4093_StartStream(self._stream.pointer):
+            failure = Error("KVD4093_StartStream", 0, self._stream.error())
+            self._finaliser()
+            raise failure
+        self._timing = self._stream.timing()
 
     # ---- the consumer's side ---------------------------------------------
 
@@ -194,20 +321,30 @@ class Stream:
     start_monotonic = property(lambda self: self._timing.start_monotonic, doc="The start on time.monotonic().")
     first_scan_seconds = property(lambda self: self._timing.first_scan_seconds, doc="Scan 0's seconds after the start.")
 
+    def _status(self):
+        """The library's Status; once closed with its card, what it said last."""
+        self._last_status = self._stream.status() or self._last_status
+        return self._last_status
+
     @property
     def running(self):
-        """True while the reader thread reads the card."""
-        return not self._ended
+        """True while the library's reader reads the card, until stop()."""
+        return self._stream.running()
 
     @property
     def backlog(self):
         """Scans the card's clock owes since the start that were not read yet."""
-        return self._backlog_now()
+        return self._status().backlog
 
     @property
     def largest_backlog(self):
         """The largest backlog the reader saw after any of its reads."""
-        return self._largest_backlog
+        return self._status().largestBacklog
+
+    @property
+    def lost(self):
+        """Scans dropped because the buffer was full."""
+        return self._status().scansLost
 
     def read(self, n, timeout=None):
         """The next n scans as a ScanArray of shape (n, channels), waiting for
@@ -215,9 +352,10 @@ class Stream:
 
         Fewer rows come back only when the timeout passes or the stream has
         ended (stopped, or the card closed). Raises Overrun when the read
-        reaches scans lost because the ring was full (unless made with
-        on_overrun="continue"), and the library's Error when the reader's
-        read of the card failed, once the scans before it are read.
+        reaches scans lost because the buffer was full (unless made with
+        on_overrun="continue"), and Error when the reading of the card
+        failed (or the callback's exception), once the scans before it are
+        read.
         """
         n = int(n)
         if n < 0:
@@ -228,27 +366,14 @@ class Stream:
     def read_available(self):
         """Every scan there now, as a ScanArray, without waiting (perhaps no
         rows); raises Overrun as read() does."""
-        with self._changed:
-            available = self._written - self._taken
-        return self._take(available, time.monotonic())
+        carried = 0 if self._carried is None else len(self._carried[0])
+        return self._take(self._status().scansQueued + carried, time.monotonic())
 
     def stop(self):
-        """Stops the card and the reader thread. The scans already in the
-        ring may still be read. Only the first call does anything."""
-        if self._stopping:
-            return
-        with self._changed:
-            self._stopping = True
-            self._changed.notify_all()
-            # A read ahead of the card's clock returns at once: waiting for it
-            # keeps the stop from coming between the reader's last look at
-            # _stopping and its next read, which would wait for a start.
-            if self._in_read and time.monotonic() < self._caught_up():
-                self._changed.wait_for(lambda: not self._in_read, timeout=0.5)
-        try:
-            self._running.__exit__(None, None, None)  # the stop waits for the reader's read in progress
-        finally:
-            self._thread.join()
+        """Stops the card and the library's reader. The scans already read
+        may still be read; further calls do nothing."""
+        if not self._stream.stop():
+            raise Error("KVD4093_StopStream", 0, self._stream.error())
 
     def __enter__(self):
         return self
@@ -260,192 +385,61 @@ class Stream:
             if kind is None:
                 raise  # a failure already on its way is not hidden by one of the stop
 
-    def __del__(self):
-        try:
-            if not self._stopping and getattr(self, "_thread", None) is not None:
-                self.stop()
-        except Exception:  # noqa: BLE001 - nothing to report to at collection
-            pass
-
     def _take(self, n, deadline):
-        taking = _Taking(numpy.empty((n, self.channels), dtype=numpy.uint16))
-        try:
-            while taking.rows < n:
-                with self._changed:
-                    if not self._wait_for_scans(taking, deadline):
-                        break
-                    available = self._written - self._taken
-                    if self._gaps:
-                        available = min(available, self._gaps[0][0] - self._taken)
-                    start = self._taken % self.capacity
-                    count = min(n - taking.rows, available, self.capacity - start)
-                # Unlocked: the reader writes elsewhere in the ring meanwhile.
-                taking.out[taking.rows : taking.rows + count] = self._ring[start : start + count]
-                with self._changed:
-                    taking.rows += count
-                    self._taken += count
-                    self._changed.notify_all()
-        finally:
-            with self._changed:
-                taking.lent = False  # rows the reader is reading into it now go to the ring
-                if self._lent is taking:
-                    self._lent = None
-        first_scan = self._taken + self._lost_taken - taking.rows if taking.first_scan is None else taking.first_scan
-        return _scan_array(taking.out[: taking.rows], first_scan, taking.gaps, self._timing)
-
-    def _wait_for_scans(self, taking, deadline):
-        """With the lock held: waits until scans can be taken from the ring
-        (True), or `taking` is full, the stream has ended or the deadline
-        passed (False), going past the gaps at the read position: raising
-        Overrun, or noting them in taking.gaps. While the ring is empty the
-        array is lent to the reader, which reads the card straight into it."""
-        while True:
-            if self._gaps and self._gaps[0][0] == self._taken:
-                _, gap = self._gaps.popleft()
-                self._lost_taken += gap.scans
+        out = numpy.empty((n, self.channels), dtype=numpy.uint16)
+        rows, first_scan, gaps = 0, None, []
+        while rows < n:
+            part = self._next_part(out, rows, deadline)
+            if part is None:
+                break
+            count, first, lost = part
+            if lost:
+                gap = Gap(first - lost, lost)
+                self.gaps.append(gap)
                 if self._on_overrun == "raise":
-                    first_scan = gap.first_scan if taking.first_scan is None else taking.first_scan
-                    raise Overrun(gap.first_scan, gap.scans,
-                                  _scan_array(taking.out[: taking.rows], first_scan, taking.gaps, self._timing))  # fmt: skip
-                taking.gaps.append((taking.rows, gap))
-                continue
-            if taking.first_scan is None:
-                taking.first_scan = self._taken + self._lost_taken
-            if taking.rows == len(taking.out):
-                return False
-            if self._written > self._taken:
-                return True
-            if self._ended:
-                if self._failure is not None:
-                    raise self._failure
-                return False
-            remaining = None if deadline is None else deadline - time.monotonic()
-            if remaining is not None and remaining <= 0:
-                return False
-            self._lent = taking
-            taking.lent = True
-            self._changed.notify_all()
-            self._changed.wait(remaining)
+                    self._carried = (out[rows : rows + count].copy(), first)
+                    self._next_scan = first
+                    data = _scan_array(out[:rows], gap.first_scan if first_scan is None else first_scan, gaps,
+                                       self._timing)  # fmt: skip
+                    raise Overrun(gap.first_scan, lost, data)
+                gaps.append((rows, gap))
+            if first_scan is None:
+                first_scan = first
+            rows += count
+            self._next_scan = first + count
+        return _scan_array(out[:rows], self._next_scan if first_scan is None else first_scan, gaps, self._timing)
 
-    # ---- the reader thread -----------------------------------------------
+    def _next_part(self, out, rows, deadline):
+        """The next scans, copied into out[rows:]: (how many, the index of
+        the first, the scans lost just before it); None once the deadline
+        has passed or the stream has ended."""
+        if self._carried is not None:
+            carried, first = self._carried
+            count = min(len(carried), len(out) - rows)
+            out[rows : rows + count] = carried[:count]
+            self._carried = (carried[count:], first + count) if count < len(carried) else None
+            return count, first, 0
+        at = ctypes.cast(out.ctypes.data + rows * self.channels * out.itemsize, _SAMPLES)
+        most = min(len(out) - rows, MOST_SCANS_PER_CALL)
+        while True:
+            remaining = WAIT_SLICE_SECONDS if deadline is None else deadline - time.monotonic()
+            wait_ms = math.ceil(min(WAIT_SLICE_SECONDS, max(0.0, remaining)) * 1000)
+            pointer = self._stream.pointer
+            if pointer is None:  # closed with its card
+                return None
+            got = self._library.KVD4093_ReadStream(pointer, at, most, wait_ms, self._block_reference)
+            if got > 0:
+                return got, self._block.firstScan, self._block.scansLostBefore
+            if got < 0:
+                self._raise_failure()
+                return None
+            if remaining <= 0:
+                return None
 
-    def _backlog_now(self):
-        owed = (time.monotonic() - self._timing.start_monotonic) * self.scan_rate
-        return max(0, int(owed) - self._set_up_scans - self._read_from_card)
-
-    def _caught_up(self):
-        """When the card's clock reaches the scans read so far (time.monotonic())."""
-        return self._timing.start_monotonic + (self._set_up_scans + self._read_from_card) / self.scan_rate
-
-    def _room(self):
-        """Where the next read of the card goes: ("lent", taking, first row,
-        scans) into an array a read() lent while the ring is empty; ("ring",
-        None, position, scans) into the ring, whole scans up to its end;
-        ("dropped", ...) when the ring is full; None once stopping.
-
-        A card cannot deliver ahead of its clock; a virtual card that
-        delivers at once does. While the reads are ahead of the clock they
-        keep at most AHEAD_READS reads in the ring (the consumer then finds
-        it empty and lends its array, and the scans are copied once), and a
-        full ring waits for room until the clock has caught up."""
-        caught_up = self._caught_up()
-        with self._changed:
-            while not self._stopping:
-                remaining = caught_up - time.monotonic()
-                taking = self._lent
-                if taking is not None and taking.lent and self._written == self._taken and not self._gaps:
-                    # Ahead of the clock the scans are there at once: longer reads into the
-                    # array wake its reader less often. Never more than the ring holds, where
-                    # they go should it take the array back meanwhile.
-                    most = self._read_scans * (AHEAD_READS_LENT if remaining > 0 else 1)
-                    scans = min(most, self.capacity, len(taking.out) - taking.rows)
-                    if scans > 0:
-                        self._in_read = True
-                        return "lent", taking, taking.rows, scans
-                held = self._written - self._taken
-                if held < self.capacity and (remaining <= 0 or held < AHEAD_READS * self._read_scans):
-                    start = self._written % self.capacity
-                    self._in_read = True
-                    return "ring", None, start, min(self.capacity - held, self._read_scans, self.capacity - start)
-                if remaining <= 0:
-                    self._in_read = True
-                    return "dropped", None, 0, self._read_scans
-                self._changed.wait(remaining)
-        return None
-
-    def _read_card(self):
-        try:
-            while True:
-                room = self._room()
-                if room is None:
-                    break
-                where, taking, start, scans = room
-                into = taking.out if where == "lent" else self._ring if where == "ring" else self._dropped
-                target = into[start : start + scans]
-                try:
-                    self._scans.fill(target)
-                finally:
-                    with self._changed:
-                        self._in_read = False
-                        self._changed.notify_all()
-                if self._stopping:
-                    break  # read after the stop: taken at the stop's own rate
-                first_scan = self._read_from_card
-                self._read_from_card += scans
-                self._largest_backlog = max(self._largest_backlog, self._backlog_now())
-                with self._changed:
-                    self._place(where, taking, target)
-                    self._changed.notify_all()
-                if self._callback is not None:
-                    self._call_back(target, first_scan)
-        except Exception as failure:  # noqa: BLE001 - handed to the consumer
-            # After stop() or Card.close() a read fails as it should.
-            if not self._stopping and self._card._acquiring:
-                self._failure = failure
-        finally:
-            with self._changed:
-                self._ended = True
-                self._changed.notify_all()
-
-    def _place(self, where, taking, scans):
-        """With the lock held: counts the scans just read where they went. An
-        array lent meanwhile taken back has them copied into the (empty) ring."""
-        if where == "dropped":
-            self._lose(len(scans))
-            return
-        if where == "lent" and taking.lent:
-            taking.rows += len(scans)
-            self._taken += len(scans)
-        elif where == "lent":
-            start = self._written % self.capacity
-            first = min(len(scans), self.capacity - start)
-            self._ring[start : start + first] = scans[:first]
-            self._ring[: len(scans) - first] = scans[first:]
-        self._written += len(scans)
-
-    def _lose(self, scans):
-        """With the lock held: `scans` scans read were dropped; they join a
-        gap that ends where they start."""
-        first_scan = self._written + self.lost
-        if self._gaps and self._gaps[-1][0] == self._written:
-            gap = self._gaps[-1][1]
-            self._gaps[-1] = (self._written, Gap(gap.first_scan, gap.scans + scans))
-            self.gaps[-1] = self._gaps[-1][1]
-        else:
-            self._gaps.append((self._written, Gap(first_scan, scans)))
-            self.gaps.append(self._gaps[-1][1])
-        self.lost += scans
-
-    def _call_back(self, scans, first_scan):
-        """Hands the callback every callback_scans scans read, in order."""
-        self._pending_callback.append(scans.copy())
-        pending = sum(len(part) for part in self._pending_callback)
-        if pending < self._callback_scans:
-            return
-        joined = numpy.concatenate(self._pending_callback)
-        first = first_scan + len(scans) - pending
-        whole = pending - pending % self._callback_scans
-        for at in range(0, whole, self._callback_scans):
-            block = joined[at : at + self._callback_scans]
-            self._callback(_scan_array(block, first + at, (), self._timing))
-        self._pending_callback = [joined[whole:]] if whole < pending else []
+    def _raise_failure(self):
+        """At the end of the stream: raises what ended it, if anything did."""
+        if self._stream.failure is not None:
+            raise self._stream.failure
+        status = self._status()
+        if status.failed:
+            raise Error("KVD4093_ReadStream", 0, self._stream.error())

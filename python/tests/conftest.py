@@ -4,8 +4,9 @@ the request trace and the library's log file.
 
 The library reads these variables when it loads and when it first lists
 cards, so they are set before any test touches the package.
-KVD4093_LIBRARY names the library under test (`make test-python` sets it);
-unset, the build of the `linux` preset is used.
+KVD4093_LIBRARY and KVD4093_STREAM_LIBRARY name the card and the stream
+library under test (`make test-python` sets them); unset, the builds of the
+`linux` preset are used.
 """
 
 import atexit
@@ -18,16 +19,20 @@ import pytest
 import kvd4093
 
 REPOSITORY = Path(__file__).resolve().parents[2]
-BUILT_LIBRARY = REPOSITORY / "build" / "linux" / "src" / "libkvd4093.so.1"
+BUILT_LIBRARIES = {
+    "KVD4093_LIBRARY": REPOSITORY / "build" / "linux" / "src" / "libkvd4093.so.1",
+    "KVD4093_STREAM_LIBRARY": REPOSITORY / "build" / "linux" / "stream" / "libkvd4093stream.so.1",
+}
 CARD_IDS = (7, 9, 5)
 
 
 @pytest.fixture(scope="session", autouse=True)
 def virtual_cards(tmp_path_factory):
     folder = tmp_path_factory.mktemp("run")
-    os.environ.setdefault("KVD4093_LIBRARY", str(BUILT_LIBRARY))
-    if not Path(os.environ["KVD4093_LIBRARY"]).is_file():
-        pytest.exit("no library at KVD4093_LIBRARY=%s: build it first" % os.environ["KVD4093_LIBRARY"], returncode=2)
+    for variable, built in BUILT_LIBRARIES.items():
+        os.environ.setdefault(variable, str(built))
+        if not Path(os.environ[variable]).is_file():
+            pytest.exit("no library at %s=%s: build it first" % (variable, os.environ[variable]), returncode=2)
     os.environ["KVD4093_VIRTUAL_CARDS"] = ",".join(map(str, CARD_IDS))
     os.environ["KVD4093_VIRTUAL_PACING"] = "off"
     os.environ.pop("KVD4093_VIRTUAL_NOISE", None)

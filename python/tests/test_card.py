@@ -7,7 +7,7 @@ import pickle
 import pytest
 
 import kvd4093
-from kvd4093 import _library, errors
+from kvd4093 import _library, _stream_library, errors
 
 
 def test_cards_lists_every_card_with_its_identity():
@@ -185,6 +185,31 @@ def test_where_the_library_is_found(tmp_path, environment, beside, expected):
         (tmp_path / _library.system_name()).write_bytes(b"")
     found = _library.locate(environment, tmp_path)
     assert found == (str(tmp_path / _library.system_name()) if expected == "beside" else expected)
+
+
+# The stream library: named, else beside the card library loaded by path
+# (both in one folder when installed) or in the build tree's stream/ beside
+# its src/, else beside the package, else the system loader's.
+@pytest.mark.parametrize(
+    "environment, card_library, present, expected",
+    [
+        ({"KVD4093_STREAM_LIBRARY": "/opt/s/libkvd4093stream.so.1"}, "card/libkvd4093.so.1", ["card", "package"],
+         "/opt/s/libkvd4093stream.so.1"),
+        ({"KVD4093_STREAM_LIBRARY": ""}, "card/libkvd4093.so.1", ["card", "package"], "card"),
+        ({}, "src/libkvd4093.so.1", ["stream", "package"], "stream"),
+        ({}, "card/libkvd4093.so.1", ["package"], "package"),
+        ({}, _library.system_name(), ["card", "package"], "package"),
+        ({}, "card/libkvd4093.so.1", [], _stream_library.system_name()),
+    ],
+)  # fmt: skip
+def test_where_the_stream_library_is_found(tmp_path, environment, card_library, present, expected):
+    for folder in present:
+        (tmp_path / folder).mkdir()
+        (tmp_path / folder / _stream_library.system_name()).write_bytes(b"")
+    card_path = str(tmp_path / card_library) if "/" in card_library else card_library
+    found = _stream_library.locate(card_path, environment, tmp_path / "package")
+    folder_found = str(tmp_path / expected / _stream_library.system_name())
+    assert found == (folder_found if expected in ("card", "stream", "package") else expected)
 
 
 def test_an_unloadable_library_says_which_variable_to_set(tmp_path):

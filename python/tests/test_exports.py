@@ -14,9 +14,10 @@ import subprocess
 import pytest
 
 from conftest import REPOSITORY
-from kvd4093 import _library
+from kvd4093 import _library, _stream_library
 
 EXPORT_TABLE = REPOSITORY / "src" / "host" / "KVD4093.def"
+STREAM_EXPORT_TABLE = REPOSITORY / "stream" / "KVD4093Stream.def"
 DLLS = {
     "win32": (REPOSITORY / "build" / "win32" / "bin" / "KVD4093.dll", "i686-w64-mingw32-objdump"),
     "win64": (REPOSITORY / "build" / "win64" / "bin" / "KVD4093.dll", "x86_64-w64-mingw32-objdump"),
@@ -31,9 +32,9 @@ def names_in_dll(path, objdump):
     return set(re.findall(r"^\s*\[\s*\d+\]\s+(\S+)$", table, re.M))
 
 
-def names_in_def():
+def names_in_def(table=EXPORT_TABLE):
     """The exported names of the .def: the part before '=' of each export line."""
-    text = re.sub(r";[^\n]*", "", EXPORT_TABLE.read_text())
+    text = re.sub(r";[^\n]*", "", table.read_text())
     return set(re.findall(r"^([A-Za-z0-9_@]+)=", text, re.M))
 
 
@@ -69,6 +70,14 @@ def exports(request):
 def test_every_declared_function_is_found_in_both_dlls(exports, name):
     arguments = _library.DECLARATIONS[name][1]
     found = _library._find(exports, name, len(arguments), windows=True)
+    assert found in (name, "_%s@%d" % (name, 4 * len(arguments)))
+
+
+# KVD4093Stream.dll exports the names of its .def file in both builds alike.
+@pytest.mark.parametrize("name", sorted(_stream_library.DECLARATIONS))
+def test_every_declared_stream_function_is_found_in_the_stream_dll(name):
+    arguments = _stream_library.DECLARATIONS[name][1]
+    found = _library._find(ExportTable(names_in_def(STREAM_EXPORT_TABLE)), name, len(arguments), windows=True)
     assert found in (name, "_%s@%d" % (name, 4 * len(arguments)))
 
 

@@ -5,6 +5,7 @@ every way out, Ctrl-C, and other Python threads running on meanwhile."""
 
 import contextlib
 import datetime
+import gc
 import os
 import signal
 import subprocess
@@ -81,9 +82,8 @@ def test_a_stopped_stream_gives_what_it_holds_then_nothing(card):
         assert stream.read(10).shape == (0, 2)
 
 
-# A read waiting on an empty ring lends its array to the reader; one that
-# times out takes it back, and what the reader was reading into it goes to
-# the ring: short timeouts over and over lose and repeat nothing.
+# Short timeouts over and over, many of them before a scan came, lose and
+# repeat nothing.
 def test_reads_that_time_out_lose_nothing(card):
     with card.start(channels=(0, 1), rate=200_000) as stream:
         parts = [stream.read(30_000, timeout=0.0002) for _ in range(300)]
@@ -94,10 +94,16 @@ def test_reads_that_time_out_lose_nothing(card):
     numpy.testing.assert_array_equal(rows, card.acquire(len(rows), channels=(0, 1), rate=200_000))
 
 
-# The virtual cards deliver at once: a ring of 0.05 s is full at once, and
+# The virtual cards deliver at once: a buffer of 0.05 s is full at once, and
 # from the time the card's clock catches up the reader drops what it reads.
-@pytest.mark.parametrize("channels", [(0, 1), (2, 4)])
-def test_a_slow_consumer_meets_overrun_at_the_gap(card, channels):
+# The read after the gap, of either kind, goes on with the scan after it.
+@pytest.mark.parametrize(
+    "channels, take",
+    [((0, 1), lambda stream: stream.read(100)), ((2, 4), lambda stream: stream.read(100)),
+     ((0, 1), lambda stream: stream.read_available())],
+    ids=["read", "read of 3 channels", "read_available"],
+)  # fmt: skip
+def test_a_slow_consumer_meets_overrun_at_the_gap(card, channels, take):
     with card.start(channels=channels, rate=20_000, buffer_seconds=0.05) as stream:
         wait_until(lambda: stream.lost > 0)
         with pytest.raises(kvd4093.Overrun) as raised:
@@ -105,16 +111,16 @@ def test_a_slow_consumer_meets_overrun_at_the_gap(card, channels):
         gaps, after = [raised.value], None
         while after is None:  # a read of the card that was under way as room came may add a gap
             try:
-                after = stream.read(100)
+                after = take(stream)
             except kvd4093.Overrun as more:
                 assert more.first_scan == gaps[-1].first_scan + gaps[-1].scans_lost and len(more.data) == 0
                 gaps.append(more)
     gap = gaps[0]
-    assert gap.first_scan == stream.capacity, "the ring was full: the next scan read was lost"
+    assert gap.first_scan == stream.capacity, "the buffer was full: the next scan read was lost"
     assert gap.scans_lost >= 1 and stream.gaps[0] == (gap.first_scan, gap.scans_lost)
     numpy.testing.assert_array_equal(gap.data, card_scans(channels, 0, stream.capacity))
-    assert after.first_scan == gaps[-1].first_scan + gaps[-1].scans_lost
-    numpy.testing.assert_array_equal(after, card_scans(channels, after.first_scan, 100))
+    assert after.first_scan == gaps[-1].first_scan + gaps[-1].scans_lost and len(after) > 0
+    numpy.testing.assert_array_equal(after, card_scans(channels, after.first_scan, len(after)))
     assert "scans lost from scan %d on" % gap.first_scan in str(gap)
 
 
@@ -147,6 +153,27 @@ def test_the_callback_sees_every_scan_read_on_the_reader_thread(card):
                                      card_scans((0, 1), 0, 4900))  # fmt: skip
 
 
+# The callback sees the scans the buffer keeps, in order; the first after
+# scans were dropped says how many, as a gap at its row 0.
+def test_the_callback_sees_the_gaps_between_what_it_gets(card):
+    seen = []
+
+    def callback(block):
+        seen.append((block.first_scan, sum(gap.scans for _, gap in block.gaps), block.copy()))
+
+    with card.start(channels=(0, 1), rate=20_000, buffer_seconds=0.05, on_overrun="continue", callback=callback,
+                    callback_scans=100) as stream:  # fmt: skip
+        for _ in range(3):
+            time.sleep(0.2)  # the buffer fills and the reader drops blocks
+            stream.read_available()
+    lost = [lost_before for _, lost_before, _ in seen]
+    assert 0 < sum(lost) <= stream.lost
+    for (first, _, data), (following, lost_before, _) in zip(seen, seen[1:]):
+        assert following == first + len(data) + lost_before
+    for first, _, data in seen:
+        numpy.testing.assert_array_equal(data, card_scans((0, 1), first, len(data)))
+
+
 def test_an_exception_in_the_callback_comes_out_of_read(card, trace):
     def callback(block):
         raise ZeroDivisionError("the callback failed")
@@ -174,6 +201,45 @@ def test_leaving_the_with_block_stops_the_card(card, trace, leave):
     assert card.acquire(5, channels=(0, 1)).shape == (5, 2)  # nothing left running
 
 
+# A stream nobody holds any more is collected, and its collection stops the
+# card, whatever its reader was doing: the card takes a new start at once.
+@pytest.mark.parametrize(
+    "arguments, taken",
+    [
+        (dict(), 0),
+        (dict(), 500),
+        (dict(buffer_seconds=0.05), 0),  # the ring full: the reader waits for room, then drops
+        (dict(buffer_seconds=0.05, on_overrun="continue"), 0),
+        (dict(callback=lambda block: None, callback_scans=100), 0),
+    ],
+)
+def test_a_dropped_stream_stops_its_card(card, trace, arguments, taken):
+    stream = card.start(channels=(0, 1), rate=20_000, **arguments)
+    stream.read(taken)
+    del stream
+    wait_until(lambda: gc.collect() is not None and trace.ad_commands()[-1].startswith(STOP), seconds=5)
+    with card.start(channels=(0, 1), rate=20_000) as again:
+        numpy.testing.assert_array_equal(again.read(50), card_scans((0, 1), 0, 50))
+
+
+@pytest.mark.parametrize(
+    "other",
+    [
+        lambda card: card.start(channels=(0, 1)),
+        lambda card: card.acquire(10, channels=(0, 1)),
+        lambda card: next(card.stream(10, channels=(0, 1))),
+    ],
+    ids=["start", "acquire", "stream"],
+)
+def test_a_running_stream_is_the_cards_one_acquisition(card, other):
+    with card.start(channels=(0, 1), rate=20_000) as stream:
+        stream.read(10)
+        with pytest.raises(RuntimeError, match="already runs"):
+            other(card)
+        numpy.testing.assert_array_equal(stream.read(10), card_scans((0, 1), 10, 10))  # it goes on
+    other(card)  # once it is stopped
+
+
 def test_closing_the_card_ends_the_stream_quietly(trace):
     card = kvd4093.open(physical_id=9)
     with card.start(channels=(0, 1), rate=20_000) as stream:
@@ -185,17 +251,18 @@ def test_closing_the_card_ends_the_stream_quietly(trace):
 
 
 @pytest.mark.parametrize(
-    "arguments, error",
+    "arguments, error, words",
     [
-        (dict(on_overrun="wait"), ValueError),
-        (dict(buffer_seconds=0), ValueError),
-        (dict(callback=print, callback_scans=0), ValueError),
-        (dict(channels=(3, 1)), ValueError),
-        (dict(rate=2.5), TypeError),
+        (dict(on_overrun="wait"), ValueError, "on_overrun"),
+        (dict(buffer_seconds=0), ValueError, "buffer_seconds"),
+        (dict(callback=print, callback_scans=0), ValueError, "callback_scans"),
+        (dict(callback=5), TypeError, "callback must be callable"),
+        (dict(channels=(3, 1)), ValueError, "last channel"),
+        (dict(rate=2.5), TypeError, "frequency"),
     ],
 )
-def test_bad_arguments_are_refused_before_the_card_starts(card, trace, arguments, error):
-    with pytest.raises(error):
+def test_bad_arguments_are_refused_before_the_card_starts(card, trace, arguments, error, words):
+    with pytest.raises(error, match=words):
         card.start(**arguments)
     assert trace.ad_commands() == []
 

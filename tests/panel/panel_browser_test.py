@@ -125,8 +125,9 @@ class PanelBrowserTest(unittest.TestCase):
         self.assertFalse(packets[[i for i, _ in packets].index(old_at)][1].startswith(expected))
         self.assertTrue(any("pipe=0" in line and "data=0300" in line for line in lines[old_at + 1:new_at]),
                         "the old run was stopped before the new one was set up:\n" + "\n".join(lines[old_at:new_at + 1]))
-        status = self.tab.evaluate("document.getElementById('run-status').textContent")
-        self.assertIn("%.0f samples/s" % new_rate, status)
+        # The page hears of the new run after the card does.
+        status = wait_for(lambda: (lambda text: text if "%.0f samples/s" % new_rate in text else None)(
+            self.tab.evaluate("document.getElementById('run-status').textContent")), "the new rate in the status")
         self.assertRegex(status, r"backlog \d+\.\d\d s \(largest \d+\.\d\d s\), (no gaps|\d+ gaps \(\d+ scans lost\))")
 
     def test_d_a_one_second_recording_holds_one_second_of_scans(self):

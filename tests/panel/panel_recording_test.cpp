@@ -9,11 +9,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <set>
 #include <string>
 #include <thread>
 
 #include "KVD4093.h"
 #include "common/errors.h"
+#include "output/formats.h"
 #include "panel/acquisition_run.h"
 #include "panel/chart_frames.h"
 #include "panel/recording.h"
@@ -129,6 +132,37 @@ TEST_F(PanelRecordingTest, AStalledDiskLeavesAGapOfTheScansLostWhereTheyWereLost
     EXPECT_EQ(rows, status.scans);
     EXPECT_EQ(lost, status.scansLost);
     EXPECT_GT(lost, 0u);
+}
+
+// The panel's recording offers the format table's rows and a plot, no more,
+// no fewer: in the list the page is sent, in the names it takes (the format
+// chosen by the extension) and in the message for a name of none.
+TEST(PanelRecordingFormatsTest, AreTheFormatTablesAndThePlot) {
+    std::set<std::string> table = {".svg"};
+    for (const OutputFormat &format : outputFormats()) {
+        table.insert(std::string(format.extension));
+        if (format.open != nullptr) {
+            EXPECT_NO_THROW(Recording::checkFileName("run" + std::string(format.extension), 10)) << format.name;
+        }
+    }
+    std::set<std::string> listed;
+    for (const std::string &format : recordingFormats())
+        listed.insert("." + format);
+    EXPECT_EQ(listed, table);
+
+    std::set<std::string> named;
+    try {
+        Recording::checkFileName("run.txt", 10);
+        ADD_FAILURE() << "run.txt is no format's";
+    } catch (const UsageError &error) {
+        const std::string message = error.what();
+        const std::regex extension("\\.[a-z0-9]+\\b");
+        for (auto word = std::sregex_iterator(message.begin(), message.end(), extension);
+             word != std::sregex_iterator(); ++word)
+            if (word->str() != ".txt")
+                named.insert(word->str());
+    }
+    EXPECT_EQ(named, table);
 }
 
 } // namespace

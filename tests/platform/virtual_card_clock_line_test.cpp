@@ -93,13 +93,13 @@ TEST_F(VirtualCardClockLineTest, ACardOnTheReceivedClockDeliversNothingWithoutAD
     }
 }
 
-// Two cards wait for ticks, a paced and an unpaced one, before the driver
-// starts: every read of the driver can be matched by each of them at once,
+// Two cards wait for ticks before the driver starts: every read of the
+// driver can be matched by each of them at once,
 // scan for scan, and the waveforms of scan k are those of scan k on a card's
 // own clock. Once the driver stops they get no tick more.
 TEST_F(VirtualCardClockLineTest, CardsStartedBeforeTheDriverDeliverExactlyItsScans) {
     installCards({behaviour(true, Signals::Waveforms), behaviour(true, Signals::Waveforms),
-                  behaviour(false, Signals::Waveforms)});
+                  behaviour(true, Signals::Waveforms)});
     start(1, kTakes);
     start(2, kTakes);
     start(0, kDrives);
@@ -146,6 +146,14 @@ TEST_F(VirtualCardClockLineTest, AnUnpacedDriverTicksTheLineAsItIsRead) {
     EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout) << "no read, no tick";
     const std::vector<uint16_t> next = read(0, kBlock);
     EXPECT_EQ(waiting.get(), next);
+}
+
+TEST_F(VirtualCardClockLineTest, AnUnpacedCardOnTheReceivedClockDeliversAtOnceAsOnAnyClock) {
+    installCards({behaviour(false)});
+    start(0, kTakes);
+    const std::vector<uint16_t> samples = read(0, kBlock);
+    ASSERT_EQ(samples.size(), kBlock);
+    EXPECT_EQ(samples.back(), SampleStream::sampleAt(Signals::Counting, 1, kBlock / 2 - 1));
 }
 
 // Cards on their own clocks at +-2 %: the samples converted between a start

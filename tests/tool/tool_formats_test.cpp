@@ -20,7 +20,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <nlohmann/json.hpp>
+
 #include "output/sample_sink.h"
+#include "output/sidecar.h"
 #include "support/test_support.h"
 #include "tool/format_readers.h"
 #include "tool/tool_process.h"
@@ -294,6 +297,109 @@ TEST_F(ToolFormatTest, WavOnStandardOutputSaysItsSizesAreUnknown) {
     EXPECT_EQ(sox.properties.count("Duration"), 0u) << "sox takes the length as unknown";
 }
 
+// ---- one run's record ---------------------------------------------------
+
+// A value as words that compare alike whatever wrote it: numbers by their
+// double ("2000", "2000.0" and 2e3 the same), truth as 1 or 0, lists and
+// texts without their brackets, commas, semicolons and quotes.
+std::string plainValue(const std::string &text) {
+    std::string words;
+    std::istringstream in(std::regex_replace(text, std::regex("[\\[\\],;\"{}]"), " "));
+    for (std::string word; in >> word;) {
+        char *end = nullptr;
+        const double number = std::strtod(word.c_str(), &end);
+        char digits[64];
+        std::snprintf(digits, sizeof digits, "%.17g", number);
+        if (word == "true" || word == "True")
+            word = "1";
+        else if (word == "false" || word == "False")
+            word = "0";
+        else if (!word.empty() && *end == '\0')
+            word = digits;
+        words += (words.empty() ? "" : " ") + word;
+    }
+    return words;
+}
+
+// The "key = value" lines of the session's metadata, of every group.
+std::map<std::string, std::string> keyFileValues(const std::string &text) {
+    std::map<std::string, std::string> values;
+    std::smatch line;
+    for (const std::string &row : linesOf(text))
+        if (std::regex_match(row, line, std::regex("([^=]+[^ =]) = ?(.*)")))
+            values[line[1]] = line[2];
+    return values;
+}
+
+struct RecordField {
+    std::string name;
+    std::string sidecar; // a JSON pointer
+    std::string hdf5;    // an attribute
+    std::string sigrok;  // a key of the group [kvd4093]
+};
+
+// One run, with a scale and a gap, written out by the sidecar, the HDF5
+// attributes and the sigrok session's metadata: every field of its record
+// reads back the same from all three.
+TEST_F(ToolFormatTest, SidecarHdf5AndSigrokRecordTheSameRun) {
+    SKIP_WITHOUT("h5py");
+    acquire({"--output", "run.bin", "--scale", "0.5,-3,mV"});
+    tool::RunRecord record = tool::readSidecar(file("run.bin.json"));
+    // 50 scans lost after scan 100, and a stop 10 scans short: not complete.
+    record.scans -= 60;
+    record.gaps = {{100, 50}};
+    writeWholeFile(file("run.bin.json"), tool::sidecarText(record));
+    std::filesystem::resize_file(file("run.bin"), record.scans * 4 * sizeof(uint16_t));
+    ASSERT_EQ(run({"convert", "run.bin", "run.h5"}).exitCode, 0);
+    ASSERT_EQ(run({"convert", "run.bin", "run.sr"}).exitCode, 0);
+
+    const nlohmann::json sidecar = nlohmann::json::parse(readWholeFile(file("run.bin.json")));
+    ReadBack h5 = readHdf5(file("run.h5"));
+    ASSERT_EQ(h5.exitCode, 0) << h5.err;
+    std::map<std::string, std::string> sigrok = keyFileValues(zipMember(file("run.sr"), "metadata"));
+    // The fields kept as one value in some and spread in others, made one.
+    h5.properties["scans"] = h5.properties["shape"].substr(0, h5.properties["shape"].find(' '));
+    for (int channel = 1; sigrok.count("analog" + std::to_string(channel)) != 0; ++channel)
+        sigrok["channels"] += sigrok["analog" + std::to_string(channel)].substr(2) + " ";
+    std::istringstream firsts(plainValue(sigrok["gap first scans"])), losts(plainValue(sigrok["gap scans lost"]));
+    for (std::string first, lost; firsts >> first && losts >> lost;)
+        sigrok["gaps"] += first + " " + lost + " ";
+    std::string sidecarGaps;
+    for (const auto &gap : sidecar["gaps"])
+        sidecarGaps += gap["first_scan"].dump() + " " + gap["scans_lost"].dump() + " ";
+
+    const RecordField fields[] = {
+        {"sample rate", "/rate_hz", "attr:sample_rate_hz", "sample rate hz"},
+        {"scan rate", "/scan_rate_hz", "attr:scan_rate_hz", "scan rate hz"},
+        {"channels", "/channels", "attr:channels", "channels"},
+        {"card's logical number", "/card/logical_number", "attr:card_logical_number", "card logical number"},
+        {"card's physical ID", "/card/physical_id", "attr:card_physical_id", "card physical id"},
+        {"card's version", "/card/version", "attr:card_version", "card version"},
+        {"start time", "/start_time", "attr:start_time", "start time"},
+        {"start on UTC", "/start_utc_ns", "attr:start_utc_ns", "start utc ns"},
+        {"start on the monotonic clock", "/start_monotonic_ns", "attr:start_monotonic_ns", "start monotonic ns"},
+        {"scan 0 after the start", "/first_scan_after_start_s", "attr:first_scan_after_start_s",
+         "first scan after start s"},
+        {"scans", "/scans", "scans", "scans"},
+        {"planned scans", "/planned_scans", "attr:planned_scans", "planned scans"},
+        {"continuous", "/continuous", "attr:continuous", "continuous"},
+        {"complete", "/complete", "attr:complete", "complete"},
+        {"gaps", "", "gaps", "gaps"},
+        {"scale's gain", "/scale/gain", "attr:scale_gain", "scale gain"},
+        {"scale's offset", "/scale/offset", "attr:scale_offset", "scale offset"},
+        {"unit", "/scale/unit", "attr:scale_unit", "unit"},
+    };
+    for (const RecordField &field : fields) {
+        const std::string written =
+            plainValue(field.sidecar.empty() ? sidecarGaps : sidecar.at(nlohmann::json::json_pointer(field.sidecar)).dump());
+        EXPECT_FALSE(written.empty()) << field.name;
+        EXPECT_EQ(plainValue(h5.properties[field.hdf5]), written) << field.name << " in the HDF5 attributes";
+        EXPECT_EQ(plainValue(sigrok[field.sigrok]), written) << field.name << " in the session's metadata";
+    }
+    EXPECT_EQ(plainValue(sidecar["complete"].dump()), "0");
+    EXPECT_EQ(plainValue(sidecarGaps), "100 50");
+}
+
 // ---- convert ----------------------------------------------------------
 
 // The start a sidecar records (start_time, start_utc_ns, start_monotonic_ns)
@@ -331,8 +437,10 @@ std::map<std::string, std::string> recordedStart(const std::string &format, cons
     std::smatch match;
     if (std::regex_search(text, match, std::regex("start.time\"?:? =? ?\"?([0-9T:.Z-]+)")))
         start["start_time"] = match[1];
-    for (const char *name : {names[1], names[2]})
-        if (std::regex_search(text, match, std::regex(std::string("\"") + name + "\": ([0-9]+)")))
+    // "start_utc_ns": 1 in JSON, start utc ns = 1 in a key file.
+    for (const std::string name : {names[1], names[2]})
+        if (std::regex_search(text, match,
+                              std::regex(std::regex_replace(name, std::regex("_"), ".") + "\"?:? =? ?([0-9]+)")))
             start[name] = match[1];
     return start;
 }

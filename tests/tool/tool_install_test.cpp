@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "output/formats.h"
 #include "support/test_support.h"
 #include "tool/tool_process.h"
 
@@ -60,6 +61,22 @@ struct Completion {
     std::string line; // the words typed, the last being completed
     std::string expected;
 };
+
+// What bash completion offers for these words, the last (which may be
+// empty) being completed.
+std::set<std::string> completionsOf(const std::string &script, const std::vector<std::string> &words,
+                                    const std::string &folder) {
+    std::vector<std::string> arguments = {"-c",
+                                          "source \"$0\"; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1));"
+                                          " _kvd4093; printf '%s\\n' \"${COMPREPLY[@]}\"",
+                                          script};
+    arguments.insert(arguments.end(), words.begin(), words.end());
+    std::set<std::string> offered;
+    for (const std::string &line : linesOf(runChild("/bin/bash", arguments, folder).out))
+        if (!line.empty())
+            offered.insert(line);
+    return offered;
+}
 
 // What bash completion offers for the words typed, the last being completed.
 std::string completions(const std::string &script, const std::string &line, const std::string &folder) {
@@ -204,6 +221,76 @@ TEST_F(ToolInstallTest, HelpManualPageAndCompletionHoldEachCommandsOptionsAndNoO
             EXPECT_EQ(asSet(optionsInHelp(pageSection(page, command, tables))), options) << command;
         }
     }
+    if (!havePage)
+        GTEST_SKIP() << "help2man was not found at build time: the page was not compared";
+}
+
+// The extensions of a help's lines "FILE.EXT  what it holds".
+std::set<std::string> extensionsIn(const std::string &help) {
+    std::set<std::string> extensions;
+    std::smatch file;
+    for (const std::string &line : linesOf(help))
+        if (std::regex_search(line, file, std::regex("^\\s*FILE(\\.[a-z0-9]+)(\\s|$)")))
+            extensions.insert(file[1]);
+    return extensions;
+}
+
+// The names a help's --format takes: "whatever its name: csv, bin, ...".
+std::set<std::string> namesIn(const std::string &help) {
+    std::smatch list;
+    if (!std::regex_search(help, list, std::regex("whatever its name:\\s+([a-z0-9]+(,\\s+[a-z0-9]+)*)")))
+        return {};
+    std::istringstream words(std::regex_replace(list[1].str(), std::regex(","), " "));
+    return {std::istream_iterator<std::string>(words), {}};
+}
+
+// Every place that lists the output formats offers the format table's rows,
+// no more, no fewer: acquire's and convert's help and manual page sections,
+// the completion of --format and of --output's file names, and
+// `kvd4093 help --formats`, which the completion is made from.
+TEST_F(ToolInstallTest, HelpManualPageAndCompletionOfferExactlyTheFormatTable) {
+    std::set<std::string> names, extensions;
+    TempDir folder; // a file of each format and two of none, for --output
+    for (const std::string other : {"run.svg", "run.txt"})
+        writeWholeFile(folder.file(other), "");
+    for (const tool::OutputFormat &format : tool::outputFormats()) {
+        names.insert(std::string(format.name));
+        extensions.insert(std::string(format.extension));
+        writeWholeFile(folder.file("run" + std::string(format.extension)), "");
+    }
+    ASSERT_EQ(names.size(), 6u);
+
+    std::map<std::string, std::set<std::string>> namesAt, extensionsAt; // by place
+    const std::string script = installed("share/bash-completion/completions/kvd4093");
+    const std::string pagePath = installed("share/man/man1/kvd4093.1");
+    const bool havePage = std::filesystem::exists(pagePath);
+    const std::string page = havePage ? plainText(readWholeFile(pagePath)) : std::string();
+    for (const std::string command : {"acquire", "convert"}) {
+        const std::string help = runTool(folder.path(), {command, "--help"}).out;
+        namesAt[command + " --help"] = namesIn(help);
+        extensionsAt[command + " --help"] = extensionsIn(help);
+        if (havePage) {
+            const std::string section = pageSection(page, command, optionTables(folder.path()));
+            namesAt["the manual page's " + command] = namesIn(section);
+            extensionsAt["the manual page's " + command] = extensionsIn(section);
+        }
+        namesAt["the completion of " + command + " --format"] =
+            completionsOf(script, {"kvd4093", command, "--format", ""}, folder.path());
+    }
+    for (const std::string &file : completionsOf(script, {"kvd4093", "acquire", "--output", "run."}, folder.path()))
+        extensionsAt["the completion of --output"].insert(file.substr(3));
+    for (const std::string &line : linesOf(runTool(folder.path(), {"help", "--formats"}).out)) {
+        std::istringstream words(line);
+        std::string name, extension;
+        if (words >> name >> extension) {
+            namesAt["help --formats"].insert(name);
+            extensionsAt["help --formats"].insert(extension);
+        }
+    }
+    for (const auto &[place, offered] : namesAt)
+        EXPECT_EQ(offered, names) << place;
+    for (const auto &[place, offered] : extensionsAt)
+        EXPECT_EQ(offered, extensions) << place;
     if (!havePage)
         GTEST_SKIP() << "help2man was not found at build time: the page was not compared";
 }

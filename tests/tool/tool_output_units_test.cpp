@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
 // back and written again, the text is the same, the rate exact to the bit.
 TEST(SidecarTest, WhatIsWrittenReadsBack) {
     TempDir dir;
-    tool::SidecarContents written;
+    tool::RunRecord written;
     tool::AcquisitionInfo &info = written.info;
     info.para = {1, 2, 3, 6, 30030, 5, 600, 7, 8, 9, 10, 11, 12, 13, 1, 0, 1};
     info.logicalNumber = 2;
@@ -124,7 +124,7 @@ TEST(SidecarTest, WhatIsWrittenReadsBack) {
     written.scans = 12000;
     written.gaps = {{100, 5}, {4000, 123456789012}};
     writeWholeFile(dir.file("run.bin.json"), tool::sidecarText(written));
-    const tool::SidecarContents read = tool::readSidecar(dir.file("run.bin.json"));
+    const tool::RunRecord read = tool::readSidecar(dir.file("run.bin.json"));
     EXPECT_EQ(std::memcmp(&read.info.para, &info.para, sizeof info.para), 0);
     EXPECT_EQ(read.info.sampleRate, info.sampleRate) << "exactly";
     EXPECT_EQ(read.info.channelCount(), 4u);
@@ -148,7 +148,7 @@ TEST_P(HostileSidecarTest, IsRefusedByNameOrWrittenBackReadably) {
     const HostileField &c = GetParam();
     TempDir dir;
     const std::string path = dir.file("run.bin.json");
-    tool::SidecarContents contents;
+    tool::RunRecord contents;
     contents.info.para.LastChannel = 1;
     contents.info.sampleRate = 1000;
     contents.info.plannedScans = 10;

@@ -16,16 +16,17 @@
 #include "common/system.h"
 #include "common/text_conversion.h"
 #include "common/version.h"
+#include "output/formats.h"
 
 namespace kvd::tool {
 
 const std::vector<Command> &commands() {
     static const std::vector<Command> all = {
         {"list", "list the cards: logical number, physical ID, version", listHelp, listOptions, runList},
-        {"acquire", "run an AD acquisition to a file (CSV, .sr, .h5, .npy, .wav, raw) and SVG", acquireHelp,
-         acquireOptions, runAcquire},
-        {"convert", "write a raw binary acquisition (.bin) as CSV, .sr, .h5, .npy or .wav", convertHelp,
-         convertOptions, runConvert},
+        {"acquire", "run an AD acquisition to a file in any output format, and SVG", acquireHelp, acquireOptions,
+         runAcquire},
+        {"convert", "write a raw binary acquisition (.bin) in another output format", convertHelp, convertOptions,
+         runConvert},
         {"di", "read the 16 digital inputs", diHelp, diOptions, runDi},
         {"do", "set the 16 digital outputs", doHelp, doOptions, runDo},
         {"da", "write a DA channel and show the DA values", daHelp, daOptions, runDa},
@@ -43,7 +44,7 @@ namespace {
 
 std::string overview() {
     std::string text = "Usage: kvd4093 COMMAND [options]   (kvd4093 COMMAND --help for its options)\n"
-                       "       kvd4093 --version | --help | help --all | help --options\n\n";
+                       "       kvd4093 --version | --help | help --all | help --options | help --formats\n\n";
     for (const Command &command : commands()) {
         char line[128];
         std::snprintf(line, sizeof line, "  %-10s %s\n", command.name, command.summary);
@@ -55,7 +56,8 @@ std::string overview() {
                   "before or after the command and its words. -V is --version,\n"
                   "-h --help; kvd4093 help --all shows every command's help, the environment\n"
                   "variables and the files; kvd4093 help --options lists each command with its\n"
-                  "options, a line each (what the bash completion offers).\n";
+                  "options, a line each (what the bash completion offers), kvd4093 help --formats\n"
+                  "each output format with its extension.\n";
 }
 
 // The overview, every command's help, then the exit status, environment,
@@ -101,16 +103,18 @@ std::string optionList() {
     return text;
 }
 
-// kvd4093 help [COMMAND | --all | --options]
+// kvd4093 help [COMMAND | --all | --options | --formats]
 int runHelp(const std::vector<std::string> &words) {
     if (words.size() > 2)
-        throw UsageError("help takes one command, --all or --options");
+        throw UsageError("help takes one command, --all, --options or --formats");
     if (words.size() == 1)
         std::printf("%s\n%s", overview().c_str(), exitStatusHelp().c_str());
     else if (words[1] == "--all")
         std::printf("%s", wholeHelp().c_str());
     else if (words[1] == "--options")
         std::printf("%s", optionList().c_str());
+    else if (words[1] == "--formats")
+        std::printf("%s", formatList().c_str());
     else if (const Command *command = findCommand(words[1]))
         std::printf("%s", command->help().c_str());
     else

@@ -103,11 +103,9 @@ std::optional<uint32_t> VirtualCard::readSamples(Lock &lock, const Caller &calle
     waitWhileHeld(lock, caller);
     if (!waitForStart(lock, caller))
         return std::nullopt;
-    // A card on the received clock converts only as the line ticks, paced or
-    // not; an unpaced one holds every scan it converted.
-    if (paced_ || firmware_.onReceivedClock()) {
-        if (paced_)
-            firmware_.loseOverflow(firmware_.now()); // what the memory could not hold since the last read
+    // Unpaced, a card delivers at once whatever its clock, the received one too.
+    if (paced_) {
+        firmware_.loseOverflow(firmware_.now()); // what the memory could not hold since the last read
         const std::optional<uint32_t> available = waitForSamples(lock, caller, size);
         if (!available)
             return std::nullopt;

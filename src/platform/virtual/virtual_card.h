@@ -159,10 +159,11 @@ public:
     //  - bClockOutput 1 (bit 7): while the card converts on its own clock it
     //    drives the line, one tick per scan. A paced card ticks at its scan
     //    rate, offset by its ppm; an unpaced one ticks once per whole scan read.
-    //  - ClockSource 1 (bit 6): the card converts one scan per tick of the
-    //    line since its own start, whatever its divider, paced or not, and none
-    //    while no card drives the line; a read waits for its ticks (a stop, a
-    //    cancel or the stop's fast restart on the card's own clock ends it).
+    //  - ClockSource 1 (bit 6): a paced card converts one scan per tick of
+    //    the line since its own start, whatever its divider, and none while no
+    //    card drives the line; a read waits for its ticks (a stop, a cancel or
+    //    the stop's fast restart on the card's own clock ends it). An unpaced
+    //    card delivers at once on any clock.
     //    A card started after the driver misses the ticks before its start.
     //  - ClockSource 0: the card's own clock.
 

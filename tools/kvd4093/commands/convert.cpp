@@ -35,8 +35,9 @@ std::string convertHelp() {
            "Writes the samples of a raw binary acquisition (IN.bin, described by its\n"
            "sidecar IN.bin.json) into OUT, in the format OUT's extension names:\n" +
            formatHelp() +
-           "Any other name is CSV; OUT - is standard output (CSV, bin or wav). OUT, and\n"
-           "its sidecar when it is bin, may be neither IN.bin nor IN.bin.json, by any name.\n"
+           "Any other name is CSV; OUT - is standard output (" + streamingNames() + ").\n"
+           "OUT, and its sidecar when it is bin, may be neither IN.bin nor IN.bin.json,\n"
+           "by any name.\n"
            "The rate, channels, card, start time, scale and lost scans come from the\n"
            "sidecar, so OUT is the file `kvd4093 acquire` would have written to OUT.\n"
            "\n" +
@@ -73,7 +74,7 @@ private:
 };
 
 // The scans in the file must be those the sidecar counts.
-void checkSize(const std::string &input, const SidecarContents &contents) {
+void checkSize(const std::string &input, const RunRecord &contents) {
     std::error_code error;
     const uint64_t bytes = std::filesystem::file_size(input, error);
     if (error) {
@@ -90,7 +91,7 @@ void checkSize(const std::string &input, const SidecarContents &contents) {
 
 // Every scan to the sink in blocks, each recorded gap where it was, scans
 // numbered as the acquisition numbered them.
-void copyScans(RawInput &input, const SidecarContents &contents, SampleSink &sink) {
+void copyScans(RawInput &input, const RunRecord &contents, SampleSink &sink) {
     const uint32_t channels = contents.info.channelCount();
     const uint64_t blockScans = std::max<size_t>(1, kBlockSamples / channels);
     std::vector<ScanGap> gaps = contents.gaps;
@@ -147,7 +148,7 @@ int runConvert(Arguments &arguments) {
         throw UsageError("convert needs IN.bin and OUT, e.g. kvd4093 convert run.bin run.h5");
     const OutputFormat &format = chooseFormat(*output, formatName);
     refuseWritingTheInput(*input, *output, format);
-    SidecarContents contents = readSidecar(BinWriter::sidecarPath(*input));
+    RunRecord contents = readSidecar(BinWriter::sidecarPath(*input));
     if (scale)
         contents.info.scale = parseScale(*scale);
     checkSize(*input, contents);

@@ -12,7 +12,7 @@ constexpr size_t kSidecarSlack = 1024;
 
 } // namespace
 
-BinWriter::BinWriter(std::string path) : file_(path) {
+BinWriter::BinWriter(std::string path) : FileSink(path) {
     if (path != kStandardOutput)
         sidecar_.emplace(sidecarPath(path));
 }
@@ -31,8 +31,8 @@ void BinWriter::begin(const AcquisitionInfo &info) {
 // The buffer holds the bytes as they came off the card, least significant
 // first, whatever this machine's byte order.
 void BinWriter::write(const uint16_t *samples, uint64_t, size_t scans) {
-    file_.write(samples, scans * info_.channelCount() * sizeof(uint16_t));
-    file_.flush(); // a reader of the file or the pipe sees every block as it comes
+    file().write(samples, scans * info_.channelCount() * sizeof(uint16_t));
+    file().flush(); // a reader of the file or the pipe sees every block as it comes
     scans_ += scans;
     commitSamples();
 }
@@ -42,7 +42,7 @@ void BinWriter::gap(uint64_t firstScan, uint64_t scansLost) { gaps_.push_back({f
 // The samples take their name; a sidecar of an earlier run beside them no
 // longer describes them, so it goes until this run's is written.
 void BinWriter::commitSamples() {
-    file_.commit();
+    file().commit();
     if (sidecar_ && !earlierSidecarRemoved_) {
         std::error_code ignored;
         std::filesystem::remove(sidecar_->path(), ignored);
@@ -50,11 +50,8 @@ void BinWriter::commitSamples() {
     }
 }
 
-void BinWriter::finish(const AcquisitionOutcome &outcome) {
-    if (!outcome.keepsFiles())
-        return; // nothing acquired: earlier files stay as they were
-    file_.keepWanted();
-    file_.close();
+// The samples have their name: the sidecar that describes them follows.
+void BinWriter::completeBeside() {
     commitSamples();
     if (!sidecar_)
         return;

@@ -6,27 +6,29 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "output/file_sink.h"
 #include "output/output_file.h"
-#include "output/sample_sink.h"
 
 namespace kvd::tool {
 
-class BinWriter final : public SampleSink {
+class BinWriter final : public FileSink {
 public:
     explicit BinWriter(std::string path);
     void begin(const AcquisitionInfo &info) override;
     void write(const uint16_t *samples, uint64_t firstScan, size_t scans) override;
     void gap(uint64_t firstScan, uint64_t scansLost) override;
-    void finish(const AcquisitionOutcome &outcome) override;
 
-    static std::string sidecarPath(const std::string &path) { return path + ".json"; }
+    // What the sidecar's name adds to the samples' name.
+    static constexpr std::string_view kSidecarSuffix = ".json";
+    static std::string sidecarPath(const std::string &path) { return path + std::string(kSidecarSuffix); }
 
 private:
     void commitSamples();
+    void completeBeside() override;
 
-    OutputFile file_;
     std::optional<OutputFile> sidecar_; // none when the samples go to standard output
     AcquisitionInfo info_;
     uint64_t scans_ = 0; // whole scans in the file

@@ -1,12 +1,10 @@
 #include "output/csv_writer.h"
 
-#include <exception>
-
 #include "output/csv_text.h"
 
 namespace kvd::tool {
 
-CsvWriter::CsvWriter(std::string path) : file_(std::move(path)) {}
+CsvWriter::CsvWriter(std::string path) : FileSink(std::move(path)) {}
 
 namespace {
 
@@ -34,8 +32,8 @@ std::string CsvWriter::header(const AcquisitionInfo &info) {
 void CsvWriter::begin(const AcquisitionInfo &info) {
     info_ = info;
     valueChars_ = csv::valueChars(info.scale);
-    file_.write(header(info));
-    file_.flush(); // the header is there from the start
+    file().write(header(info));
+    file().flush(); // the header is there from the start
 }
 
 void CsvWriter::write(const uint16_t *samples, uint64_t firstScan, size_t scans) {
@@ -52,19 +50,7 @@ void CsvWriter::write(const uint16_t *samples, uint64_t firstScan, size_t scans)
 
 void CsvWriter::gap(uint64_t firstScan, uint64_t scansLost) {
     behind_.wait();
-    file_.write("# " + std::to_string(scansLost) + " scans lost from scan " + std::to_string(firstScan) + "\n");
-}
-
-void CsvWriter::finish(const AcquisitionOutcome &outcome) {
-    // A failed write was thrown already, or is thrown once the file is closed.
-    const std::exception_ptr failure = behind_.drain();
-    if (outcome.keepsFiles()) { // else nothing acquired: an earlier file stays as it was
-        file_.keepWanted();
-        file_.close();
-        file_.commit();
-    }
-    if (failure)
-        std::rethrow_exception(failure);
+    file().write("# " + std::to_string(scansLost) + " scans lost from scan " + std::to_string(firstScan) + "\n");
 }
 
 } // namespace kvd::tool

@@ -12,29 +12,28 @@
 #include <string>
 #include <vector>
 
-#include "output/output_file.h"
-#include "output/sample_sink.h"
+#include "output/file_sink.h"
 #include "output/write_behind.h"
 
 namespace kvd::tool {
 
-class CsvWriter final : public SampleSink {
+class CsvWriter final : public FileSink {
 public:
     explicit CsvWriter(std::string path);
     void begin(const AcquisitionInfo &info) override;
     void write(const uint16_t *samples, uint64_t firstScan, size_t scans) override;
     void gap(uint64_t firstScan, uint64_t scansLost) override;
-    void finish(const AcquisitionOutcome &outcome) override;
 
     // The header line for these channels and scale.
     static std::string header(const AcquisitionInfo &info);
 
 private:
-    OutputFile file_;
+    std::exception_ptr settle() override { return behind_.drain(); }
+
     AcquisitionInfo info_;
     size_t valueChars_ = 5;
     ByteBlock text_; // one block of lines
-    WriteBehind behind_{file_};
+    WriteBehind behind_{file()};
 };
 
 } // namespace kvd::tool

@@ -44,10 +44,10 @@ bool isStream(const std::string &path) {
            !std::filesystem::is_directory(status);
 }
 
-std::string streamingNames() {
+std::string namesWhere(bool (*wanted)(const OutputFormat &)) {
     std::string names;
     for (const OutputFormat &format : outputFormats())
-        if (format.streams)
+        if (wanted(format))
             names += std::string(names.empty() ? "" : ", ") + std::string(format.name);
     return names;
 }
@@ -59,7 +59,7 @@ const std::vector<OutputFormat> &outputFormats() {
         {"csv", ".csv", "CSV: a header \"scan,time_s,ch0,...\", then one scan a line", true, "",
          openWith<CsvWriter>, ""},
         {"bin", ".bin", "raw little-endian codes, and a JSON sidecar FILE.bin.json", true,
-         ".json", openWith<BinWriter>, ""},
+         BinWriter::kSidecarSuffix, openWith<BinWriter>, ""},
         {"sr", ".sr", "a sigrok session (PulseView, sigrok-cli): float32 per channel", false, "",
          kOpenSigrok, "libzip (Debian: libzip-dev)"},
         {"h5", ".h5", "HDF5: uint16 dataset \"samples\" (scans, channels), attributes", false,
@@ -95,10 +95,18 @@ std::unique_ptr<SampleSink> openFormat(const OutputFormat &format, const std::st
 }
 
 std::string formatNames() {
-    std::string names;
+    return namesWhere([](const OutputFormat &) { return true; });
+}
+
+std::string streamingNames() {
+    return namesWhere([](const OutputFormat &format) { return format.streams; });
+}
+
+std::string formatList() {
+    std::string text;
     for (const OutputFormat &format : outputFormats())
-        names += std::string(names.empty() ? "" : ", ") + std::string(format.name);
-    return names;
+        text += std::string(format.name) + " " + std::string(format.extension) + "\n";
+    return text;
 }
 
 std::string formatHelp() {

@@ -39,6 +39,11 @@ std::unique_ptr<SampleSink> openFormat(const OutputFormat &format, const std::st
 
 // "csv, bin, ...": every name, for messages.
 std::string formatNames();
+// "csv, bin, wav": the names of the formats that can stream.
+std::string streamingNames();
+// A line per format, its name and its extension: "csv .csv". What
+// `kvd4093 help --formats` prints and the bash completion is made from.
+std::string formatList();
 // A line per format for --help: "  FILE.csv  CSV: ...".
 std::string formatHelp();
 

@@ -10,6 +10,7 @@
 
 #include "card/ad_fields.h"
 #include "common/errors.h"
+#include "output/run_record.h"
 
 namespace kvd::tool {
 namespace {
@@ -49,11 +50,14 @@ hid_t textType() {
 
 } // namespace
 
-Hdf5Writer::Hdf5Writer(std::string path) : path_(std::move(path)) {
+// The staged file is made empty and closed: the library writes it.
+Hdf5Writer::Hdf5Writer(std::string path) : FileSink(std::move(path)) {
+    file().close();
     // Failures come back as results; the library's own printing of its
     // error stack would only repeat them.
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-    file_ = check("create", [&] { return H5Fcreate(path_.path().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT); });
+    hdf5File_ = check("create",
+                      [&] { return H5Fcreate(file().writtenPath().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT); });
 }
 
 Hdf5Writer::~Hdf5Writer() { closeAll(); }
@@ -67,7 +71,7 @@ template <typename Call> int64_t Hdf5Writer::check(const char *verb, Call call) 
         return int64_t(result);
     failed_ = true;
     const int error = errno;
-    throw ToolError(std::string("cannot ") + verb + " " + path_.target() + ": " +
+    throw ToolError(std::string("cannot ") + verb + " " + file().path() + ": " +
                     (error != 0 ? std::strerror(error) : "the HDF5 library failed"));
 }
 
@@ -85,7 +89,7 @@ void Hdf5Writer::begin(const AcquisitionInfo &info) {
     // No creation time: a file converted later is the same file.
     check("write", [&] { return H5Pset_obj_track_times(properties, false); });
     dataset_ = check("write", [&] {
-        return H5Dcreate2(file_, kDataset, H5T_STD_U16LE, space, H5P_DEFAULT, properties, H5P_DEFAULT);
+        return H5Dcreate2(hdf5File_, kDataset, H5T_STD_U16LE, space, H5P_DEFAULT, properties, H5P_DEFAULT);
     });
 }
 
@@ -150,9 +154,8 @@ void Hdf5Writer::writeAttributes() {
     putText("sample_encoding", kEncoding);
     putNumber("sample_rate_hz", info_.sampleRate);
     putNumber("scan_rate_hz", info_.scanRate());
-    std::vector<int32_t> channels;
-    for (uint32_t i = 0; i < info_.channelCount(); ++i)
-        channels.push_back(info_.channel(i));
+    const RunRecord run{info_, scans_, gaps_};
+    const std::vector<int32_t> channels = run.channels();
     const hsize_t channelCount = channels.size();
     const Handle channelSpace(H5Screate_simple(1, &channelCount, nullptr), H5Sclose);
     put("channels", H5T_STD_I32LE, H5T_NATIVE_INT32, channelSpace, channels.data());
@@ -176,10 +179,7 @@ void Hdf5Writer::writeAttributes() {
     putNumber("first_scan_after_start_s", info_.firstScanSeconds());
     putCount("planned_scans", info_.plannedScans);
     putInteger("continuous", info_.continuous);
-    uint64_t lost = 0; // the scans lost on the way count: the acquisition ran to its end
-    for (const ScanGap &gap : gaps_)
-        lost += gap.scansLost;
-    putInteger("complete", info_.continuous || scans_ + lost == info_.plannedScans);
+    putInteger("complete", run.complete());
 
     // The record as the card received it: one named 32-bit field each.
     std::vector<int32_t> record;
@@ -212,7 +212,7 @@ void Hdf5Writer::writeGaps() {
     const Handle properties(check("write", [&] { return H5Pcreate(H5P_DATASET_CREATE); }), H5Pclose);
     check("write", [&] { return H5Pset_obj_track_times(properties, false); });
     const Handle gaps(check("write", [&] {
-                          return H5Dcreate2(file_, kGapsDataset, H5T_STD_U64LE, space, H5P_DEFAULT, properties,
+                          return H5Dcreate2(hdf5File_, kGapsDataset, H5T_STD_U64LE, space, H5P_DEFAULT, properties,
                                             H5P_DEFAULT);
                       }),
                       H5Dclose);
@@ -220,26 +220,20 @@ void Hdf5Writer::writeGaps() {
         check("write", [&] { return H5Dwrite(gaps, H5T_NATIVE_UINT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, rows.data()); });
 }
 
-void Hdf5Writer::finish(const AcquisitionOutcome &outcome) {
-    if (!outcome.keepsFiles())
-        return; // nothing acquired: an earlier file stays as it was
-    path_.keepWanted();
-    if (failed_)
-        return; // what the library wrote before the failure is no file
+void Hdf5Writer::complete() {
     if (chunkHeld_ > 0)
         writeChunk();
     writeAttributes();
     writeGaps();
     check("write", [&] { return H5Dclose(std::exchange(dataset_, -1)); });
-    check("write", [&] { return H5Fclose(std::exchange(file_, -1)); });
-    path_.commit();
+    check("write", [&] { return H5Fclose(std::exchange(hdf5File_, -1)); });
 }
 
 void Hdf5Writer::closeAll() {
     if (dataset_ >= 0)
         H5Dclose(std::exchange(dataset_, -1));
-    if (file_ >= 0)
-        H5Fclose(std::exchange(file_, -1));
+    if (hdf5File_ >= 0)
+        H5Fclose(std::exchange(hdf5File_, -1));
 }
 
 } // namespace kvd::tool

@@ -11,19 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "output/sample_sink.h"
-#include "output/staged_path.h"
+#include "output/file_sink.h"
 
 namespace kvd::tool {
 
-class Hdf5Writer final : public SampleSink {
+class Hdf5Writer final : public FileSink {
 public:
     explicit Hdf5Writer(std::string path);
     ~Hdf5Writer() override;
     void begin(const AcquisitionInfo &info) override;
     void write(const uint16_t *samples, uint64_t firstScan, size_t scans) override;
     void gap(uint64_t firstScan, uint64_t scansLost) override;
-    void finish(const AcquisitionOutcome &outcome) override;
 
 private:
     template <typename Call> int64_t check(const char *verb, Call call);
@@ -31,10 +29,12 @@ private:
     void writeAttributes();
     void writeGaps();
     void closeAll();
+    // What the library wrote before a failure is no file.
+    bool completable() const override { return !failed_; }
+    void complete() override;
 
-    StagedPath path_;
     AcquisitionInfo info_;
-    int64_t file_ = -1; // the library's identifiers (hid_t)
+    int64_t hdf5File_ = -1; // the library's identifiers (hid_t)
     int64_t dataset_ = -1;
     uint64_t chunkScans_ = 1;
     std::vector<uint16_t> chunk_; // the scans of the chunk being filled

@@ -9,7 +9,7 @@ constexpr size_t kPrefixBytes = kMagicBytes + 2; // the magic, the version and t
 
 } // namespace
 
-NpyWriter::NpyWriter(std::string path) : file_(std::move(path)) {}
+NpyWriter::NpyWriter(std::string path) : FileSink(std::move(path)) {}
 
 // The dictionary, padded with spaces to a whole header that numpy aligns
 // its data after: 128 bytes hold any 20-digit scan count.
@@ -24,24 +24,15 @@ std::string NpyWriter::header(uint64_t scans, uint32_t channels) {
 
 void NpyWriter::begin(const AcquisitionInfo &info) {
     channels_ = info.channelCount();
-    file_.write(header(info.plannedScans, channels_));
-    file_.flush();
+    file().write(header(info.plannedScans, channels_));
+    file().flush();
 }
 
 // Little-endian codes, as the card sent them: numpy's '<u2'.
 void NpyWriter::write(const uint16_t *samples, uint64_t, size_t scans) {
-    file_.write(samples, scans * channels_ * sizeof(uint16_t));
-    file_.flush();
+    file().write(samples, scans * channels_ * sizeof(uint16_t));
+    file().flush();
     scans_ += scans;
-}
-
-void NpyWriter::finish(const AcquisitionOutcome &outcome) {
-    if (!outcome.keepsFiles())
-        return; // nothing acquired: an earlier file stays as it was
-    file_.keepWanted();
-    file_.close();
-    file_.patch(0, header(scans_, channels_));
-    file_.commit();
 }
 
 } // namespace kvd::tool

@@ -7,24 +7,23 @@
 
 #include <string>
 
-#include "output/output_file.h"
-#include "output/sample_sink.h"
+#include "output/file_sink.h"
 
 namespace kvd::tool {
 
-class NpyWriter final : public SampleSink {
+class NpyWriter final : public FileSink {
 public:
     explicit NpyWriter(std::string path);
     void begin(const AcquisitionInfo &info) override;
     void write(const uint16_t *samples, uint64_t firstScan, size_t scans) override;
-    void finish(const AcquisitionOutcome &outcome) override;
 
     // The whole header, magic to newline, for this shape: always kHeaderBytes.
     static std::string header(uint64_t scans, uint32_t channels);
     static constexpr size_t kHeaderBytes = 128;
 
 private:
-    OutputFile file_;
+    void complete() override { file().patch(0, header(scans_, channels_)); }
+
     uint32_t channels_ = 1;
     uint64_t scans_ = 0; // whole scans in the file
 };

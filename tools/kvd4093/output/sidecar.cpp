@@ -74,13 +74,6 @@ Json gapsJson(const std::vector<ScanGap> &gaps) {
     return list;
 }
 
-uint64_t scansLost(const std::vector<ScanGap> &gaps) {
-    uint64_t lost = 0;
-    for (const ScanGap &gap : gaps)
-        lost += gap.scansLost;
-    return lost;
-}
-
 // ---- reading --------------------------------------------------------------
 
 // Every member the tool needs, each refused with its name when it is missing
@@ -226,7 +219,7 @@ std::vector<ScanGap> readGaps(const SidecarReader &reader) {
 
 // Scan numbers count the scans kept and lost: all of them fit in 64 bits,
 // and so do the bytes of the scans kept.
-void checkCounts(const SidecarReader &reader, const SidecarContents &contents) {
+void checkCounts(const SidecarReader &reader, const RunRecord &contents) {
     const uint64_t most = std::numeric_limits<uint64_t>::max();
     if (contents.scans > most / (sizeof(uint16_t) * contents.info.channelCount()))
         reader.fail("\"scans\" is more than a file of 64-bit size holds");
@@ -240,16 +233,11 @@ void checkCounts(const SidecarReader &reader, const SidecarContents &contents) {
 
 } // namespace
 
-std::string sidecarText(const SidecarContents &contents) {
+std::string sidecarText(const RunRecord &contents) {
     const AcquisitionInfo &info = contents.info;
-    Json channels = Json::array();
-    for (uint32_t i = 0; i < info.channelCount(); ++i)
-        channels.push_back(info.channel(i));
     Json record = Json::object();
     for (const AdField &field : adFields())
         record[field.name] = info.para.*field.member;
-    // The scans lost on the way count: the acquisition ran to its end.
-    const bool complete = info.continuous || contents.scans + scansLost(contents.gaps) == info.plannedScans;
     Json document = Json::object();
     document["format"] = "kvd4093 samples";
     document["sample_encoding"] = "uint16 little-endian, offset binary (32768 is zero)";
@@ -263,7 +251,7 @@ std::string sidecarText(const SidecarContents &contents) {
             cards.push_back(Json{{"logical_number", card.logicalNumber}, {"physical_id", card.physicalId}});
         document["group_cards"] = cards;
     }
-    document["channels"] = channels;
+    document["channels"] = contents.channels();
     document["rate_hz"] = info.sampleRate;
     document["scan_rate_hz"] = info.scanRate();
     document["start_time"] = info.startTime;
@@ -274,19 +262,19 @@ std::string sidecarText(const SidecarContents &contents) {
     document["scans"] = contents.scans;
     document["planned_scans"] = info.plannedScans;
     document["continuous"] = info.continuous;
-    document["complete"] = complete;
+    document["complete"] = contents.complete();
     document["scale"] = scaleJson(info.scale);
     document["gaps"] = gapsJson(contents.gaps);
     document["ad_para"] = record;
     return layout(document);
 }
 
-SidecarContents readSidecar(const std::string &path) {
+RunRecord readSidecar(const std::string &path) {
     const SidecarReader reader(path, parseFile(path));
     const Json &document = reader.document();
     if (!document.is_object())
         reader.fail("not a JSON object");
-    SidecarContents contents;
+    RunRecord contents;
     AcquisitionInfo &info = contents.info;
     const Json &record = reader.object(document, "ad_para");
     for (const AdField &field : adFields())

@@ -9,24 +9,17 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "output/sample_sink.h"
+#include "output/run_record.h"
 
 namespace kvd::tool {
 
-struct SidecarContents {
-    AcquisitionInfo info;
-    uint64_t scans = 0;
-    std::vector<ScanGap> gaps;
-};
-
-std::string sidecarText(const SidecarContents &contents);
+std::string sidecarText(const RunRecord &contents);
 
 // Reads the sidecar at path, a regular file of at most 16 MiB; throws
 // ToolError naming the file and the field that is missing or holds what
 // sidecarText could not write back (a number beyond its type's range, a
 // rate that is no positive normal number, a text with a control character).
-SidecarContents readSidecar(const std::string &path);
+RunRecord readSidecar(const std::string &path);
 
 } // namespace kvd::tool

@@ -51,9 +51,22 @@ std::string keyFileValue(const std::string &text) {
     return value;
 }
 
-} // namespace
+// The digits that give the double back.
+std::string exactNumber(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
 
-namespace {
+const char *truth(bool value) { return value ? "true" : "false"; }
+
+// A GLib key file's list of integers: " 5000;9000;", empty without gaps.
+std::string gapList(const std::vector<ScanGap> &gaps, uint64_t ScanGap::*field) {
+    std::string list = gaps.empty() ? "" : " ";
+    for (const ScanGap &gap : gaps)
+        list += std::to_string(gap.*field) + ";";
+    return list;
+}
 
 // A group's cards, the clock's driver first: "group physical ids = 7,9".
 std::string groupLines(const AcquisitionInfo &info) {
@@ -76,25 +89,36 @@ std::string memberName(const AcquisitionInfo &info, uint32_t index) {
 
 } // namespace
 
-SigrokWriter::SigrokWriter(std::string path) : path_(std::move(path)) {}
+// The staged file is made empty and closed: libzip writes the archive.
+SigrokWriter::SigrokWriter(std::string path) : FileSink(std::move(path)) { file().close(); }
 
-// sigrok's sample rate is a whole number of hertz (at least 1); the exact scan rate is
-// kept beside it, with the card and the scale, in a group sigrok passes over.
-std::string SigrokWriter::metadata(const AcquisitionInfo &info) {
+// sigrok's sample rate is a whole number of hertz (at least 1); the run's
+// record, the exact rates among it, is kept beside it in a group sigrok
+// passes over.
+std::string SigrokWriter::metadata(const RunRecord &run) {
+    const AcquisitionInfo &info = run.info;
     std::string text = "[device 1]\n"
                        "samplerate = " +
                        std::to_string(std::max(1LL, std::llround(info.scanRate()))) + " Hz\n" +
                        "total analog = " + std::to_string(info.channelCount()) + "\n";
     for (uint32_t i = 0; i < info.channelCount(); ++i)
         text += "analog" + std::to_string(i + 1) + " = " + info.columnName(i) + "\n";
-    char rate[64];
-    std::snprintf(rate, sizeof rate, "%.17g", info.scanRate());
     text += "\n[kvd4093]\n"
-            "scan rate hz = " + std::string(rate) + "\n" +
+            "scan rate hz = " + exactNumber(info.scanRate()) + "\n" +
+            "sample rate hz = " + exactNumber(info.sampleRate) + "\n" +
             "card logical number = " + std::to_string(info.logicalNumber) + "\n" +
             "card physical id = " + std::to_string(info.physicalId) + "\n" +
             "card version = " + keyFileValue(info.cardVersion) + "\n" + groupLines(info) +
-            "start time = " + keyFileValue(info.startTime) + "\n";
+            "start time = " + keyFileValue(info.startTime) + "\n" +
+            "start utc ns = " + std::to_string(info.startUtcNanoseconds) + "\n" +
+            "start monotonic ns = " + std::to_string(info.startMonotonicNanoseconds) + "\n" +
+            "first scan after start s = " + exactNumber(info.firstScanSeconds()) + "\n" +
+            "scans = " + std::to_string(run.scans) + "\n" +
+            "planned scans = " + std::to_string(info.plannedScans) + "\n" +
+            "continuous = " + truth(info.continuous) + "\n" +
+            "complete = " + truth(run.complete()) + "\n";
+    text += "gap first scans =" + gapList(run.gaps, &ScanGap::firstScan) + "\n" +
+            "gap scans lost =" + gapList(run.gaps, &ScanGap::scansLost) + "\n";
     if (info.scale.given)
         text += "scale gain = " + info.scale.gainText + "\nscale offset = " + info.scale.offsetText +
                 "\nunit = " + keyFileValue(info.scale.unit) + "\n";
@@ -110,7 +134,7 @@ void SigrokWriter::begin(const AcquisitionInfo &info) {
         valueOfCode_[code] = float(info.scale.value(uint16_t(code)));
     for (uint32_t i = 0; i < info.channelCount(); ++i)
         channels_.push_back(
-            std::make_unique<OutputFile>(path_.target() + "." + memberName(info, i), path_.target()));
+            std::make_unique<OutputFile>(file().path() + "." + memberName(info, i), file().path()));
 }
 
 void SigrokWriter::write(const uint16_t *samples, uint64_t, size_t scans) {
@@ -129,16 +153,12 @@ void SigrokWriter::write(const uint16_t *samples, uint64_t, size_t scans) {
     scans_ += scans;
 }
 
-void SigrokWriter::finish(const AcquisitionOutcome &outcome) {
-    if (!outcome.keepsFiles())
-        return; // nothing acquired: an earlier file stays as it was
-    path_.keepWanted();
-    if (failed_)
-        return; // the values that did not reach their files make no session
+void SigrokWriter::gap(uint64_t firstScan, uint64_t scansLost) { gaps_.push_back({firstScan, scansLost}); }
+
+void SigrokWriter::complete() {
     for (const auto &channel : channels_)
         channel->close();
     writeArchive();
-    path_.commit();
 }
 
 // The members in the order sigrok reads them: every chunk of the first
@@ -146,13 +166,13 @@ void SigrokWriter::finish(const AcquisitionOutcome &outcome) {
 // channel's file when it closes the archive.
 void SigrokWriter::writeArchive() {
     int openError = 0;
-    zip_t *archive = zip_open(path_.path().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &openError);
+    zip_t *archive = zip_open(file().writtenPath().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &openError);
     if (archive == nullptr) {
         zip_error_t error;
         zip_error_init_with_code(&error, openError);
-        throw ToolError("cannot write " + path_.target() + ": " + zip_error_strerror(&error));
+        throw ToolError("cannot write " + file().path() + ": " + zip_error_strerror(&error));
     }
-    const std::string metadataText = metadata(info_);
+    const std::string metadataText = metadata({info_, scans_, gaps_});
     const time_t modified = startSeconds(info_.startTime);
     const auto add = [&](const std::string &name, zip_source_t *source) {
         const zip_int64_t index = source ? zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8) : -1;
@@ -162,7 +182,7 @@ void SigrokWriter::writeArchive() {
                 zip_source_free(source);
             const std::string why = archiveError(archive);
             zip_discard(archive);
-            throw ToolError("cannot write " + path_.target() + ": " + why);
+            throw ToolError("cannot write " + file().path() + ": " + why);
         }
     };
     add("version", zip_source_buffer(archive, kVersion, sizeof kVersion - 1, 0));
@@ -180,7 +200,7 @@ void SigrokWriter::writeArchive() {
     if (zip_close(archive) != 0) {
         const std::string why = archiveError(archive);
         zip_discard(archive);
-        throw ToolError("cannot write " + path_.target() + ": " + why);
+        throw ToolError("cannot write " + file().path() + ": " + why);
     }
 }
 

@@ -1,7 +1,8 @@
 // Writes a sigrok session file (.sr, version 2: a zip of "version",
 // "metadata" and the data) that PulseView and sigrok-cli open: one analog
 // channel per AD channel, named ch0..., at the scan rate, its values float32
-// (the codes, or their values on the scale) in chunks "analog-1-N-K".
+// (the codes, or their values on the scale) in chunks "analog-1-N-K"; the
+// run's record (run_record.h) in a group "[kvd4093]" of the metadata.
 //
 // The zip is written with libzip, which lays out an archive when it is
 // closed: while the acquisition runs, each channel's values stream to a
@@ -14,31 +15,34 @@
 #include <string>
 #include <vector>
 
+#include "output/file_sink.h"
 #include "output/output_file.h"
-#include "output/sample_sink.h"
-#include "output/staged_path.h"
+#include "output/run_record.h"
 
 namespace kvd::tool {
 
-class SigrokWriter final : public SampleSink {
+class SigrokWriter final : public FileSink {
 public:
     explicit SigrokWriter(std::string path);
     void begin(const AcquisitionInfo &info) override;
     void write(const uint16_t *samples, uint64_t firstScan, size_t scans) override;
-    void finish(const AcquisitionOutcome &outcome) override;
+    void gap(uint64_t firstScan, uint64_t scansLost) override;
 
     // The text of the "metadata" member.
-    static std::string metadata(const AcquisitionInfo &info);
+    static std::string metadata(const RunRecord &run);
 
 private:
+    // The values that did not reach their files make no session.
+    bool completable() const override { return !failed_; }
+    void complete() override;
     void writeArchive();
 
-    StagedPath path_;
     AcquisitionInfo info_;
     std::vector<std::unique_ptr<OutputFile>> channels_; // each channel's values so far
     std::vector<float> values_;                         // one channel of one block, reused
     std::vector<float> valueOfCode_;                    // 65536 entries
     uint64_t scans_ = 0;
+    std::vector<ScanGap> gaps_;
     bool failed_ = false;
 };
 

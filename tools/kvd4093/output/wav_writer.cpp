@@ -33,7 +33,7 @@ void put32(std::string &out, uint32_t value) {
 
 } // namespace
 
-WavWriter::WavWriter(std::string path) : file_(std::move(path)) {}
+WavWriter::WavWriter(std::string path) : FileSink(std::move(path)) {}
 
 std::string WavWriter::header(const AcquisitionInfo &info, std::optional<uint64_t> scans) {
     const uint32_t channels = info.channelCount();
@@ -57,8 +57,8 @@ std::string WavWriter::header(const AcquisitionInfo &info, std::optional<uint64_
 
 void WavWriter::begin(const AcquisitionInfo &info) {
     info_ = info;
-    file_.write(header(info, file_.rewritable() ? std::optional<uint64_t>(0) : std::nullopt));
-    file_.flush();
+    file().write(header(info, file().rewritable() ? std::optional<uint64_t>(0) : std::nullopt));
+    file().flush();
 }
 
 // code - 32768 in two's complement is the code with its top bit flipped:
@@ -70,19 +70,15 @@ void WavWriter::write(const uint16_t *samples, uint64_t, size_t scans) {
     frames_.resize(count);
     for (size_t i = 0; i < count; ++i)
         frames_[i] = uint16_t(samples[i] ^ flip);
-    file_.write(frames_.data(), count * sizeof(uint16_t));
-    file_.flush(); // a reader of the pipe hears every block as it comes
+    file().write(frames_.data(), count * sizeof(uint16_t));
+    file().flush(); // a reader of the pipe hears every block as it comes
     scans_ += scans;
 }
 
-void WavWriter::finish(const AcquisitionOutcome &outcome) {
-    if (!outcome.keepsFiles())
-        return; // nothing acquired: an earlier file stays as it was
-    file_.keepWanted();
-    file_.close();
-    if (file_.rewritable())
-        file_.patch(0, header(info_, scans_));
-    file_.commit();
+// Standard output, a pipe or a device keeps the header's "unknown" sizes.
+void WavWriter::complete() {
+    if (file().rewritable())
+        file().patch(0, header(info_, scans_));
 }
 
 } // namespace kvd::tool

@@ -10,23 +10,22 @@
 #include <string>
 #include <vector>
 
-#include "output/output_file.h"
-#include "output/sample_sink.h"
+#include "output/file_sink.h"
 
 namespace kvd::tool {
 
-class WavWriter final : public SampleSink {
+class WavWriter final : public FileSink {
 public:
     explicit WavWriter(std::string path);
     void begin(const AcquisitionInfo &info) override;
     void write(const uint16_t *samples, uint64_t firstScan, size_t scans) override;
-    void finish(const AcquisitionOutcome &outcome) override;
 
     // The 44-byte header for `scans` scans; nullopt scans: sizes unknown.
     static std::string header(const AcquisitionInfo &info, std::optional<uint64_t> scans);
 
 private:
-    OutputFile file_;
+    void complete() override;
+
     AcquisitionInfo info_;
     uint64_t scans_ = 0; // whole scans in the file
     std::vector<uint16_t> frames_; // one block as signed samples, reused

@@ -95,7 +95,7 @@ std::string helloMessage(const std::deque<LogEntry> &log, const std::deque<std::
     for (const fields::AdField &field : fields::kAdFields)
         fields.push_back({{"name", field.name}, {"default", field.defaultValue}, {"bits", field.bits}});
     json formats = json::array();
-    for (const char *format : kRecordingFormats)
+    for (const std::string &format : recordingFormats())
         formats.push_back(format);
     json entries = json::array();
     for (const LogEntry &entry : log)

@@ -5,8 +5,7 @@
 
 #include "common/errors.h"
 #include "common/system.h"
-#include "output/bin_writer.h"
-#include "output/csv_writer.h"
+#include "output/formats.h"
 #include "output/output_file.h"
 #include "output/svg_plot.h"
 
@@ -14,19 +13,37 @@ namespace kvd::tool::panel {
 namespace {
 
 constexpr size_t kLongestName = 100;
+constexpr std::string_view kPlot = ".svg";
 
-bool hasFormat(const std::string &name) {
-    return std::any_of(std::begin(kRecordingFormats), std::end(kRecordingFormats),
-                       [&](const char *format) { return hasExtension(name, std::string(1, '.').append(format)); });
+// The format the name's extension names, or nullptr.
+const OutputFormat *formatOf(const std::string &name) {
+    const std::vector<OutputFormat> &all = outputFormats();
+    const auto found = std::find_if(all.begin(), all.end(),
+                                    [&](const OutputFormat &format) { return hasExtension(name, format.extension); });
+    return found == all.end() ? nullptr : &*found;
+}
+
+// ".csv, .bin, ... or .svg"
+std::string extensionList() {
+    std::string list;
+    for (const OutputFormat &format : outputFormats())
+        list += std::string(format.extension) + ", ";
+    return list.substr(0, list.size() - 2) + " or " + std::string(kPlot);
 }
 
 } // namespace
 
+std::vector<std::string> recordingFormats() {
+    std::vector<std::string> extensions;
+    for (const OutputFormat &format : outputFormats())
+        extensions.emplace_back(format.extension.substr(1));
+    extensions.emplace_back(kPlot.substr(1));
+    return extensions;
+}
+
 std::unique_ptr<SampleSink> makeFileWriter(const std::string &name) {
-    if (hasExtension(name, ".csv"))
-        return std::make_unique<CsvWriter>(name);
-    if (hasExtension(name, ".bin"))
-        return std::make_unique<BinWriter>(name);
+    if (const OutputFormat *format = formatOf(name))
+        return openFormat(*format, name);
     return std::make_unique<SvgPlot>(name);
 }
 
@@ -37,13 +54,17 @@ void Recording::checkFileName(const std::string &name, uint64_t planned) {
     if (!plain)
         throw UsageError("\"" + name + "\" is not a file name of letters, digits, '.', '_' and '-' (the file goes "
                          "into the folder the panel runs in)");
-    if (!hasFormat(name))
-        throw UsageError("\"" + name + "\" must end in .csv, .bin or .svg");
-    if (hasExtension(name, ".svg") && planned == 0)
+    const OutputFormat *format = formatOf(name);
+    if (!format && !hasExtension(name, kPlot))
+        throw UsageError("\"" + name + "\" must end in " + extensionList());
+    if (format && format->open == nullptr)
+        throw UsageError("\"" + name + "\": this kvd4093 was built without " + std::string(format->lacking));
+    if (!format && planned == 0)
         throw UsageError("a plot needs a length: give the seconds to record");
     std::error_code error;
-    if (std::filesystem::exists(name, error) || (hasExtension(name, ".bin") && std::filesystem::exists(
-                                                                                 BinWriter::sidecarPath(name), error)))
+    const bool companionExists = format && !format->companion.empty() &&
+                                 std::filesystem::exists(name + std::string(format->companion), error);
+    if (std::filesystem::exists(name, error) || companionExists)
         throw UsageError("\"" + name + "\" exists already: choose another name");
 }
 

@@ -24,8 +24,9 @@
 
 namespace kvd::tool::panel {
 
-// The extensions a recording may have.
-constexpr const char *kRecordingFormats[] = {"csv", "bin", "svg"};
+// The extensions a recording may have, without their dot: each output
+// format's (output/formats.h), then "svg" for a plot.
+std::vector<std::string> recordingFormats();
 
 struct RecordingStatus {
     // Empty: it ended before its first scan, and left no file.

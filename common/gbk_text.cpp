@@ -1,7 +1,4 @@
-#include "card_message.h"
-
-#include <cstring>
-#include <vector>
+#include "gbk_text.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -10,24 +7,8 @@
 #include <iconv.h>
 #endif
 
-#include "KVD4093.h"
-#include "KVD4093_messages_english.h"
-
-namespace kvd::stream {
+namespace kvd::common {
 namespace {
-
-// The answer is the message, then the name in brackets, then the
-// terminating zero; the longest message the library logs is far below this.
-constexpr size_t kRoomForMessage = 1024;
-
-// The message alone, without the "[name]" the log's answer ends with.
-std::string_view withoutEcho(std::string_view answer, std::string_view name) {
-    if (answer.size() < name.size() + 2 || !answer.ends_with(']'))
-        return answer;
-    const std::string_view echo = answer.substr(answer.size() - name.size() - 2);
-    return echo[0] == '[' && echo.substr(1, name.size()) == name ? answer.substr(0, answer.size() - echo.size())
-                                                                 : answer;
-}
 
 bool plainAscii(std::string_view text) {
     for (const char c : text)
@@ -36,12 +17,12 @@ bool plainAscii(std::string_view text) {
     return true;
 }
 
-} // namespace
+bool isGbk(std::string_view encoding) { return encoding == "GBK" || encoding == "CP936" || encoding == "GB18030"; }
 
 #if defined(_WIN32)
 
-std::string gbkToUtf8(std::string_view gbk) {
-    if (gbk.empty() || plainAscii(gbk))
+std::string convert(std::string_view encoding, std::string_view gbk) {
+    if (encoding != "UTF-8")
         return std::string(gbk);
     constexpr UINT kGbk = 936;
     const int wide = MultiByteToWideChar(kGbk, 0, gbk.data(), int(gbk.size()), nullptr, 0);
@@ -58,10 +39,8 @@ std::string gbkToUtf8(std::string_view gbk) {
 #else
 
 // Converts what it can; a byte iconv refuses becomes '?' and the rest goes on.
-std::string gbkToUtf8(std::string_view gbk) {
-    if (plainAscii(gbk))
-        return std::string(gbk);
-    iconv_t converter = iconv_open("UTF-8", "GBK");
+std::string convert(std::string_view encoding, std::string_view gbk) {
+    iconv_t converter = iconv_open(std::string(encoding).c_str(), "GBK");
     if (converter == iconv_t(-1))
         return std::string(gbk);
     std::string out;
@@ -87,15 +66,12 @@ std::string gbkToUtf8(std::string_view gbk) {
 
 #endif
 
-std::string cardMessage(const char *loggedName) {
-    // The answer echoes the name, so its room grows with the name.
-    std::vector<char> answer(std::strlen(loggedName) + kRoomForMessage, '\0');
-    KVD4093_GetLastErrorEx(loggedName, answer.data());
-    std::string shown = gbkToUtf8(answer.data());
-    if (const std::string english = messages::englishRendering(withoutEcho(answer.data(), loggedName));
-        !english.empty())
-        shown.append(" (").append(english).append(")");
-    return shown;
+} // namespace
+
+std::string gbkTo(std::string_view encoding, std::string_view gbk) {
+    if (plainAscii(gbk) || isGbk(encoding))
+        return std::string(gbk);
+    return convert(encoding, gbk);
 }
 
-} // namespace kvd::stream
+} // namespace kvd::common

@@ -35,7 +35,7 @@ void stop(Firmware &card) {
 
 constexpr Nanoseconds kMillisecond = 1'000'000;
 
-TEST(SampleClock, CountsTheExactTicksOffsetByItsPpmAndFindsWhenEachComes) {
+TEST(VirtualCardSampleClock, CountsTheExactTicksOffsetByItsPpmAndFindsWhenEachComes) {
     struct Case {
         int32_t ppm;
         Nanoseconds elapsed;
@@ -58,7 +58,7 @@ TEST(SampleClock, CountsTheExactTicksOffsetByItsPpmAndFindsWhenEachComes) {
     EXPECT_EQ((SampleClock{0, 10'000, 0}.tickAt(~uint64_t(0) / 2)), kNever) << "past the clock's range";
 }
 
-TEST(SampleClock, OffsetsBeyondTenPercentAreClamped) {
+TEST(VirtualCardSampleClock, OffsetsBeyondTenPercentAreClamped) {
     EXPECT_EQ(clampedOffsetPpm(250'000), kMaxClockOffsetPpm);
     EXPECT_EQ(clampedOffsetPpm(-1'000'000), -kMaxClockOffsetPpm);
     EXPECT_EQ(clampedOffsetPpm(-123), -123);
@@ -67,7 +67,7 @@ TEST(SampleClock, OffsetsBeyondTenPercentAreClamped) {
 // Two cards on one line, as the registry wires them. The driver converts 2
 // channels at a sample every 10 us (a scan, a tick, every 20 us); the taker
 // has 3 channels and a divider of its own, which the received clock overrides.
-class ClockLineFirmwareTest : public ::testing::Test {
+class VirtualCardClockLineFirmwareTest : public ::testing::Test {
 protected:
     void SetUp() override {
         g_handNow = 1'000 * kMillisecond;
@@ -82,7 +82,7 @@ protected:
     Firmware driver_{7, &handClock}, taker_{9, &handClock}, late_{5, &handClock};
 };
 
-TEST_F(ClockLineFirmwareTest, ACardOnTheReceivedClockConvertsNothingWithoutADriver) {
+TEST_F(VirtualCardClockLineFirmwareTest, ACardOnTheReceivedClockConvertsNothingWithoutADriver) {
     startTaker(taker_);
     EXPECT_TRUE(taker_.onReceivedClock());
     g_handNow += 1'000 * kMillisecond;
@@ -93,7 +93,7 @@ TEST_F(ClockLineFirmwareTest, ACardOnTheReceivedClockConvertsNothingWithoutADriv
     EXPECT_EQ(taker_.samplesConverted(g_handNow), 0u);
 }
 
-TEST_F(ClockLineFirmwareTest, ATakerStartedFirstConvertsAScanPerScanOfTheDriverUntilTheDriverStops) {
+TEST_F(VirtualCardClockLineFirmwareTest, ATakerStartedFirstConvertsAScanPerScanOfTheDriverUntilTheDriverStops) {
     startTaker(taker_);
     g_handNow += 3 * kMillisecond; // waiting for ticks
     startDriver();
@@ -122,7 +122,7 @@ TEST_F(ClockLineFirmwareTest, ATakerStartedFirstConvertsAScanPerScanOfTheDriverU
     EXPECT_EQ(taker_.samplesConverted(g_handNow), 3 * 610u) << "a stopped card converts no more";
 }
 
-TEST_F(ClockLineFirmwareTest, ATakerStartedAfterTheDriverMissesTheTicksBeforeItsStart) {
+TEST_F(VirtualCardClockLineFirmwareTest, ATakerStartedAfterTheDriverMissesTheTicksBeforeItsStart) {
     startTaker(taker_);
     startDriver();
     const Nanoseconds driverStart = g_handNow;
@@ -133,7 +133,7 @@ TEST_F(ClockLineFirmwareTest, ATakerStartedAfterTheDriverMissesTheTicksBeforeIts
     EXPECT_EQ(late_.samplesConverted(g_handNow), 3 * 700u);
 }
 
-TEST_F(ClockLineFirmwareTest, AnUnpacedDriverTicksOncePerWholeScanRead) {
+TEST_F(VirtualCardClockLineFirmwareTest, AnUnpacedDriverTicksOncePerWholeScanRead) {
     driver_.setPace(Pace::Reads);
     startTaker(taker_);
     startDriver();
@@ -148,7 +148,7 @@ TEST_F(ClockLineFirmwareTest, AnUnpacedDriverTicksOncePerWholeScanRead) {
     EXPECT_EQ(taker_.samplesConverted(g_handNow), 3 * 501u) << "a stopped driver ticks no more";
 }
 
-TEST_F(ClockLineFirmwareTest, ACardWithBothCodesTakesTheLineAndAddsNoTickOfItsOwn) {
+TEST_F(VirtualCardClockLineFirmwareTest, ACardWithBothCodesTakesTheLineAndAddsNoTickOfItsOwn) {
     startTaker(taker_);
     start(late_, 0, 0, 100, kModeExternalClock | kModeClockOutput);
     startDriver();
@@ -157,7 +157,7 @@ TEST_F(ClockLineFirmwareTest, ACardWithBothCodesTakesTheLineAndAddsNoTickOfItsOw
     EXPECT_EQ(taker_.samplesConverted(g_handNow), 3 * 40u);
 }
 
-TEST_F(ClockLineFirmwareTest, TheStopsRestartOnTheOwnClockEndsTheWaitForTicks) {
+TEST_F(VirtualCardClockLineFirmwareTest, TheStopsRestartOnTheOwnClockEndsTheWaitForTicks) {
     startTaker(taker_);
     start(taker_, 4, 6, 100, kOwnClock); // the stop's configuration, ClockSource forced to 0, and its start
     EXPECT_FALSE(taker_.onReceivedClock());
@@ -165,7 +165,7 @@ TEST_F(ClockLineFirmwareTest, TheStopsRestartOnTheOwnClockEndsTheWaitForTicks) {
     EXPECT_EQ(taker_.samplesConverted(g_handNow), 30u) << "its own clock again";
 }
 
-TEST_F(ClockLineFirmwareTest, TheLineTicksAtTheDriversOffsetClockAndTheTakerFollowsIt) {
+TEST_F(VirtualCardClockLineFirmwareTest, TheLineTicksAtTheDriversOffsetClockAndTheTakerFollowsIt) {
     driver_.setClockOffsetPpm(20'000);
     taker_.setClockOffsetPpm(-20'000); // its own clock is not in use
     startTaker(taker_);
@@ -175,7 +175,7 @@ TEST_F(ClockLineFirmwareTest, TheLineTicksAtTheDriversOffsetClockAndTheTakerFoll
     EXPECT_EQ(taker_.samplesConverted(g_handNow), 3 * 51'000u);
 }
 
-TEST(ClockOffset, AFreeRunningCardConvertsAtItsRateTimesOnePlusItsOffset) {
+TEST(VirtualCardClockOffset, AFreeRunningCardConvertsAtItsRateTimesOnePlusItsOffset) {
     struct Case {
         int32_t ppm;
         uint64_t samples; // after one second at 100 kS/s
