@@ -56,6 +56,16 @@ TEST_F(ToolGroupTest, SidecarAndSigrokMetadataNameTheCards) {
 #endif
 }
 
+// The sidecar's cards come back: a group's bin converts to the group's CSV.
+TEST_F(ToolGroupTest, ConvertReadsTheCardsBackFromTheSidecar) {
+    ASSERT_EQ(acquire({"--id", "9,7", "--samples", "200", "--output", "run.bin"}).exitCode, 0);
+    ASSERT_EQ(acquire({"--id", "9,7", "--samples", "200", "--output", "direct.csv"}).exitCode, 0);
+    const ChildResult converted = runTool(dir_.path(), {"convert", "run.bin", "run.csv"});
+    ASSERT_EQ(converted.exitCode, 0) << converted.err;
+    EXPECT_EQ(linesOf(readWholeFile(dir_.file("run.csv")))[0], "scan,time_s,ID9:ch0,ID9:ch1,ID7:ch0,ID7:ch1");
+    EXPECT_EQ(readWholeFile(dir_.file("run.csv")), readWholeFile(dir_.file("direct.csv")));
+}
+
 TEST_F(ToolGroupTest, WiringCheckOnASharedClockFindsEveryCardAligned) {
     const ChildResult result = acquire({"--id", "7,9,5", "--samples", "6000", "--check-sync", "0"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
