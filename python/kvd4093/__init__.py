@@ -21,8 +21,9 @@ Every failing call raises kvd4093.Error with the library's message.
 
 from .card import Card, CardInfo, cards, open  # noqa: A004 - open() is the package's
 from .errors import Error
+from .group import CardGroup
 from ._version import __version__
 from .settings import ADSettings
 from .stream import Overrun, ScanArray, Stream
 
-__all__ = ["ADSettings", "Card", "CardInfo", "Error", "Overrun", "ScanArray", "Stream", "cards", "open"]
+__all__ = ["ADSettings", "Card", "CardGroup", "CardInfo", "Error", "Overrun", "ScanArray", "Stream", "cards", "open"]

@@ -57,6 +57,12 @@ class Config(ctypes.Structure):
     ]
 
 
+class StreamCard(ctypes.Structure):
+    """KVD4093_STREAM_CARD: one card of a group."""
+
+    _fields_ = [("device", HANDLE), ("physicalId", _i32), ("reserved", _i32)]
+
+
 class Status(ctypes.Structure):
     """KVD4093_STREAM_STATUS: the state of a stream at one instant."""
 
@@ -90,6 +96,7 @@ class Buffer(ctypes.Structure):
 RECORDS = {
     "KVD4093_STREAM_BLOCK": Block,
     "KVD4093_STREAM_CONFIG": Config,
+    "KVD4093_STREAM_CARD": StreamCard,
     "KVD4093_STREAM_STATUS": Status,
     "KVD4093_STREAM_BUFFER": Buffer,
 }
@@ -97,6 +104,7 @@ RECORDS = {
 # name: (result type, argument types)
 DECLARATIONS = {
     "KVD4093_OpenStreamOnDevice": (STREAM, [HANDLE, ctypes.POINTER(Config)]),
+    "KVD4093_OpenStreamOnDevices": (STREAM, [ctypes.POINTER(StreamCard), _i32, ctypes.POINTER(Config)]),
     "KVD4093_StartStream": (_i32, [STREAM]),
     "KVD4093_ReadStream": (_i64, [STREAM, ctypes.POINTER(ctypes.c_uint16), _u32, _i32, ctypes.POINTER(Block)]),
     "KVD4093_GetStreamStatus": (_i32, [STREAM, ctypes.POINTER(Status)]),

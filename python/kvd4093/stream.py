@@ -34,6 +34,8 @@ from .errors import Error
 from .settings import to_record
 
 ON_OVERRUN = ("raise", "continue")
+# A group's clock: the first card's for every card, or every card its own.
+CLOCKS = {"shared": 0, "independent": 1}
 # A read waits in the library this long at most at a time, so that Ctrl-C
 # is seen soon.
 WAIT_SLICE_SECONDS = 0.1
@@ -153,9 +155,10 @@ class _LibraryStream:
     until the close, and never the Stream, so that a Stream nobody holds is
     collected, and its collection stops the card."""
 
-    def __init__(self, library, card_handle, config, channels, callback, open_streams):
+    def __init__(self, library, cards, config, channels, callback, open_streams):
         self.library = library
         self.channels = channels
+        self._card_channels = channels // len(cards)
         self.failure = None  # the first exception the callback raised
         self.stop_asked = False
         self._callback = callback
@@ -165,9 +168,15 @@ class _LibraryStream:
         if callback is not None:
             self._thunk = CALLBACK(self._called)
             config.callback = self._thunk
-        self.pointer = library.KVD4093_OpenStreamOnDevice(card_handle, ctypes.byref(config))
+        if len(cards) == 1:
+            function = "KVD4093_OpenStreamOnDevice"
+            self.pointer = library.KVD4093_OpenStreamOnDevice(cards[0].device, ctypes.byref(config))
+        else:
+            function = "KVD4093_OpenStreamOnDevices"
+            listed = (_stream_library.StreamCard * len(cards))(*cards)
+            self.pointer = library.KVD4093_OpenStreamOnDevices(listed, len(cards), ctypes.byref(config))
         if not self.pointer:
-            raise Error("KVD4093_OpenStreamOnDevice", 0, _text(library.KVD4093_GetStreamError(None)))
+            raise Error(function, 0, _text(library.KVD4093_GetStreamError(None)))
         self.buffer = Buffer()
         library.KVD4093_GetStreamBuffer(self.pointer, ctypes.byref(self.buffer))
         self._open_streams = open_streams
@@ -219,7 +228,7 @@ class _LibraryStream:
             if self._timing is None and pointer is not None and \
                     self.library.KVD4093_GetStreamStartTime(pointer, ctypes.byref(utc), ctypes.byref(monotonic)):
                 scan_rate = self.buffer.scanRate
-                set_up_scans = -(-SET_UP_SAMPLES // self.channels)
+                set_up_scans = -(-SET_UP_SAMPLES // self._card_channels)
                 self._timing = Timing(_EPOCH + datetime.timedelta(microseconds=utc.value // 1000),
                                       _monotonic_seconds(monotonic.value), scan_rate, set_up_scans / scan_rate)
             return self._timing
@@ -277,7 +286,10 @@ class Stream:
     capacity: scans the buffer holds; scan_rate: scans a second as the card runs.
     """
 
-    def __init__(self, card, settings, buffer_seconds=2, on_overrun="raise", callback=None, callback_scans=None):
+    def __init__(self, card, settings, buffer_seconds=2, on_overrun="raise", callback=None, callback_scans=None,
+                 group=None, clock="shared"):  # fmt: skip
+        if clock not in CLOCKS:
+            raise ValueError("clock must be 'shared' or 'independent', not %r" % (clock,))
         if on_overrun not in ON_OVERRUN:
             raise ValueError("on_overrun must be 'raise' or 'continue', not %r" % (on_overrun,))
         if not buffer_seconds > 0:
@@ -286,9 +298,12 @@ class Stream:
             raise TypeError("callback must be callable (a function of one ScanArray), not %r" % (callback,))
         if callback_scans is not None and not 1 <= int(callback_scans) < 2**32:
             raise ValueError("callback_scans must be 1 to %d, not %d" % (2**32 - 1, int(callback_scans)))
-        handle = card._open_handle()
-        card._check_idle()
-        self.channels = settings.last_channel - settings.first_channel + 1
+        members = list(group) if group else [card]
+        cards = [_stream_library.StreamCard(member._open_handle(), member.physical_id, 0) for member in members]
+        for member in members:
+            member._check_idle()
+        card_channels = settings.last_channel - settings.first_channel + 1
+        self.channels = card_channels * len(members)
         self.rate = settings.frequency
         self.gaps = []
         self._on_overrun = on_overrun
@@ -300,12 +315,15 @@ class Stream:
         self._block_reference = ctypes.byref(self._block)
         record = to_record(settings)
         config = Config(firstChannel=settings.first_channel, lastChannel=settings.last_channel,
-                        scanRate=settings.frequency / self.channels, record=ctypes.pointer(record),
+                        scanRate=settings.frequency / card_channels, record=ctypes.pointer(record),
+                        clockMode=CLOCKS[clock],
                         bufferSeconds=buffer_seconds, onOverrun=_stream_library.CONTINUE,
                         callbackScans=0 if callback_scans is None else int(callback_scans))  # fmt: skip
         library = _stream_library.library()
         self._library = library
-        self._stream = _LibraryStream(library, handle, config, self.channels, callback, card._streams)
+        self._stream = _LibraryStream(library, cards, config, self.channels, callback, card._streams)
+        for member in members[1:]:
+            member._streams.add(self._stream)
         self._finaliser = weakref.finalize(self, self._stream.close)
         self.scan_rate = self._stream.buffer.scanRate
         self.capacity = self._stream.buffer.blocks * self._stream.buffer.blockScans

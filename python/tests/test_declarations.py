@@ -34,6 +34,7 @@ C_TYPES = {
     "KVD4093_STREAM *": ctypes.c_void_p,
     "KVD4093_STREAM_CALLBACK": _stream_library.CALLBACK,
     "const KVD4093_STREAM_CONFIG *": ctypes.POINTER(_stream_library.Config),
+    "const KVD4093_STREAM_CARD *": ctypes.POINTER(_stream_library.StreamCard),
     "KVD4093_STREAM_BLOCK *": ctypes.POINTER(_stream_library.Block),
     "KVD4093_STREAM_STATUS *": ctypes.POINTER(_stream_library.Status),
     "KVD4093_STREAM_BUFFER *": ctypes.POINTER(_stream_library.Buffer),

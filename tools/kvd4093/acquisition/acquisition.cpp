@@ -28,11 +28,14 @@ KVD4093_STREAM_CONFIG streamConfig(const AcquisitionInfo &info, const Streaming 
     config.lastChannel = info.lastChannel();
     // The stream sets the record's Frequency to scan rate x channels: the
     // record's own comes back.
-    config.scanRate = double(info.para.Frequency) / info.channelCount();
+    config.scanRate = double(info.para.Frequency) / info.channelsPerCard();
     config.record = &info.para;
     config.bufferSeconds = streaming.bufferSeconds;
     config.onOverrun = streaming.onOverrun;
     config.scans = info.continuous ? 0 : int64_t(info.plannedScans);
+    config.clockMode = streaming.clockMode;
+    config.clockOutputCode = streaming.clockOutputCode;
+    config.clockInputCode = streaming.clockInputCode;
     return config;
 }
 
@@ -155,11 +158,15 @@ bool unplugged(KVD4093_HANDLE card) { return KVD4093_GetDeviceCount(card) == 0; 
 
 } // namespace
 
-CardStream::CardStream(KVD4093_HANDLE card, const AcquisitionInfo &info, const Streaming &streaming) {
+CardStream::CardStream(const std::vector<KVD4093_STREAM_CARD> &cards, const AcquisitionInfo &info,
+                       const Streaming &streaming) {
     const KVD4093_STREAM_CONFIG config = streamConfig(info, streaming);
-    stream_ = KVD4093_OpenStreamOnDevice(card, &config);
+    const bool group = cards.size() > 1;
+    stream_ = group ? KVD4093_OpenStreamOnDevices(cards.data(), int32_t(cards.size()), &config)
+                    : KVD4093_OpenStreamOnDevice(cards.front().device, &config);
     if (stream_ == nullptr)
-        throw CallFailed(std::string("KVD4093_OpenStreamOnDevice failed: ") + KVD4093_GetStreamError(nullptr));
+        throw CallFailed(std::string(group ? "KVD4093_OpenStreamOnDevices" : "KVD4093_OpenStreamOnDevice") +
+                         " failed: " + KVD4093_GetStreamError(nullptr));
 }
 
 KVD4093_STREAM_BUFFER CardStream::buffer() const {

@@ -17,14 +17,21 @@ struct Streaming {
     double bufferSeconds = 2;               // the buffer holds this long of samples ...
     int32_t onOverrun = KVD4093_STREAM_STOP; // ... and, when it is full, this happens
     double maxBacklogSeconds = 1;           // a backlog past this is warned of, once
+    // A group's clock: shared (the first card's) or every card its own, and
+    // the record's codes for the clock out and in (0: our cards' 1 and 1).
+    int32_t clockMode = KVD4093_STREAM_CLOCK_SHARED;
+    int32_t clockOutputCode = 0;
+    int32_t clockInputCode = 0;
 };
 
-// A stream on the tool's open card, closed (and so stopped) when it goes;
-// the card stays the caller's.
+// A stream on the tool's open card, or on a group of them (the clock's
+// driver first), closed (and so stopped) when it goes; the cards stay the
+// caller's.
 class CardStream {
 public:
     // Throws CallFailed with the stream library's reason when it refuses.
-    CardStream(KVD4093_HANDLE card, const AcquisitionInfo &info, const Streaming &streaming);
+    CardStream(const std::vector<KVD4093_STREAM_CARD> &cards, const AcquisitionInfo &info,
+               const Streaming &streaming);
     ~CardStream() { KVD4093_CloseStream(stream_); }
     CardStream(const CardStream &) = delete;
     CardStream &operator=(const CardStream &) = delete;

@@ -42,6 +42,32 @@ CardChoice takeCardChoice(Arguments &arguments) {
     return choice;
 }
 
+std::vector<CardChoice> takeCardChoices(Arguments &arguments) {
+    const std::optional<std::string> logical = arguments.value("card");
+    const std::optional<std::string> physical = arguments.value("id");
+    if (logical && physical)
+        throw UsageError("give --card or --id, not both");
+    if (!logical && !physical)
+        return {CardChoice{}};
+    const std::string &list = logical ? *logical : *physical;
+    const char *option = logical ? "--card" : "--id";
+    std::vector<CardChoice> choices;
+    size_t begin = 0;
+    for (;;) {
+        const size_t end = std::min(list.find(',', begin), list.size());
+        CardChoice choice{.given = true, .byPhysicalId = physical.has_value()};
+        choice.number = static_cast<int32_t>(
+            parseNumberIn(list.substr(begin, end - begin), option, 0, physical ? 255 : INT32_MAX));
+        for (const CardChoice &earlier : choices)
+            if (earlier.number == choice.number)
+                throw UsageError(std::string(option) + ": " + std::to_string(choice.number) + " is listed twice");
+        choices.push_back(choice);
+        if (end == list.size())
+            return choices;
+        begin = end + 1;
+    }
+}
+
 namespace {
 
 constexpr std::string_view kOneCard = "0"; // a bare --virtual

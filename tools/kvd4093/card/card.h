@@ -20,6 +20,9 @@ struct CardChoice {
 
 // Takes --card or --id from the command line.
 CardChoice takeCardChoice(Arguments &arguments);
+// The same where a list chooses a group (--card 0,1 or --id 7,9): one
+// choice a card, in the order given; card 0 alone when neither is given.
+std::vector<CardChoice> takeCardChoices(Arguments &arguments);
 
 // The options that choose the card, under a heading of the help or none:
 // --card, --id and --virtual.

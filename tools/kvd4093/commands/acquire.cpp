@@ -10,6 +10,7 @@
 #include "card/card.h"
 #include "card/card_probe.h"
 #include "acquisition/channel_summary.h"
+#include "acquisition/sync_check.h"
 #include "commands/commands.h"
 #include "common/errors.h"
 #include "card/narrowing.h"
@@ -66,6 +67,23 @@ const OptionTable &acquireOptions() {
                .help = "warn once when the reads fall T behind the card's clock:\n"
                        "its own memory may have overflowed (default 1s)"}}},
         };
+        options.push_back(
+            {"A group of cards (--card 0,1 or --id 7,9: the first card's clock drives the\n"
+             "others; every card takes the same channels, rate and record):",
+             {{.name = "clock",
+               .value = "shared|independent",
+               .help = "shared: the first card drives its clock out, the others\n"
+                       "convert on the clock they receive (the default);\n"
+                       "independent: every card on its own clock"},
+              {.name = "clock-codes",
+               .value = "OUT,IN",
+               .help = "the record's bClockOutput of the first card and\n"
+                       "ClockSource of the others (default 1,1, our cards' codes)"},
+              {.name = "check-sync",
+               .value = "CH",
+               .help = "check the wiring: with one signal on channel CH of every\n"
+                       "card, print how many scans each card lags the first\n"
+                       "(exit 1 when any lag is not 0)"}}});
         append(options, recordOptions("The record (only what is given changes the saved settings):"));
         options.push_back(cardOptions("The card:"));
         return options;
@@ -105,7 +123,7 @@ constexpr int64_t kMostScans = int64_t(1) << 40;
 constexpr int64_t kMostSamplesASecond = 10000000;
 
 struct AcquireRequest {
-    CardChoice card;
+    std::vector<CardChoice> cards; // the clock's driver first
     RecordOptions record;
     std::optional<int64_t> scans;
     double seconds = kDefaultSeconds;
@@ -116,6 +134,7 @@ struct AcquireRequest {
     Scale scale;
     std::optional<std::string> plot;
     Streaming streaming;
+    std::optional<int32_t> checkSync; // the channel of the wiring check
 
     bool streams() const { return output && *output == kStandardOutput; }
 };
@@ -168,11 +187,42 @@ void takeStreaming(Arguments &arguments, Streaming &streaming) {
         streaming.maxBacklogSeconds = parseDuration(*backlog, "--max-backlog");
 }
 
+// "1,1": two codes of the record, 0 to 255.
+void takeClockCodes(const std::string &text, Streaming &streaming) {
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos)
+        throw UsageError("--clock-codes: \"" + text + "\" is not OUT,IN such as 1,1");
+    streaming.clockOutputCode = int32_t(parseNumberIn(text.substr(0, comma), "--clock-codes OUT", 0, 255));
+    streaming.clockInputCode = int32_t(parseNumberIn(text.substr(comma + 1), "--clock-codes IN", 0, 255));
+}
+
+void takeGroup(Arguments &arguments, AcquireRequest &request) {
+    request.cards = takeCardChoices(arguments);
+    const bool group = request.cards.size() > 1;
+    if (request.cards.size() > KVD4093_STREAM_MOST_CARDS)
+        throw UsageError("a group takes at most " + std::to_string(KVD4093_STREAM_MOST_CARDS) + " cards");
+    const std::optional<std::string> clock = arguments.value("clock");
+    const std::optional<std::string> codes = arguments.value("clock-codes");
+    if (clock) {
+        if (*clock != "shared" && *clock != "independent")
+            throw UsageError("--clock: \"" + *clock + "\" is not shared or independent");
+        request.streaming.clockMode = *clock == "shared" ? KVD4093_STREAM_CLOCK_SHARED : KVD4093_STREAM_CLOCK_INDEPENDENT;
+    }
+    if (codes)
+        takeClockCodes(*codes, request.streaming);
+    if (const std::optional<std::string> channel = arguments.value("check-sync"))
+        request.checkSync = int32_t(parseNumberIn(*channel, "--check-sync", 0, 255));
+    if (!group && (clock || codes || request.checkSync))
+        throw UsageError("--clock, --clock-codes and --check-sync need a group: --card 0,1 or --id 7,9");
+    if (request.checkSync && request.continuous)
+        throw UsageError("--check-sync needs a known length: give --samples or --time, not --continuous");
+}
+
 AcquireRequest takeRequest(Arguments &arguments) {
     AcquireRequest request;
-    request.card = takeCardChoice(arguments);
     request.record = RecordOptions::take(arguments);
     takeAmount(arguments, request);
+    takeGroup(arguments, request);
     takeScanRate(arguments, request);
     takeOutput(arguments, request);
     request.plot = arguments.value("plot");
@@ -233,8 +283,8 @@ std::string plannedText(const AcquisitionInfo &info) {
     return info.continuous ? "until stopped" : std::to_string(info.plannedScans) + " scans";
 }
 
-void printStart(std::FILE *report, const OpenCard &card, const AcquisitionInfo &info) {
-    std::fprintf(report, "%s: channels %d-%d, %s samples/s (%s scans/s), %s\n", card.name().c_str(),
+void printStart(std::FILE *report, const std::string &cards, const AcquisitionInfo &info) {
+    std::fprintf(report, "%s: channels %d-%d, %s samples/s (%s scans/s), %s\n", cards.c_str(),
                  int(info.firstChannel()), int(info.lastChannel()), rateText(info.sampleRate).c_str(),
                  rateText(info.scanRate()).c_str(), plannedText(info).c_str());
     std::fflush(report);
@@ -287,13 +337,48 @@ void printReport(std::FILE *report, const AcquisitionInfo &info, const Acquisiti
         std::fprintf(report, "wrote %s\n", request.plot->c_str());
 }
 
+// The cards of the request, opened in its order.
+std::vector<std::unique_ptr<OpenCard>> openCards(const AcquireRequest &request) {
+    std::vector<std::unique_ptr<OpenCard>> cards;
+    for (const CardChoice &choice : request.cards)
+        cards.push_back(std::make_unique<OpenCard>(choice));
+    return cards;
+}
+
+std::vector<KVD4093_STREAM_CARD> streamCards(const std::vector<std::unique_ptr<OpenCard>> &cards) {
+    std::vector<KVD4093_STREAM_CARD> list;
+    for (const auto &card : cards)
+        list.push_back({.device = card->handle(), .physicalId = card->physicalId(), .reserved = 0});
+    return list;
+}
+
+// "card 0 (physical ID 7)", of a group "cards 0 (physical ID 7), 1 (physical ID 9)".
+std::string groupName(const std::vector<std::unique_ptr<OpenCard>> &cards) {
+    if (cards.size() == 1)
+        return cards.front()->name();
+    std::string name = "cards ";
+    for (const auto &card : cards)
+        name += (card == cards.front() ? "" : ", ") + card->name().substr(5);
+    return name;
+}
+
+// Prints the wiring check's lines; true when every card is aligned.
+bool reportSync(std::FILE *report, const SyncCheck &check) {
+    std::fprintf(report, "%s", check.report().c_str());
+    for (const int64_t lag : check.lags())
+        if (lag != 0)
+            return false;
+    return true;
+}
+
 } // namespace
 
 int runAcquire(Arguments &arguments) {
     const AcquireRequest request = takeRequest(arguments);
     watchStopSignals();
     std::vector<std::unique_ptr<SampleSink>> files = openFiles(request);
-    OpenCard card(request.card);
+    const std::vector<std::unique_ptr<OpenCard>> cards = openCards(request);
+    const OpenCard &card = *cards.front();
 
     AcquisitionInfo info;
     if (!KVD4093_LoadParaAD(card.handle(), &info.para))
@@ -304,6 +389,9 @@ int runAcquire(Arguments &arguments) {
     warnOfNarrowedFields(info.para);
     info.logicalNumber = card.logicalNumber();
     info.physicalId = card.physicalId();
+    if (cards.size() > 1)
+        for (const auto &member : cards)
+            info.groupCards.push_back({member->logicalNumber(), member->physicalId()});
     uint32_t version = 0;
     info.cardVersion = KVD4093_GetDevVersion(card.handle(), &version, nullptr) ? versionText(version) : "";
     info.scale = request.scale;
@@ -313,20 +401,25 @@ int runAcquire(Arguments &arguments) {
 
     // With the samples on standard output, every word for a person goes to standard error.
     std::FILE *report = request.streams() ? stderr : stdout;
-    printStart(report, card, info);
-    CardStream stream(card.handle(), info, request.streaming);
+    printStart(report, groupName(cards), info);
+    CardStream stream(streamCards(cards), info, request.streaming);
     warnOfCutQueue(info, request, stream);
     ChannelSummary summary;
     std::vector<SampleSink *> sinks = {&summary};
     for (const auto &file : files)
         sinks.push_back(file.get());
+    std::optional<SyncCheck> syncCheck;
+    if (request.checkSync)
+        sinks.push_back(&syncCheck.emplace(*request.checkSync));
     ProgressBar progress(info.plannedScans, isTerminal(stderr), terminalColumns(stderr));
     const AcquisitionOutcome outcome = acquire(stream, info, sinks, progress, request.streaming);
     printReport(report, info, outcome, summary, request);
     if (outcome.overrun)
         throw ToolError("the output could not keep up at " + rateText(info.sampleRate) + " samples/s: stopped after " +
                         std::to_string(outcome.scans) + " scans");
-    return outcome.stoppedBySignal() ? kExitSignalBase + outcome.stopSignal : kExitOk;
+    if (outcome.stoppedBySignal())
+        return kExitSignalBase + outcome.stopSignal;
+    return syncCheck && !reportSync(report, *syncCheck) ? kExitFailed : kExitOk;
 }
 
 } // namespace kvd::tool

@@ -25,7 +25,7 @@ std::string CsvWriter::header(const AcquisitionInfo &info) {
     const std::string unit = info.scale.unit.empty() ? "" : "_" + info.scale.unit;
     std::string line = "scan,time_s";
     for (uint32_t i = 0; i < info.channelCount(); ++i)
-        line += "," + columnName("ch" + std::to_string(info.channel(i)) + unit);
+        line += "," + columnName(info.columnName(i) + unit);
     return line + "\n";
 }
 

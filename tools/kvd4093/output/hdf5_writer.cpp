@@ -162,6 +162,17 @@ void Hdf5Writer::writeAttributes() {
     putInteger("card_logical_number", info_.logicalNumber);
     putInteger("card_physical_id", info_.physicalId);
     putText("card_version", info_.cardVersion);
+    if (!info_.groupCards.empty()) {
+        std::vector<int32_t> logical, physical;
+        for (const GroupCard &card : info_.groupCards) {
+            logical.push_back(card.logicalNumber);
+            physical.push_back(card.physicalId);
+        }
+        const hsize_t cardCount = logical.size();
+        const Handle cardSpace(H5Screate_simple(1, &cardCount, nullptr), H5Sclose);
+        put("group_logical_numbers", H5T_STD_I32LE, H5T_NATIVE_INT32, cardSpace, logical.data());
+        put("group_physical_ids", H5T_STD_I32LE, H5T_NATIVE_INT32, cardSpace, physical.data());
+    }
     putText("start_time", info_.startTime);
     putSigned("start_utc_ns", info_.startUtcNanoseconds);
     putSigned("start_monotonic_ns", info_.startMonotonicNanoseconds);

@@ -11,17 +11,26 @@
 
 namespace kvd::tool {
 
+// One card of a group, as the outputs name it.
+struct GroupCard {
+    int32_t logicalNumber = 0;
+    int32_t physicalId = 0;
+};
+
 // What is known before the first scan.
 struct AcquisitionInfo {
     ADPara para{};
     int32_t logicalNumber = 0;
     int32_t physicalId = 0;
     std::string cardVersion;   // the firmware version as `kvd4093 list` shows it, or empty
-    double sampleRate = 0;     // samples a second of all channels together, as the card runs
+    double sampleRate = 0;     // samples a second of all channels of a card together, as the card runs
     uint64_t plannedScans = 0; // scans asked for; 0 when continuous
     bool continuous = false;   // runs until a stop signal
     std::string startTime;     // UTC, ISO 8601
     Scale scale;               // --scale, recorded by every format
+    // A group of cards, the clock's driver first; empty for one card. Every
+    // card scans the same channels, and a scan holds them card after card.
+    std::vector<GroupCard> groupCards;
     // The start, startTime, as the host's clocks read it together just
     // before the card is started: nanoseconds since the epoch of UTC and of
     // the monotonic clock (std::chrono::steady_clock: Linux's
@@ -34,12 +43,22 @@ struct AcquisitionInfo {
     // channels 0-300 scan channels 0 to 44.
     int32_t firstChannel() const { return para.FirstChannel & 0xFF; }
     int32_t lastChannel() const { return para.LastChannel & 0xFF; }
-    uint32_t channelCount() const { return uint32_t(lastChannel() - firstChannel() + 1); }
-    int32_t channel(uint32_t index) const { return firstChannel() + int32_t(index); }
-    double scanRate() const { return sampleRate / channelCount(); }
+    uint32_t channelsPerCard() const { return uint32_t(lastChannel() - firstChannel() + 1); }
+    uint32_t cardCount() const { return groupCards.empty() ? 1 : uint32_t(groupCards.size()); }
+    // The samples of one scan: every card's channels.
+    uint32_t channelCount() const { return channelsPerCard() * cardCount(); }
+    int32_t channel(uint32_t index) const { return firstChannel() + int32_t(index % channelsPerCard()); }
+    // "ch3"; of a group "ID9:ch3", the physical ID of the sample's card.
+    std::string columnName(uint32_t index) const {
+        const std::string name = "ch" + std::to_string(channel(index));
+        return groupCards.empty() ? name
+                                  : "ID" + std::to_string(groupCards[index / channelsPerCard()].physicalId) + ":" + name;
+    }
+    // sampleRate is each card's: all cards convert on the same clock.
+    double scanRate() const { return sampleRate / channelsPerCard(); }
     // The set-up's 512 samples take this many scans (the last perhaps in
     // part) before scan 0 of the outputs.
-    uint32_t setUpScans() const { return (512 + channelCount() - 1) / channelCount(); }
+    uint32_t setUpScans() const { return (512 + channelsPerCard() - 1) / channelsPerCard(); }
     double firstScanSeconds() const { return double(setUpScans()) / scanRate(); }
 };
 

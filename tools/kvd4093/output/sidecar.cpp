@@ -245,6 +245,12 @@ std::string sidecarText(const RunRecord &contents) {
     document["card"] = Json{{"logical_number", info.logicalNumber},
                             {"physical_id", info.physicalId},
                             {"version", info.cardVersion}};
+    if (!info.groupCards.empty()) {
+        Json cards = Json::array();
+        for (const GroupCard &card : info.groupCards)
+            cards.push_back(Json{{"logical_number", card.logicalNumber}, {"physical_id", card.physicalId}});
+        document["group_cards"] = cards;
+    }
     document["channels"] = contents.channels();
     document["rate_hz"] = info.sampleRate;
     document["scan_rate_hz"] = info.scanRate();
@@ -278,6 +284,10 @@ RunRecord readSidecar(const std::string &path) {
     info.physicalId = reader.whole<int32_t>(card, "physical_id");
     if (reader.has(card, "version"))
         info.cardVersion = reader.line(card, "version");
+    if (reader.has(document, "group_cards"))
+        for (const Json &member : reader.list(document, "group_cards"))
+            info.groupCards.push_back(
+                {reader.whole<int32_t>(member, "logical_number"), reader.whole<int32_t>(member, "physical_id")});
     if (info.lastChannel() < info.firstChannel() || reader.list(document, "channels").size() != info.channelCount())
         reader.fail("\"channels\" is not the channels of \"ad_para\"");
     info.sampleRate = reader.rate("rate_hz", info);

@@ -68,6 +68,25 @@ std::string gapList(const std::vector<ScanGap> &gaps, uint64_t ScanGap::*field) 
     return list;
 }
 
+// A group's cards, the clock's driver first: "group physical ids = 7,9".
+std::string groupLines(const AcquisitionInfo &info) {
+    if (info.groupCards.empty())
+        return "";
+    std::string logical, physical;
+    for (const GroupCard &card : info.groupCards) {
+        logical += (logical.empty() ? "" : ",") + std::to_string(card.logicalNumber);
+        physical += (physical.empty() ? "" : ",") + std::to_string(card.physicalId);
+    }
+    return "group logical numbers = " + logical + "\ngroup physical ids = " + physical + "\n";
+}
+
+// The member of a column: "ch3", of a group "ID9_ch3" (no colon in a file name).
+std::string memberName(const AcquisitionInfo &info, uint32_t index) {
+    std::string name = info.columnName(index);
+    std::replace(name.begin(), name.end(), ':', '_');
+    return name;
+}
+
 } // namespace
 
 // The staged file is made empty and closed: libzip writes the archive.
@@ -83,13 +102,13 @@ std::string SigrokWriter::metadata(const RunRecord &run) {
                        std::to_string(std::max(1LL, std::llround(info.scanRate()))) + " Hz\n" +
                        "total analog = " + std::to_string(info.channelCount()) + "\n";
     for (uint32_t i = 0; i < info.channelCount(); ++i)
-        text += "analog" + std::to_string(i + 1) + " = ch" + std::to_string(info.channel(i)) + "\n";
+        text += "analog" + std::to_string(i + 1) + " = " + info.columnName(i) + "\n";
     text += "\n[kvd4093]\n"
             "scan rate hz = " + exactNumber(info.scanRate()) + "\n" +
             "sample rate hz = " + exactNumber(info.sampleRate) + "\n" +
             "card logical number = " + std::to_string(info.logicalNumber) + "\n" +
             "card physical id = " + std::to_string(info.physicalId) + "\n" +
-            "card version = " + keyFileValue(info.cardVersion) + "\n" +
+            "card version = " + keyFileValue(info.cardVersion) + "\n" + groupLines(info) +
             "start time = " + keyFileValue(info.startTime) + "\n" +
             "start utc ns = " + std::to_string(info.startUtcNanoseconds) + "\n" +
             "start monotonic ns = " + std::to_string(info.startMonotonicNanoseconds) + "\n" +
@@ -115,7 +134,7 @@ void SigrokWriter::begin(const AcquisitionInfo &info) {
         valueOfCode_[code] = float(info.scale.value(uint16_t(code)));
     for (uint32_t i = 0; i < info.channelCount(); ++i)
         channels_.push_back(
-            std::make_unique<OutputFile>(file().path() + ".ch" + std::to_string(info.channel(i)), file().path()));
+            std::make_unique<OutputFile>(file().path() + "." + memberName(info, i), file().path()));
 }
 
 void SigrokWriter::write(const uint16_t *samples, uint64_t, size_t scans) {
