@@ -10,6 +10,7 @@
 
 #include "KVD4093.h"
 #include "KVD4093_stream.h"
+#include "stream_reads.h"
 #include "platform/virtual/virtual_card.h"
 
 namespace {
@@ -81,23 +82,7 @@ void BM_ReadStream(benchmark::State &state) {
         state.SkipWithError(KVD4093_GetStreamError(stream));
         return;
     }
-    std::vector<uint16_t> samples(size_t(scansARead) * kChannels);
-    int64_t scans = 0;
-    for (auto _ : state) {
-        for (int64_t held = 0, got = 0; held < scansARead; held += got) {
-            got = KVD4093_ReadStream(stream, samples.data(), uint32_t(scansARead - held), -1, nullptr);
-            if (got <= 0) {
-                state.SkipWithError(KVD4093_GetStreamError(stream));
-                break;
-            }
-        }
-        scans += scansARead;
-        benchmark::DoNotOptimize(samples.data());
-    }
-    KVD4093_STREAM_STATUS status{};
-    KVD4093_GetStreamStatus(stream, &status);
-    state.counters["scans_lost"] = double(status.scansLost);
-    state.SetItemsProcessed(scans * kChannels);
+    readStreamBlocks(state, stream, scansARead);
     KVD4093_CloseStream(stream);
     vcard::uninstall();
 }

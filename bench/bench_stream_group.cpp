@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include "KVD4093_stream.h"
+#include "stream_reads.h"
 #include "platform/virtual/virtual_card.h"
 
 namespace {
@@ -19,7 +20,7 @@ constexpr int32_t kLastChannel = 3;
 constexpr uint32_t kChannels = kLastChannel + 1;
 constexpr double kScanRate = 10000000.0 / kChannels;
 
-void readStream(benchmark::State &state, const char *cards, uint32_t cardCount, int32_t clockMode) {
+void readStream(benchmark::State &state, const char *cards, int32_t clockMode) {
     vcard::Behaviour behaviour;
     behaviour.signals = vcard::Signals::Waveforms;
     behaviour.recording = false;
@@ -39,33 +40,17 @@ void readStream(benchmark::State &state, const char *cards, uint32_t cardCount, 
     KVD4093_STREAM_BUFFER buffer{};
     KVD4093_GetStreamBuffer(stream, &buffer);
     const uint32_t scansARead = buffer.blockScans;
-    std::vector<uint16_t> samples(size_t(scansARead) * kChannels * cardCount);
-    int64_t scans = 0;
-    for (auto _ : state) {
-        for (int64_t held = 0, got = 0; held < scansARead; held += got) {
-            got = KVD4093_ReadStream(stream, samples.data(), uint32_t(scansARead - held), -1, nullptr);
-            if (got <= 0) {
-                state.SkipWithError(KVD4093_GetStreamError(stream));
-                break;
-            }
-        }
-        scans += scansARead;
-        benchmark::DoNotOptimize(samples.data());
-    }
-    KVD4093_STREAM_STATUS status{};
-    KVD4093_GetStreamStatus(stream, &status);
-    state.counters["scans_lost"] = double(status.scansLost);
-    state.SetItemsProcessed(scans * kChannels * cardCount);
+    readStreamBlocks(state, stream, scansARead);
     KVD4093_CloseStream(stream);
     vcard::uninstall();
 }
 
-void BM_OneCard(benchmark::State &state) { readStream(state, "0", 1, KVD4093_STREAM_CLOCK_SHARED); }
+void BM_OneCard(benchmark::State &state) { readStream(state, "0", KVD4093_STREAM_CLOCK_SHARED); }
 // The first card drives the others' clock: an unpaced card ticks once per scan read.
-void BM_GroupOf4(benchmark::State &state) { readStream(state, "0,1,2,3", 4, KVD4093_STREAM_CLOCK_SHARED); }
+void BM_GroupOf4(benchmark::State &state) { readStream(state, "0,1,2,3", KVD4093_STREAM_CLOCK_SHARED); }
 // Every card on its own clock: the merging alone, without the clock line's waits.
 void BM_GroupOf4Independent(benchmark::State &state) {
-    readStream(state, "0,1,2,3", 4, KVD4093_STREAM_CLOCK_INDEPENDENT);
+    readStream(state, "0,1,2,3", KVD4093_STREAM_CLOCK_INDEPENDENT);
 }
 
 BENCHMARK(BM_OneCard)->UseRealTime()->MinTime(2.0);
