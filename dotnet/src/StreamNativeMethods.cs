@@ -62,12 +62,6 @@ namespace Kvd4093
         [DllImport(Library, EntryPoint = "KVD4093_GetStreamBuffer", CallingConvention = Convention, ExactSpelling = true)]
         public static extern int KVD4093_GetStreamBuffer(IntPtr stream, out StreamBufferShape buffer);
 
-        [DllImport(Library, EntryPoint = "KVD4093_WriteStreamDA", CallingConvention = Convention, ExactSpelling = true)]
-        public static extern int KVD4093_WriteStreamDA(IntPtr stream, int nSetupCode, int nDAValue, int nChannel);
-
-        [DllImport(Library, EntryPoint = "KVD4093_SetStreamDO", CallingConvention = Convention, ExactSpelling = true)]
-        public static extern int KVD4093_SetStreamDO(IntPtr stream, byte[] pDOStates);
-
         /// <summary>Called on the stream's reader thread with every callbackScans scans read.</summary>
         [UnmanagedFunctionPointer(Convention)]
         public delegate void Callback(IntPtr stream, IntPtr samples, uint scans, ref StreamBlock block, IntPtr context);
