@@ -143,14 +143,22 @@ namespace Kvd4093
         public Stream Start(int firstChannel, int lastChannel, double scanRate, double bufferSeconds = 2,
                             OnOverrun onOverrun = OnOverrun.Stop, int eventScans = 0)
         {
+            StreamConfig config = StreamSettings(firstChannel, lastChannel, scanRate, bufferSeconds, onOverrun, eventScans);
+            RefuseSecondStream();
+            stream = new Stream(OpenHandle(), config);
+            return stream;
+        }
+
+        /// <summary>The configuration of Start's arguments, checked: of one card or of a group.</summary>
+        internal static StreamConfig StreamSettings(int firstChannel, int lastChannel, double scanRate, double bufferSeconds,
+                                                    OnOverrun onOverrun, int eventScans)
+        {
             CheckScan(firstChannel, lastChannel, scanRate * (lastChannel - firstChannel + 1));
             if (!(bufferSeconds > 0))
                 throw new ArgumentOutOfRangeException("bufferSeconds", bufferSeconds, "the buffer holds more than 0 s");
             if (eventScans < 0)
                 throw new ArgumentOutOfRangeException("eventScans", eventScans, "0 or more");
-            if (stream != null && !stream.IsDisposed)
-                throw new InvalidOperationException("a stream already runs on this card: dispose it first");
-            var config = new StreamConfig
+            return new StreamConfig
             {
                 FirstChannel = firstChannel,
                 LastChannel = lastChannel,
@@ -159,8 +167,20 @@ namespace Kvd4093
                 OnOverrun = onOverrun == OnOverrun.Continue ? StreamNativeMethods.Continue : StreamNativeMethods.Stop,
                 CallbackScans = (uint)eventScans,
             };
-            stream = new Stream(OpenHandle(), config);
-            return stream;
+        }
+
+        /// <summary>Throws while a stream of this card, alone or in a group, is open.</summary>
+        internal void RefuseSecondStream()
+        {
+            OpenHandle();
+            if (stream != null && !stream.IsDisposed)
+                throw new InvalidOperationException("a stream already runs on this card: dispose it first");
+        }
+
+        /// <summary>The group's stream, which Dispose stops and closes as it does the card's own.</summary>
+        internal void Attach(Stream group)
+        {
+            stream = group;
         }
 
         // ---- digital and analog I/O ----

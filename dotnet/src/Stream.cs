@@ -1,4 +1,5 @@
 using System;
+using System.Linq;
 using System.Runtime.ExceptionServices;
 using System.Runtime.InteropServices;
 using System.Text;
@@ -28,16 +29,26 @@ namespace Kvd4093
         [ThreadStatic]
         private static Stream calledBack;
 
+        /// <summary>Opens the library's stream with the configuration it is handed.</summary>
+        internal delegate IntPtr Opening(ref StreamConfig config);
+
         internal Stream(IntPtr device, StreamConfig config)
+            : this((ref StreamConfig c) => StreamNativeMethods.KVD4093_OpenStreamOnDevice(device, ref c),
+                   "KVD4093_OpenStreamOnDevice", config)
+        {
+        }
+
+        /// <summary>A stream that open opens, function naming it in a failure.</summary>
+        internal Stream(Opening open, string function, StreamConfig config)
         {
             callback = OnScansRead;
             callbackRoot = GCHandle.Alloc(callback);
             config.Callback = Marshal.GetFunctionPointerForDelegate(callback);
-            native = StreamNativeMethods.KVD4093_OpenStreamOnDevice(device, ref config);
+            native = open(ref config);
             if (native == IntPtr.Zero)
             {
                 callbackRoot.Free();
-                throw Failure(IntPtr.Zero, "KVD4093_OpenStreamOnDevice");
+                throw Failure(IntPtr.Zero, function);
             }
             Channels = StreamNativeMethods.KVD4093_GetStreamChannels(native);
             StreamNativeMethods.KVD4093_GetStreamBuffer(native, out shape);
@@ -54,7 +65,20 @@ namespace Kvd4093
         /// exception it throws stops the stream and comes out of Read once the scans are taken.</summary>
         public event EventHandler<DataAvailableEventArgs> DataAvailable;
 
+        /// <summary>Columns of a scan: the channels, times the cards of a group.</summary>
         public int Channels { get; private set; }
+
+        /// <summary>The stream's cards in the order of their columns, the card driving the clock first.</summary>
+        public CardId[] Cards
+        {
+            get
+            {
+                int count = StreamNativeMethods.KVD4093_GetStreamCards(OpenStream(), null, 0);
+                var cards = new StreamCard[count];
+                StreamNativeMethods.KVD4093_GetStreamCards(native, cards, count);
+                return cards.Select(card => new CardId(card)).ToArray();
+            }
+        }
 
         /// <summary>Scans a second as the card runs.</summary>
         public double ScanRate { get { return shape.ScanRate; } }
