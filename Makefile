@@ -191,7 +191,8 @@ bench-python:
 # The stream library's reads from C (bench_stream's BM_ReadStream), then
 # Stream.Read under Mono against KVD4093_ReadStream called from the same
 # program, on an unpaced virtual card (bench/dotnet/BenchStream.cs); the last
-# fails when Stream.Read delivers less than 0.9 of those reads.
+# fails when a form of Stream.Read delivers less than 0.9 of those reads made
+# into the same memory (one array, or a new array each read).
 .PHONY: bench-dotnet
 bench-dotnet:
 	cmake --preset bench
