@@ -52,24 +52,18 @@ namespace Kvd4093.Tests
             Assert.AreEqual(message, LibraryMessages.Decode(Encoding.ASCII.GetBytes(message)));
         }
 
-        [TestCase(99, "no device with physical ID 99 exists", "物理ID号=99的设备不存在")]
-        [TestCase(-1, "no device with physical ID -1 exists", "物理ID号=-1的设备不存在")]
-        public void AFailedOpenByIdSaysWhichCard(int physicalId, string english, string logged)
+        [TestCase("OpenById", 99, "no device with physical ID 99 exists", "物理ID号=99的设备不存在", "KVD4093_CreateDeviceEx")]
+        [TestCase("OpenById", -1, "no device with physical ID -1 exists", "物理ID号=-1的设备不存在", "KVD4093_CreateDeviceEx")]
+        [TestCase("Open", 5, "Sorry, there are no device drivers found in your system", null, "KVD4093_CreateDevice")]
+        public void AFailedOpenHasTheLibrarysTextsAndTheirEnglish(string open, int card, string english, string logged,
+                                                                  string function)
         {
-            var failure = Assert.Throws<Kvd4093Exception>(() => Card.OpenById(physicalId));
+            Func<int, Card> opening = open == "Open" ? (Func<int, Card>)Card.Open : Card.OpenById;
+            var failure = Assert.Throws<Kvd4093Exception>(() => opening(card));
             Assert.AreEqual(english, failure.Message);
-            Assert.AreEqual(logged, failure.LibraryMessage);
-            Assert.AreEqual("KVD4093_CreateDeviceEx", failure.Function);
+            Assert.AreEqual(logged ?? english, failure.LibraryMessage, "a text the library wrote in English is its own message");
+            Assert.AreEqual(function, failure.Function);
             Assert.AreEqual(1u, failure.Code);
-        }
-
-        [Test]
-        public void AFailureTheLibraryWroteInEnglishIsItsOwnMessage()
-        {
-            var failure = Assert.Throws<Kvd4093Exception>(() => Card.Open(5));
-            Assert.AreEqual("Sorry, there are no device drivers found in your system", failure.Message);
-            Assert.AreEqual(failure.Message, failure.LibraryMessage);
-            Assert.AreEqual("KVD4093_CreateDevice", failure.Function);
         }
 
         private static byte[] Filled(byte[] logged, string number)
