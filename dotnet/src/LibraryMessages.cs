@@ -9,7 +9,7 @@ namespace Kvd4093
     /// include/KVD4093_messages_english.h, which a test holds this copy to).
     /// Where the runtime has no code page 936 (Mono without its CJK encodings,
     /// .NET 6 without a code-page provider) the messages of the table are still
-    /// decoded, from the table; any other byte above 127 becomes U+FFFD.
+    /// decoded, from the table; any other character above ASCII becomes U+FFFD.
     /// </summary>
     public static class LibraryMessages
     {
@@ -75,12 +75,27 @@ namespace Kvd4093
             return null;
         }
 
+        // One U+FFFD for each character above ASCII: a GBK lead byte with its trail byte, or a lone byte.
         private static string AsciiOnly(byte[] bytes)
         {
             var text = new StringBuilder(bytes.Length);
-            foreach (byte b in bytes)
-                text.Append(b < 0x80 ? (char)b : '\uFFFD');
+            for (int i = 0; i < bytes.Length; i++)
+            {
+                text.Append(bytes[i] < 0x80 ? (char)bytes[i] : '\uFFFD');
+                if (IsLeadByte(bytes[i]) && i + 1 < bytes.Length && IsTrailByte(bytes[i + 1]))
+                    i++;
+            }
             return text.ToString();
+        }
+
+        private static bool IsLeadByte(byte b)
+        {
+            return b >= 0x81 && b <= 0xFE;
+        }
+
+        private static bool IsTrailByte(byte b)
+        {
+            return b >= 0x40 && b <= 0xFE && b != 0x7F;
         }
 
         private static Encoding FindGbk()

@@ -44,12 +44,17 @@ namespace Kvd4093.Tests
             Assert.AreEqual(rows, HeaderRows().Count());
         }
 
-        [TestCase("No error message", null)]
-        [TestCase("Sorry, there are no device drivers found in your system", null)]
-        public void AnEnglishMessageHasNoRendering(string message, string english)
+        // Without the runtime's code page 936 (Mono without its CJK encodings) a text outside the
+        // table keeps its ASCII and gets one U+FFFD a character.
+        [TestCase("No error message", "No error message", "No error message")]
+        [TestCase("Sorry, there are no device drivers found in your system", "Sorry, there are no device drivers found in your system",
+                  "Sorry, there are no device drivers found in your system")]
+        [TestCase(@"ID 7 \xd6\xd0\xce\xc4!", "ID 7 中文!", "ID 7 \uFFFD\uFFFD!")]
+        public void AMessageOutsideTheTableHasNoEnglishAndDecodesAsTheRuntimeCan(string message, string withGbk, string withoutGbk)
         {
-            Assert.AreEqual(english, LibraryMessages.English(Encoding.ASCII.GetBytes(message)));
-            Assert.AreEqual(message, LibraryMessages.Decode(Encoding.ASCII.GetBytes(message)));
+            byte[] logged = Unescaped(message);
+            Assert.IsNull(LibraryMessages.English(logged));
+            Assert.AreEqual(LibraryMessages.RuntimeHasGbk ? withGbk : withoutGbk, LibraryMessages.Decode(logged));
         }
 
         [TestCase("OpenById", 99, "no device with physical ID 99 exists", "物理ID号=99的设备不存在", "KVD4093_CreateDeviceEx")]
