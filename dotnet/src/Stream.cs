@@ -9,8 +9,8 @@ namespace Kvd4093
     /// <summary>
     /// A running acquisition read by the stream library on a thread of its own
     /// into a bounded buffer of whole scans; Read takes them. Made by
-    /// Card.Start. Dispose (or Stop) stops the card; Dispose also frees the
-    /// stream. Read is for one thread at a time (any thread); Stop and the
+    /// Card.Start, or CardGroup.Start for cards on one clock. Dispose (or Stop)
+    /// stops the cards; Dispose also frees the stream. Read is for one thread at a time (any thread); Stop and the
     /// status properties may come from any thread, also while Read waits.
     /// DataAvailable handlers run on the stream's reader thread.
     /// </summary>
