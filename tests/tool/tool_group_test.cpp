@@ -69,7 +69,8 @@ TEST_F(ToolGroupTest, ConvertReadsTheCardsBackFromTheSidecar) {
 // The virtual cards' waveforms are one signal on the bench: on a shared
 // clock every card takes scan k at the same tick; on clocks of their own,
 // started one after the other, each card after the first is behind by the
-// scans between the starts.
+// scans between the starts (paced cards: each start waits for the set-up's
+// 512 samples of the card before it).
 struct WiringCase {
     const char *clock;
     int exitCode;
@@ -79,8 +80,9 @@ struct WiringCase {
 class ToolWiringCheckTest : public ToolGroupTest, public ::testing::WithParamInterface<WiringCase> {};
 
 TEST_P(ToolWiringCheckTest, ReportsEachCardsLagBehindTheFirst) {
-    const ChildResult result =
-        acquire({"--id", "7,9,5", "--clock", GetParam().clock, "--samples", "20000", "--check-sync", "0"});
+    Args arguments = {"acquire", "--virtual=7,9,5", "--channels", "0-1", "--rate", "20k", "--id", "7,9,5"};
+    arguments.insert(arguments.end(), {"--clock", GetParam().clock, "--samples", "9000", "--check-sync", "0"});
+    const ChildResult result = runTool(dir_.path(), arguments, {{"KVD4093_VIRTUAL_PACING", "on"}});
     EXPECT_EQ(result.exitCode, GetParam().exitCode) << result.err;
     for (const char *card : {"ID9", "ID5"}) {
         std::smatch line;
@@ -93,7 +95,8 @@ TEST_P(ToolWiringCheckTest, ReportsEachCardsLagBehindTheFirst) {
 
 INSTANTIATE_TEST_SUITE_P(Clocks, ToolWiringCheckTest,
                          ::testing::Values(WiringCase{"shared", 0, ": aligned"},
-                                           WiringCase{"independent", 1, " behind ID7: the clock is not shared"}));
+                                           WiringCase{"independent", 1, " behind ID7: the clock is not shared"}),
+                         [](const auto &info) { return std::string(info.param.clock); });
 
 struct RefusedCase {
     Args arguments;
