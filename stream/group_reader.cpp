@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "KVD4093_stream.h"
+
 namespace kvd::stream {
 namespace {
 
@@ -184,13 +186,19 @@ namespace {
 // Scan after scan, each card's channels in turn, so that the merged block is
 // written once, in order, while the cards' blocks are read as parallel
 // streams; `kChannels` known at compile time for the usual counts makes each
-// copy a move or two.
+// copy a move or two. The cards' pointers are copied in and `out` is
+// declared not to alias them: a copy may alias any object, and the compiler
+// would otherwise load every card's pointer again after each copy, which
+// made the merge several times slower than a memcpy of the same bytes.
 template <uint32_t kChannels>
-void interleave(const uint16_t *const *in, size_t cards, uint16_t *out, uint32_t scans, uint32_t channels) {
+void interleave(const uint16_t *const *in, size_t cards, uint16_t *__restrict out, uint32_t scans,
+                uint32_t channels) {
     const uint32_t n = kChannels != 0 ? kChannels : channels;
+    const uint16_t *from[KVD4093_STREAM_MOST_CARDS];
+    std::copy_n(in, cards, from);
     for (size_t at = 0; at < size_t(scans) * n; at += n)
         for (size_t card = 0; card < cards; ++card, out += n)
-            std::copy_n(in[card] + at, n, out);
+            std::copy_n(from[card] + at, n, out);
 }
 
 } // namespace

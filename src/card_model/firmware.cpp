@@ -88,12 +88,30 @@ void Firmware::startClocks(Nanoseconds now) {
     ticksAtStart_ = takingClock_ && line_ != nullptr ? line_->ticks(now) : 0;
     ticksAtStop_ = ticksAtStart_;
     scansTicked_ = 0;
+    const SampleClock scans{now, samplePeriod() * samples_.channels(), offsetPpm_};
+    const uint64_t benchScan = startOnBench(scans);
     if (!drivingClock_)
         return;
     if (pace_ == Pace::Clock)
-        line_->drive(this, {now, samplePeriod() * samples_.channels(), offsetPpm_});
+        line_->drive(this, scans, benchScan);
     else
-        line_->driveAsRead(this, now);
+        line_->driveAsRead(this, now, benchScan);
+}
+
+// A card on its own clock takes its scan 0 at the bench's scan its own clock
+// has counted since the bench began (an unpaced card as if it converted at
+// its rate). A card on the received clock takes the scans of the ticks it
+// receives, known once its first read comes (the ticks have come by then, or
+// the driver is still to start on an idle bench: scan 0).
+uint64_t Firmware::startOnBench(const SampleClock &scans) {
+    phasePending_ = takingClock_ && line_ != nullptr;
+    onBench_ = line_ != nullptr && !takingClock_;
+    if (!onBench_)
+        return 0;
+    const SampleClock sinceBenchBegan{line_->benchStart(scans.start), scans.period, scans.offsetPpm};
+    const uint64_t benchScan = sinceBenchBegan.ticksBy(scans.start);
+    samples_.setPhase(benchScan);
+    return benchScan;
 }
 
 void Firmware::stopClocks(Nanoseconds now) {
@@ -101,7 +119,10 @@ void Firmware::stopClocks(Nanoseconds now) {
         ticksAtStop_ = line_->ticks(now);
     if (drivingClock_)
         line_->release(this, now);
+    if (onBench_)
+        line_->benchStop();
     drivingClock_ = false;
+    onBench_ = false;
 }
 
 void Firmware::tickAsRead() {
@@ -197,6 +218,10 @@ void Firmware::readStatus(uint8_t *out, uint32_t size) const {
 }
 
 void Firmware::readSamples(uint8_t *out, uint32_t size) {
+    if (phasePending_) {
+        samples_.setPhase(line_->benchScanOfTick(ticksAtStart_));
+        phasePending_ = false;
+    }
     samples_.read(out, size);
     tickAsRead();
 }

@@ -153,6 +153,7 @@ private:
     void stopClocks(Nanoseconds now);
     uint64_t scansReceived(Nanoseconds now) const;
     void tickAsRead();
+    uint64_t startOnBench(const SampleClock &scans);
 
     ClockReader clock_;
     uint8_t physicalId_;
@@ -175,6 +176,8 @@ private:
     uint64_t ticksAtStart_ = 0; // the line's count when a card on it started
     uint64_t ticksAtStop_ = 0;  // and when it stopped
     uint64_t scansTicked_ = 0;  // whole scans read and ticked, converting as read
+    bool onBench_ = false;      // counted in the bench's cards on their own clock
+    bool phasePending_ = false; // a card on the received clock learns its phase at its first read
     uint8_t statusOverrides_[protocol::kPacketSize] = {};
     bool statusOverridden_[protocol::kPacketSize] = {};
 };

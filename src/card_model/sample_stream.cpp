@@ -128,9 +128,19 @@ void SampleStream::start(uint8_t firstChannel, uint8_t lastChannel) {
     channels_ = (lastChannel > firstChannel ? lastChannel : firstChannel) - firstChannel + 1u;
     delivered_ = 0;
     inPeriod_ = 0;
+    phase_ = 0;
     random_ = noise_.seed != 0 ? noise_.seed : 1;
     started_ = true;
     computePeriod();
+}
+
+void SampleStream::setPhase(uint64_t scan) {
+    const auto phase = static_cast<uint32_t>(scan % kScansPerPeriod);
+    if (phase == phase_)
+        return;
+    phase_ = phase;
+    if (started_)
+        computePeriod();
 }
 
 // Fills the lent storage with one period from its start; the stream's own
@@ -171,7 +181,8 @@ void SampleStream::copyFromPeriod(uint8_t *out, uint32_t size) {
 
 uint16_t SampleStream::nextSample() {
     const uint32_t scan = inPeriod_ / channels_;
-    int32_t value = sampleAt(signals_, firstChannel_ + inPeriod_ % channels_, scan);
+    const uint32_t signalScan = signals_ == Signals::Waveforms ? scan + phase_ : scan;
+    int32_t value = sampleAt(signals_, firstChannel_ + inPeriod_ % channels_, signalScan);
     if (noise_.amplitude != 0) {
         const uint32_t span = 2u * noise_.amplitude + 1;
         value = clampCode(int64_t(value) + int64_t(xorshift32(random_) % span) - noise_.amplitude);

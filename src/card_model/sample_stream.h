@@ -12,8 +12,12 @@
 //    [-1, 1]; optional noise adds a uniform integer in [-n, n] codes drawn from
 //    a seeded xorshift32 sequence, then the code is clamped to 0..65535. The
 //    noise sequence starts again with every period of 4096 scans.
+//    The waveforms are the signal wired to every card of a bench: a card's
+//    scan k carries the waveforms' scan (phase + k), where the phase is the
+//    bench's scan at which the card's scan 0 was taken (firmware.h); a card
+//    alone has phase 0. Noise is the card's own, by its own scan index.
 //  - Counting (for tests that check every sample): channel c in scan k gives
-//    (c << 12) | (k & 0x0FFF).
+//    (c << 12) | (k & 0x0FFF), whatever the phase.
 #pragma once
 
 #include <cstdint>
@@ -46,8 +50,10 @@ public:
     void setPeriodStorage(uint8_t *storage, uint32_t capacity);
 
     // Starts again at scan 0 for the channels first to last (just first when
-    // last is below it).
+    // last is below it), phase 0.
     void start(uint8_t firstChannel, uint8_t lastChannel);
+    // The waveforms' scan that scan 0 carries; only its place in the period counts.
+    void setPhase(uint64_t scan);
     // Writes `size` bytes of samples, little-endian, and moves on past every
     // sample touched (an odd size delivers the low byte of the last one).
     void read(uint8_t *out, uint32_t size);
@@ -71,6 +77,7 @@ private:
     Noise noise_;
     uint32_t firstChannel_ = 0;
     uint32_t channels_ = 1;      // channels in a scan
+    uint32_t phase_ = 0;         // below kScansPerPeriod
     uint64_t delivered_ = 0;     // samples since the start
     uint32_t inPeriod_ = 0;      // the next sample's index within its period
     uint32_t random_ = 1;        // the noise sequence's state before that sample

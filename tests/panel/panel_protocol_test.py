@@ -216,14 +216,21 @@ class RecordingTest(unittest.TestCase):
 
 class EndTest(unittest.TestCase):
     def test_a_stop_signal_stops_the_card_and_finishes_the_recording(self):
-        for number, status in ((signal.SIGTERM, 143), (signal.SIGINT, 130), (signal.SIGHUP, 129)):
-            with self.subTest(signal=number):
-                panel = Panel()
+        # The last case is a group: every card's channels, named as the CSV header names them.
+        one_card = (), ["ch0", "ch1"], None
+        group = ("--id", "9,7"), ["ID9:ch0", "ID9:ch1", "ID7:ch0", "ID7:ch1"], [9, 7]
+        for number, status, (arguments, channels, group_ids) in (
+                (signal.SIGTERM, 143, one_card), (signal.SIGINT, 130, one_card), (signal.SIGHUP, 129, one_card),
+                (signal.SIGTERM, 143, group)):
+            with self.subTest(signal=number, arguments=arguments):
+                panel = Panel(*arguments, cards="7,9")
                 client = panel_socket(panel)
                 try:
                     client.send(json.dumps({"type": "set-rate", "rate": 20000, "unit": "samples"}))
                     client.send(json.dumps({"type": "start"}))
-                    wait_for(lambda: (lambda s: s["running"])(client.next_json("state")), "the start")
+                    state = wait_for(lambda: (lambda s: s if s["running"] else None)(client.next_json("state")),
+                                     "the start")
+                    self.assertEqual(state["channels"], channels)
                     client.send(json.dumps({"type": "record", "file": "run.bin"}))
                     wait_for(lambda: client.next_json("state")["recording"]["scans"] > 0, "the recording")
                     code, err = panel.stop(number)
@@ -233,8 +240,10 @@ class EndTest(unittest.TestCase):
                         sidecar = json.load(f)
                     with open(panel.file("run.bin"), "rb") as f:
                         size = len(f.read())
-                    self.assertEqual(size, sidecar["scans"] * 2 * 2)
+                    self.assertEqual(size, sidecar["scans"] * len(channels) * 2)
                     self.assertGreater(sidecar["scans"], 0)
+                    self.assertEqual([card["physical_id"] for card in sidecar.get("group_cards", [])] or None,
+                                     group_ids)
                 finally:
                     client.close()
                     panel.close()

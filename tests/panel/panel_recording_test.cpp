@@ -101,7 +101,7 @@ protected:
 TEST_F(PanelRecordingTest, AStalledDiskLeavesAGapOfTheScansLostWhereTheyWereLost) {
     ChartFrames view(1, 1.0);
     Recording recording([](const std::string &name) { return std::make_unique<StallingWriter>(makeFileWriter(name)); });
-    AcquisitionRun run(card_, oneChannel(), view, recording);
+    AcquisitionRun run({{.device = card_, .physicalId = 7, .reserved = 0}}, oneChannel(), view, recording);
     startWhenRunning(recording, "stalled.csv");
     while (recording.status().gaps == 0 || recording.status().scans < 2 * kScanRate)
         std::this_thread::sleep_for(50ms);

@@ -1,6 +1,7 @@
 // Groups of virtual cards wired on one clock line: the merged scans hold every
-// card's own samples at the same index (the waveforms depend on the index
-// alone), the cards that take the clock start before the driving card, a
+// card's own samples at the same index (on a shared clock every card takes
+// the bench's waveforms at the same tick; on clocks of their own the cards'
+// count of scans shows it), the cards that take the clock start before the driving card, a
 // block lost on one card is one gap of the group, a card without a clock is
 // named instead of waited for, and bad groups are refused at the open.
 #include <algorithm>
@@ -36,7 +37,8 @@ protected:
         return c;
     }
     // Every scan handed out holds, card after card, the card's own samples at its index.
-    static void expectCardSamples(const Collected &collected, const KVD4093_STREAM_CONFIG &c, uint32_t cards) {
+    static void expectCardSamples(const Collected &collected, const KVD4093_STREAM_CONFIG &c, uint32_t cards,
+                                  vcard::Signals signals = kWaves) {
         const auto channels = uint32_t(c.lastChannel - c.firstChannel + 1);
         size_t at = 0;
         for (size_t b = 0; b < collected.blocks.size(); ++b) {
@@ -44,7 +46,7 @@ protected:
                 const auto scan = uint64_t(collected.blocks[b].firstScan + s);
                 for (uint32_t card = 0; card < cards; ++card)
                     for (uint32_t i = 0; i < channels; ++i, ++at)
-                        ASSERT_EQ(collected.samples[at], cardSample(kWaves, c, scan, i))
+                        ASSERT_EQ(collected.samples[at], cardSample(signals, c, scan, i))
                             << "scan " << scan << ", card " << card << ", channel offset " << i;
             }
         }
@@ -72,6 +74,16 @@ INSTANTIATE_TEST_SUITE_P(Groups, StreamGroupMergeTest,
 
 TEST_P(StreamGroupMergeTest, ScansHoldEveryCardsOwnSamplesAtTheSameIndex) {
     const MergeCase m = GetParam();
+    // Cards on clocks of their own, started apart, take the bench's waveforms
+    // at other times: their own count of scans shows the merge by index.
+    const bool shared = m.clockMode == KVD4093_STREAM_CLOCK_SHARED;
+    const vcard::Signals signals = shared ? kWaves : vcard::Signals::Counting;
+    vcard::Behaviour behaviour;
+    behaviour.paced = true;
+    behaviour.signals = signals;
+    behaviour.memorySamples = 0;
+    for (int32_t logical = 0; logical < 3; ++logical)
+        vcard::card(logical).setBehaviour(behaviour);
     KVD4093_STREAM_CONFIG c = group(m.cards, m.lastChannel, 20000, 6000);
     c.clockMode = m.clockMode;
     KVD4093_STREAM *stream = started(c);
@@ -83,7 +95,7 @@ TEST_P(StreamGroupMergeTest, ScansHoldEveryCardsOwnSamplesAtTheSameIndex) {
     ASSERT_EQ(collected.total(), 6000);
     for (const KVD4093_STREAM_BLOCK &block : collected.blocks)
         EXPECT_EQ(block.scansLostBefore, 0);
-    expectCardSamples(collected, c, m.count);
+    expectCardSamples(collected, c, m.count, signals);
     // The clock fields each card was set up with: byte 3, bits 7 and 6, of
     // the first configuration packet (the stop sends its own).
     for (uint32_t i = 0; i < m.count; ++i) {
@@ -94,7 +106,6 @@ TEST_P(StreamGroupMergeTest, ScansHoldEveryCardsOwnSamplesAtTheSameIndex) {
         for (const vcard::Request &request : vcard::card(logical).requests())
             if (mode == 0xff && request.pipe == 0 && request.sent.size() > 3 && request.sent[0] == 0x02)
                 mode = request.sent[3];
-        const bool shared = m.clockMode == KVD4093_STREAM_CLOCK_SHARED;
         EXPECT_EQ((mode >> 7) & 1, shared && i == 0 ? 1 : 0) << "bClockOutput of card " << i;
         EXPECT_EQ((mode >> 6) & 1, shared && i != 0 ? 1 : 0) << "ClockSource of card " << i;
     }

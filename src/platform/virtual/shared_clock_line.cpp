@@ -10,20 +10,25 @@ void SharedClockLine::endTimedDrive(Nanoseconds at) {
     timed_ = false;
 }
 
-void SharedClockLine::drive(const void *driver, const SampleClock &scans) {
-    Guard guard(mutex_);
-    endTimedDrive(scans.start);
+void SharedClockLine::beginDrive(const void *driver, uint64_t benchScan) {
     driver_ = driver;
-    timed_ = true;
-    scans_ = scans;
+    driveScan_ = benchScan;
+    driveTicks_ = counted_;
     ++changes_;
 }
 
-void SharedClockLine::driveAsRead(const void *driver, Nanoseconds at) {
+void SharedClockLine::drive(const void *driver, const SampleClock &scans, uint64_t benchScan) {
+    Guard guard(mutex_);
+    endTimedDrive(scans.start);
+    timed_ = true;
+    scans_ = scans;
+    beginDrive(driver, benchScan);
+}
+
+void SharedClockLine::driveAsRead(const void *driver, Nanoseconds at, uint64_t benchScan) {
     Guard guard(mutex_);
     endTimedDrive(at);
-    driver_ = driver;
-    ++changes_;
+    beginDrive(driver, benchScan);
 }
 
 void SharedClockLine::tick(const void *driver, uint64_t scans) {
@@ -53,6 +58,26 @@ Nanoseconds SharedClockLine::tickedAt(uint64_t count) const {
     if (count <= counted_)
         return 0;
     return timed_ ? scans_.tickAt(count - counted_) : kNever;
+}
+
+Nanoseconds SharedClockLine::benchStart(Nanoseconds at) {
+    Guard guard(mutex_);
+    if (benchCards_++ == 0)
+        benchBegan_ = at;
+    return benchBegan_;
+}
+
+void SharedClockLine::benchStop() {
+    Guard guard(mutex_);
+    if (benchCards_ > 0)
+        --benchCards_;
+}
+
+// Wraps around below driveTicks_ (a tick of an earlier drive): only the
+// scan's place in the signal's period counts, and 2^64 is a whole number of periods.
+uint64_t SharedClockLine::benchScanOfTick(uint64_t count) const {
+    Guard guard(mutex_);
+    return driver_ != nullptr ? driveScan_ + (count - driveTicks_) : 0;
 }
 
 uint64_t SharedClockLine::changes() const {

@@ -23,12 +23,15 @@ public:
 
 class SharedClockLine final : public ClockLine {
 public:
-    void drive(const void *driver, const SampleClock &scans) override;
-    void driveAsRead(const void *driver, Nanoseconds at) override;
+    void drive(const void *driver, const SampleClock &scans, uint64_t benchScan) override;
+    void driveAsRead(const void *driver, Nanoseconds at, uint64_t benchScan) override;
     void tick(const void *driver, uint64_t scans) override;
     void release(const void *driver, Nanoseconds at) override;
     uint64_t ticks(Nanoseconds now) const override;
     Nanoseconds tickedAt(uint64_t count) const override;
+    Nanoseconds benchStart(Nanoseconds at) override;
+    void benchStop() override;
+    uint64_t benchScanOfTick(uint64_t count) const override;
 
     // Counts the line's changes: a driver started or stopped, ticks read.
     uint64_t changes() const;
@@ -42,6 +45,7 @@ public:
 private:
     // The lock must be held. Counts in the ticks of the timed drive until `at`.
     void endTimedDrive(Nanoseconds at);
+    void beginDrive(const void *driver, uint64_t benchScan);
 
     // A leaf lock: nothing is called while it is held.
     mutable std::mutex mutex_;
@@ -50,6 +54,10 @@ private:
     SampleClock scans_;   // the timed driver's scan clock
     uint64_t counted_ = 0; // ticks of earlier drives and of reads
     uint64_t changes_ = 0;
+    uint64_t driveScan_ = 0;  // the bench's scan of the driver's first tick
+    uint64_t driveTicks_ = 0; // the line's count when the driver began
+    uint32_t benchCards_ = 0; // cards converting on their own clock
+    Nanoseconds benchBegan_ = 0;
     std::vector<std::weak_ptr<LineListener>> listeners_;
 };
 

@@ -25,7 +25,7 @@ const OptionTable &panelOptions() {
 }
 
 std::string panelHelp() {
-    return std::string("Usage: kvd4093 panel [--card N | --id P | --virtual[=IDS]] [--port 8093]\n"
+    return std::string("Usage: kvd4093 panel [--card N[,N...] | --id P[,P...] | --virtual[=IDS]] [--port 8093]\n"
                        "                     [--bind 127.0.0.1] [--open] [--exit-with-page]\n"
                        "\n"
                        "Serves the card's test panel to a browser and prints its address, which\n"
@@ -36,6 +36,8 @@ std::string panelHelp() {
                        "inputs and sets the outputs, writes\n"
                        "the DA channels, and shows the library's error log and, when KVD4093_TRACE\n"
                        "is set, the newest driver requests. Several tabs may watch; all show the same.\n"
+                       "A list (--card 0,1 or --id 7,9) opens a group on one clock, as acquire does:\n"
+                       "the chart and the recordings hold every card's channels (ID7:ch0, ...).\n"
                        "Ctrl-C, SIGTERM or SIGHUP stop the card as `acquire` does and end the panel\n"
                        "(exit status 128 + the signal's number).\n"
                        "\n") +
@@ -51,7 +53,7 @@ std::string panelHelp() {
 int runPanel(Arguments &arguments) {
 #if defined(KVD4093_TOOL_HAVE_PANEL)
     panel::PanelOptions options;
-    options.card = takeCardChoice(arguments);
+    options.cards = takeCardChoices(arguments);
     if (const std::optional<std::string> port = arguments.value("port"))
         options.port = static_cast<int>(parseNumberIn(*port, "--port", 0, 65535));
     if (const std::optional<std::string> bind = arguments.value("bind")) {

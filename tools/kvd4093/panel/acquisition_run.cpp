@@ -17,18 +17,18 @@ constexpr int32_t kReadWaitMs = 50;
 // The live view gets its scans in pieces of about this long.
 constexpr double kLiveViewSeconds = 0.01;
 
-KVD4093_STREAM *openStream(KVD4093_HANDLE card, const AcquisitionInfo &info, AcquisitionRun *run,
-                           KVD4093_STREAM_CALLBACK toLiveView) {
+KVD4093_STREAM *openStream(const std::vector<KVD4093_STREAM_CARD> &cards, const AcquisitionInfo &info,
+                           AcquisitionRun *run, KVD4093_STREAM_CALLBACK toLiveView) {
     KVD4093_STREAM_CONFIG config{};
     config.firstChannel = info.firstChannel();
     config.lastChannel = info.lastChannel();
-    config.scanRate = double(info.para.Frequency) / info.channelCount();
+    config.scanRate = double(info.para.Frequency) / info.channelsPerCard();
     config.record = &info.para;
     config.onOverrun = KVD4093_STREAM_CONTINUE;
     config.callbackScans = uint32_t(std::max(1.0, info.scanRate() * kLiveViewSeconds));
     config.callback = toLiveView;
     config.callbackContext = run;
-    KVD4093_STREAM *stream = KVD4093_OpenStreamOnDevice(card, &config);
+    KVD4093_STREAM *stream = KVD4093_OpenStreamOnDevices(cards.data(), int32_t(cards.size()), &config);
     if (stream == nullptr)
         throw CallFailed(std::string("the acquisition cannot start: ") + KVD4093_GetStreamError(nullptr));
     return stream;
@@ -36,10 +36,10 @@ KVD4093_STREAM *openStream(KVD4093_HANDLE card, const AcquisitionInfo &info, Acq
 
 } // namespace
 
-AcquisitionRun::AcquisitionRun(KVD4093_HANDLE card, const AcquisitionInfo &info, SampleSink &liveView,
-                               Recording &recording)
+AcquisitionRun::AcquisitionRun(const std::vector<KVD4093_STREAM_CARD> &cards, const AcquisitionInfo &info,
+                               SampleSink &liveView, Recording &recording)
     : info_(info), liveView_(liveView), recording_(recording),
-      stream_(openStream(card, info, this, &AcquisitionRun::toLiveView)) {
+      stream_(openStream(cards, info, this, &AcquisitionRun::toLiveView)) {
     KVD4093_GetStreamRecord(stream_, &info_.para);
     thread_ = std::thread([this] { run(); });
 }

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "KVD4093_stream.h"
 #include "output/sample_sink.h"
@@ -31,11 +32,13 @@ struct RunFigures {
 
 class AcquisitionRun {
 public:
-    // Opens a stream on `card` with `info`'s record and starts it on the
-    // panel's thread; throws CallFailed with the stream's reason when the
+    // Opens a stream on `cards` (one card, or a group whose first card
+    // drives the clock; `info` names the group's cards) with `info`'s record
+    // and starts it on the panel's thread; throws CallFailed with the stream's reason when the
     // record is refused. Both sinks see begin() before the set-up and
     // finish() after the stop; both must outlive the run.
-    AcquisitionRun(KVD4093_HANDLE card, const AcquisitionInfo &info, SampleSink &liveView, Recording &recording);
+    AcquisitionRun(const std::vector<KVD4093_STREAM_CARD> &cards, const AcquisitionInfo &info, SampleSink &liveView,
+                   Recording &recording);
     // Stops the card and waits for the thread.
     ~AcquisitionRun();
     AcquisitionRun(const AcquisitionRun &) = delete;

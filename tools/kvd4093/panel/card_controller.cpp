@@ -54,9 +54,12 @@ ADPara loadRecord(KVD4093_HANDLE card) {
 
 } // namespace
 
-CardController::CardController(const CardChoice &choice) : trace_(std::getenv("KVD4093_TRACE")) {
+CardController::CardController(const std::vector<CardChoice> &choices) : trace_(std::getenv("KVD4093_TRACE")) {
     state_.backend = backendName();
     state_.traceOn = trace_.on();
+    const CardChoice &choice = choices.front();
+    for (size_t i = 1; i < choices.size(); ++i)
+        groupOthers_.push_back(std::make_unique<OpenCard>(choices[i]));
     try {
         card_ = std::make_unique<OpenCard>(choice);
     } catch (const CallFailed &failure) {
@@ -68,8 +71,19 @@ CardController::CardController(const CardChoice &choice) : trace_(std::getenv("K
         state_.card = describeOpenCard(card_->handle(), card_->logicalNumber());
         state_.record = loadRecord(card_->handle());
     }
+    state_.group = groupCards();
     state_.sampleRate = cardSampleRate(state_.record);
     listCards();
+}
+
+std::vector<GroupCard> CardController::groupCards() const {
+    std::vector<GroupCard> group;
+    if (groupOthers_.empty() || !card_)
+        return group;
+    group.push_back({card_->logicalNumber(), card_->physicalId()});
+    for (const auto &card : groupOthers_)
+        group.push_back({card->logicalNumber(), card->physicalId()});
+    return group;
 }
 
 CardController::~CardController() { shutdown(); }
@@ -94,6 +108,7 @@ void CardController::shutdown() {
         std::fprintf(stderr, "kvd4093: %s\n", failure.what());
     }
     card_.reset();
+    groupOthers_.clear();
 }
 
 void CardController::connected(ClientId client) { post({client, Hello{}}); }
@@ -242,6 +257,8 @@ void CardController::selectCard(int32_t number) {
     auto card = std::make_unique<OpenCard>(choice);
     stopRun();
     card_ = std::move(card);
+    groupOthers_.clear(); // the page chooses one card: the group ends
+    state_.group.clear();
     state_.daWritten = {};
     state_.daReported.reset();
     state_.digitalInputs.reset();
@@ -274,11 +291,15 @@ void CardController::startRun() {
     checkAcquisitionRecord(info.para);
     info.logicalNumber = card.logicalNumber();
     info.physicalId = card.physicalId();
+    info.groupCards = groupCards();
     info.sampleRate = cardSampleRate(info.para);
     info.continuous = true;
     info.startTime = utcTimestamp();
     frames_ = std::make_unique<ChartFrames>(++state_.run, state_.viewSeconds);
-    run_ = std::make_unique<AcquisitionRun>(card.handle(), info, *frames_, recording_);
+    std::vector<KVD4093_STREAM_CARD> cards{{.device = card.handle(), .physicalId = card.physicalId(), .reserved = 0}};
+    for (const auto &other : groupOthers_)
+        cards.push_back({.device = other->handle(), .physicalId = other->physicalId(), .reserved = 0});
+    run_ = std::make_unique<AcquisitionRun>(cards, info, *frames_, recording_);
     state_.stream = {};
     state_.running = true;
     state_.sampleRate = info.sampleRate;

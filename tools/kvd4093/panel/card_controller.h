@@ -30,9 +30,12 @@ namespace kvd::tool::panel {
 
 class CardController {
 public:
-    // Opens the chosen card; without a choice card 0, if there is one.
-    // Throws CallFailed when a chosen card does not open.
-    explicit CardController(const CardChoice &choice);
+    // Opens the chosen card; without a choice card 0, if there is one. More
+    // than one choice open a group: the first card is the panel's card (its
+    // settings, outputs and inputs), and every acquisition runs on all of
+    // them on the first card's clock. Throws CallFailed when a chosen card
+    // does not open.
+    explicit CardController(const std::vector<CardChoice> &choices);
     ~CardController();
     CardController(const CardController &) = delete;
     CardController &operator=(const CardController &) = delete;
@@ -74,6 +77,7 @@ private:
     void settings(command::Settings::Action action);
     void startRecording(const command::Record &record);
     OpenCard &openCard();
+    std::vector<GroupCard> groupCards() const;
 
     // Periodic reads.
     void readInputs();
@@ -84,6 +88,7 @@ private:
     // Kept on the card thread only.
     TraceTail trace_;
     std::unique_ptr<OpenCard> card_;
+    std::vector<std::unique_ptr<OpenCard>> groupOthers_; // the group's cards after card_; none for one card
     PanelState state_;
     std::unique_ptr<ChartFrames> frames_;
     std::unique_ptr<AcquisitionRun> run_;

@@ -80,7 +80,7 @@ bool isLoopback(const std::string &address) { return isIpv4Address(address) && a
 
 int servePanel(const PanelOptions &options) {
     watchStopSignals();
-    CardController controller(options.card);
+    CardController controller(options.cards);
     WebServer server(options.bind, options.port, panelHosts(options.bind), makeToken(),
                      {[&](ClientId client) { controller.connected(client); },
                       [&](ClientId client, std::string_view text) { controller.received(client, text); },

@@ -2,13 +2,15 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "card/card.h"
 
 namespace kvd::tool::panel {
 
 struct PanelOptions {
-    CardChoice card;
+    // One card, or a group on one clock (the driving card first).
+    std::vector<CardChoice> cards;
     int port = 8093;
     std::string bind = "127.0.0.1";
     bool openBrowser = false;

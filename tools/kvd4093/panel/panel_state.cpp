@@ -46,6 +46,18 @@ json logJson(const LogEntry &entry) {
     return {{"time", entry.time}, {"function", entry.function}, {"message", entry.message}, {"english", entry.english}};
 }
 
+// The chart's channels as the recordings name them: "ch0", of a group "ID7:ch0".
+json channelNames(const PanelState &state) {
+    AcquisitionInfo info;
+    info.para = state.record;
+    info.groupCards = state.group;
+    json names = json::array();
+    if (info.lastChannel() >= info.firstChannel())
+        for (uint32_t i = 0; i < info.channelCount(); ++i)
+            names.push_back(info.columnName(i));
+    return names;
+}
+
 } // namespace
 
 std::string stateMessage(const PanelState &state) {
@@ -63,6 +75,7 @@ std::string stateMessage(const PanelState &state) {
                  {"cards", cards},
                  {"card", state.card ? cardJson(*state.card) : json(nullptr)},
                  {"record", recordJson(state.record)},
+                 {"channels", channelNames(state)},
                  {"running", state.running},
                  {"run", state.run},
                  {"sampleRate", state.sampleRate},

@@ -14,6 +14,7 @@
 #include "card/card_probe.h"
 #include "card/digital_io.h"
 #include "panel/acquisition_run.h"
+#include "output/sample_sink.h"
 #include "panel/log_watch.h"
 #include "panel/recording.h"
 
@@ -23,6 +24,7 @@ struct PanelState {
     std::string backend; // "virtual", "USB", "Windows driver"
     std::vector<CardProbe> cards;
     std::optional<CardProbe> card; // the card the panel holds open
+    std::vector<GroupCard> group;  // with `card` first, the group it acquires with; empty for one card
     ADPara record{};
     bool running = false;
     uint32_t run = 0; // the chart frames' run number

@@ -217,11 +217,13 @@ function showAnalogIn(s) {
     `${s.scansPerColumn} scans a column, ${(s.scansPerColumn * COLUMNS / s.scanRate).toPrecision(3)} s across` : '';
   const legend = $('legend');
   legend.replaceChildren();
-  for (let c = r.FirstChannel & 255; c <= (r.LastChannel & 255) && c < (r.FirstChannel & 255) + 64; c++) {
+  // The chart's lanes in order, the group's cards one after the other.
+  s.channels.slice(0, 64).forEach((name, lane) => {
+    const c = (r.FirstChannel & 255) + lane;
     const swatch = element('i', { dataset: { channel: String(c) } });
     swatch.style.backgroundColor = channelColour(c);
-    legend.append(element('span', {}, [swatch, `ch ${c}`]));
-  }
+    legend.append(element('span', {}, [swatch, name]));
+  });
 }
 
 function showRecording(s) {
