@@ -18,9 +18,8 @@ void Collector::receive(const std::string &name, const uint8_t *payload, size_t 
             takeMeta(*topic, stream, std::string(reinterpret_cast<const char *>(payload), size));
         else if (topic->kind == kBlockTopic)
             takeBlock(*topic, stream, payload, size);
-        else if (topic->kind == kStateTopic && stream.file &&
-                 std::string_view(reinterpret_cast<const char *>(payload), size) != "online")
-            end(*topic, stream, std::string(reinterpret_cast<const char *>(payload), size));
+        else if (topic->kind == kStateTopic && stream.file)
+            takeState(*topic, stream, std::string(reinterpret_cast<const char *>(payload), size));
     } catch (const std::exception &error) {
         std::fprintf(stderr, "kvd4093: %s: %s\n", topic->source.c_str(), error.what());
         stream.file.reset(); // what it could not write is not kept
@@ -35,6 +34,17 @@ void Collector::takeMeta(const StreamTopic &topic, Stream &stream, const std::st
         end(topic, stream, "a new run");
     stream = Stream{};
     stream.meta = std::move(meta);
+}
+
+// Lost is the broker's will for a publisher it lost: the publisher may be
+// back (its network, the broker restarted), so the file stays open until
+// offline, a new run or the collector's end.
+void Collector::takeState(const StreamTopic &topic, Stream &stream, const std::string &state) {
+    if (state == "offline")
+        return end(topic, stream, state);
+    std::fprintf(report_, "%s: %s after %llu scans\n", topic.source.c_str(), state.c_str(),
+                 static_cast<unsigned long long>(stream.nextScan));
+    std::fflush(report_);
 }
 
 void Collector::takeBlock(const StreamTopic &topic, Stream &stream, const uint8_t *payload, size_t size) {

@@ -4,8 +4,8 @@
 // the blocks' scan indexes jump (the publisher dropped blocks and says so in
 // the next header, or a message never came) the file records a gap; a block
 // sent again after a reconnection is written once. A run ends with its
-// state (offline, or lost: the publisher's will), with a new run of the
-// same source, or with the collector, and its file is completed then.
+// state offline, with a new run of the same source, or with the collector,
+// and its file is completed then; lost (the publisher's will) is told.
 #pragma once
 
 #include <cstdio>
@@ -45,6 +45,7 @@ private:
     };
 
     void takeMeta(const StreamTopic &topic, Stream &stream, const std::string &text);
+    void takeState(const StreamTopic &topic, Stream &stream, const std::string &state);
     void takeBlock(const StreamTopic &topic, Stream &stream, const uint8_t *payload, size_t size);
     void start(const StreamTopic &topic, Stream &stream);
     void gap(Stream &stream, uint64_t firstScan, uint64_t scans);

@@ -122,11 +122,15 @@ void MqttConnection::disconnect() {
 
 void MqttConnection::onConnect(mosquitto *client, void *self, int result) {
     auto *connection = static_cast<MqttConnection *>(self);
+    const bool again = connection->answer_ >= 0;
     connection->answer_ = result;
     connection->connected_ = result == 0;
-    if (result == 0)
-        for (const std::string &topic : connection->settings_.subscriptions)
-            mosquitto_subscribe(client, nullptr, topic.c_str(), 1);
+    if (result != 0)
+        return;
+    for (const std::string &topic : connection->settings_.subscriptions)
+        mosquitto_subscribe(client, nullptr, topic.c_str(), 1);
+    if (again && connection->events_.reconnected)
+        connection->events_.reconnected();
 }
 
 void MqttConnection::onDisconnect(mosquitto *, void *self, int) {

@@ -36,6 +36,7 @@ struct MqttSettings {
 struct MqttEvents {
     std::function<void(const std::string &topic, const uint8_t *payload, size_t size)> message;
     std::function<void(int messageId)> acknowledged; // a QoS 1 message reached the broker
+    std::function<void()> reconnected;               // the broker is back after a loss
 };
 
 class MqttConnection {

@@ -45,6 +45,8 @@ Publisher::Publisher(const PublishRequest &request, const AcquisitionInfo &plann
       report_(report), runId_(newRunId()) {
     MqttEvents events;
     events.acknowledged = [this](int messageId) { acknowledged(messageId); };
+    // The broker published the will when it lost the connection: the state is online again.
+    events.reconnected = [this] { send(topic(source_, kStateTopic), kOnline.data(), kOnline.size(), true, 0); };
     connection_ = std::make_unique<MqttConnection>(settingsFor(request, source_), std::move(events));
 }
 
