@@ -66,13 +66,18 @@ MqttBroker::MqttBroker(const std::string &folder) : folder_(folder + "/broker"),
         runChild(kPasswordTool, {"-c", "-b", folder_ + "/passwords", "daq", kBrokerPassword}, folder_);
     if (password.exitCode != 0)
         throw std::runtime_error("mosquitto_passwd failed: " + password.err);
-    // Every message queued for an absent subscriber is kept (0: no limit).
+    // Every message queued for an absent subscriber is kept (0: no limit),
+    // and sent one at a time, so that they come in order after a restart.
+    // Started as root, mosquitto would switch to its own user, who may not
+    // read the test's folder.
     writeWholeFile(folder_ + "/mosquitto.conf", "listener " + std::to_string(port_) + " 127.0.0.1\n" +
                                                     "allow_anonymous false\n"
                                                     "password_file " + folder_ + "/passwords\n"
                                                     "persistence true\n"
                                                     "persistence_location " + folder_ + "/\n"
-                                                    "max_queued_messages 0\n");
+                                                    "max_queued_messages 0\n"
+                                                    "max_inflight_messages 1\n" +
+                                                    (getuid() == 0 ? "user root\n" : ""));
     start();
 }
 

@@ -61,6 +61,14 @@ void Collector::takeBlock(const StreamTopic &topic, Stream &stream, const uint8_
     if (!stream.file)
         start(topic, stream);
     stream.toldLost += header.scansLostBefore;
+    // A block that belongs in a gap already written came after later ones:
+    // it stays a gap, told (a broker sending one message at a time keeps the order).
+    const ScanGap &last = stream.lastGap;
+    if (header.scans > 0 && header.firstScan < last.firstScan + last.scansLost &&
+        header.firstScan + header.scans > last.firstScan)
+        std::fprintf(stderr, "kvd4093: warning: %s: scans %llu to %llu came after later ones: they stay in the gap\n",
+                     topic.source.c_str(), static_cast<unsigned long long>(header.firstScan),
+                     static_cast<unsigned long long>(header.firstScan + header.scans - 1));
     // Sent again after a reconnection: only what is new is written.
     const uint64_t seen = std::min<uint64_t>(header.scans, stream.nextScan > header.firstScan
                                                                ? stream.nextScan - header.firstScan
@@ -97,6 +105,7 @@ void Collector::gap(Stream &stream, uint64_t firstScan, uint64_t scans) {
     if (outcome.firstGaps.size() < AcquisitionOutcome::kListedGaps)
         outcome.firstGaps.push_back({firstScan, scans});
     ++outcome.gapCount;
+    stream.lastGap = {firstScan, scans};
     stream.nextScan = firstScan + scans;
 }
 

@@ -39,6 +39,7 @@ private:
         std::string path;
         uint64_t nextScan = 0;
         uint64_t toldLost = 0; // what the headers said was dropped
+        ScanGap lastGap;
         AcquisitionOutcome outcome;
         bool warned = false;
         bool ended = false;
