@@ -80,10 +80,12 @@ protected:
     }
 
     std::vector<std::string> acquire(const std::string &host, const std::vector<std::string> &more) {
-        std::vector<std::string> arguments = {"acquire", "--virtual", "--channels", "0-3", "--publish",
+        std::vector<std::string> arguments = {"acquire", "--channels", "0-3", "--publish",
                                               broker_->address("lab"), "--host-name", host,
                                               "--output", "local-" + host + ".csv"};
         arguments.insert(arguments.end(), more.begin(), more.end());
+        if (std::find(more.begin(), more.end(), "--id") == more.end())
+            arguments.push_back("--virtual");
         return arguments;
     }
 
@@ -94,9 +96,13 @@ protected:
 struct Collected {
     std::string format;
     std::vector<std::string> hosts; // a publisher each, one after the other
+    std::vector<std::string> cards; // of each: one virtual card (ID 0), or a group
+    std::string id;                 // the ID level of its topics
 };
 
-void PrintTo(const Collected &c, std::ostream *out) { *out << c.format << " from " << c.hosts.size() << " hosts"; }
+void PrintTo(const Collected &c, std::ostream *out) {
+    *out << c.format << " from " << c.hosts.size() << " hosts, cards " << c.id;
+}
 
 class MqttCollectTest : public MqttTest, public ::testing::WithParamInterface<Collected> {};
 
@@ -107,7 +113,9 @@ TEST_P(MqttCollectTest, EachRunIsOneFileEqualToTheLocalFile) {
         GTEST_SKIP() << why;
     const auto collect = startCollect(collected.format);
     for (const std::string &host : collected.hosts) {
-        const ChildResult run = runTool(dir_.path(), acquire(host, {"--rate", "400k", "--samples", "30k"}), kPassword);
+        std::vector<std::string> options = {"--rate", "400k", "--samples", "30k"};
+        options.insert(options.end(), collected.cards.begin(), collected.cards.end());
+        const ChildResult run = runTool(dir_.path(), acquire(host, options), kPassword);
         ASSERT_EQ(run.exitCode, 0) << run.err;
     }
     std::this_thread::sleep_for(500ms);
@@ -115,17 +123,19 @@ TEST_P(MqttCollectTest, EachRunIsOneFileEqualToTheLocalFile) {
     const ChildResult result = collect->wait(20s);
     EXPECT_EQ(result.exitCode, 130) << result.err;
     for (const std::string &host : collected.hosts) {
-        const std::vector<std::string> files = collectedFiles(dir_.file("collected"), host);
+        const std::vector<std::string> files = collectedFiles(dir_.file("collected"), host + "-" + collected.id);
         ASSERT_EQ(files.size(), 1u) << host << "\n" << result.out;
         const std::vector<std::string> local = csvValueRows(dir_.file("local-" + host + ".csv"));
         EXPECT_EQ(local.size(), 30000u);
         EXPECT_EQ(collected.format == "h5" ? readHdf5(files.front()).rows : csvValueRows(files.front()), local);
-        EXPECT_NE(result.out.find(host + "/0: run "), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find(host + "/" + collected.id + ": run "), std::string::npos) << result.out;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, MqttCollectTest,
-                         ::testing::Values(Collected{"csv", {"bench1"}}, Collected{"h5", {"bench1", "bench2"}}));
+                         ::testing::Values(Collected{"csv", {"bench1"}, {}, "0"},
+                                           Collected{"h5", {"bench1", "bench2"}, {}, "0"},
+                                           Collected{"csv", {"bench1"}, {"--virtual=7,9", "--id", "7,9"}, "7_9"}));
 
 // The broker away for 2 s, the publisher keeping 0.2 s of blocks: what it
 // dropped is what the collected file lacks, and every other line is the

@@ -13,7 +13,7 @@ OptionGroup publishOptions() {
               .help = "mqtt://[USER@]HOST[:PORT]/PREFIX or mqtts://...: every\n"
                       "block to PREFIX/HOSTNAME/ID/ai, the run's description to\n"
                       ".../meta, online or offline to .../state (ID: the card's\n"
-                      "physical ID, a group's joined by +, e.g. 7+9); the\n"
+                      "physical ID, a group's joined by _, e.g. 7_9); the\n"
                       "password from KVD4093_MQTT_PASSWORD; with the broker\n"
                       "away at most --buffer of blocks wait, then whole blocks\n"
                       "are dropped and each gap is told"},

@@ -19,7 +19,7 @@ std::string sourceId(const AcquisitionInfo &info) {
         return std::to_string(info.physicalId);
     std::string id;
     for (const GroupCard &card : info.groupCards)
-        id += (id.empty() ? "" : "+") + std::to_string(card.physicalId);
+        id += (id.empty() ? "" : "_") + std::to_string(card.physicalId);
     return id;
 }
 

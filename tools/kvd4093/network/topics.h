@@ -1,6 +1,6 @@
 // The topics of a stream, PREFIX/HOST/ID/KIND (docs/mqtt.md): HOST the
 // publishing machine, ID the card's physical ID or a group's IDs joined by
-// "+" ("7+9"), KIND one of meta, state and ai.
+// "_" ("7_9": "+" is MQTT's wildcard), KIND one of meta, state and ai.
 #pragma once
 
 #include <optional>
@@ -15,7 +15,7 @@ constexpr std::string_view kMetaTopic = "meta";
 constexpr std::string_view kStateTopic = "state";
 constexpr std::string_view kBlockTopic = "ai";
 
-// "7", or of a group "7+9": the cards' physical IDs, the clock's driver first.
+// "7", or of a group "7_9": the cards' physical IDs, the clock's driver first.
 std::string sourceId(const AcquisitionInfo &info);
 
 // A name that can stand as a topic level and in a file name: letters,
