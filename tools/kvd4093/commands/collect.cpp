@@ -38,9 +38,14 @@ std::string collectHelp() {
            "file completed (exit status 128 + the signal's number).\n"
            "\n" +
            optionHelp(collectOptions()) +
+#if defined(KVD4093_TOOL_HAVE_MQTT)
            "\n"
            "Example:\n"
            "  $ kvd4093 collect mqtt://broker.lab/daq/# --output runs --format h5\n";
+#else
+           "\nThis kvd4093 was built without libmosquitto: it neither collects nor publishes\n"
+           "(Debian: apt-get install libmosquitto-dev, then build again).\n";
+#endif
 }
 
 int runCollect(Arguments &arguments) {
