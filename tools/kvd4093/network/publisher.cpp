@@ -46,7 +46,11 @@ Publisher::Publisher(const PublishRequest &request, const AcquisitionInfo &plann
     MqttEvents events;
     events.acknowledged = [this](int messageId) { acknowledged(messageId); };
     // The broker published the will when it lost the connection: the state is online again.
-    events.reconnected = [this] { send(topic(source_, kStateTopic), kOnline.data(), kOnline.size(), true, 0); };
+    events.reconnected = [this] {
+        const std::lock_guard lock(stateMutex_);
+        if (begun_)
+            send(topic(source_, kStateTopic), kOnline.data(), kOnline.size(), true, 0);
+    };
     connection_ = std::make_unique<MqttConnection>(settingsFor(request, source_), std::move(events));
 }
 
@@ -54,7 +58,9 @@ void Publisher::begin(const AcquisitionInfo &info) {
     info_ = info;
     const std::string meta = runMetaText({info, runId_, hostName_});
     send(topic(source_, kMetaTopic), meta.data(), meta.size(), true, 0);
+    const std::lock_guard lock(stateMutex_);
     send(topic(source_, kStateTopic), kOnline.data(), kOnline.size(), true, 0);
+    begun_ = true;
 }
 
 void Publisher::write(const uint16_t *samples, uint64_t firstScan, size_t scans) {
@@ -85,7 +91,11 @@ void Publisher::finish(const AcquisitionOutcome &outcome) {
                     nullptr, message_);
         send(topic(source_, kBlockTopic), message_.data(), message_.size(), false, 0);
     }
-    send(topic(source_, kStateTopic), kOffline.data(), kOffline.size(), true, 0);
+    {
+        const std::lock_guard lock(stateMutex_);
+        begun_ = false; // offline is the last state
+        send(topic(source_, kStateTopic), kOffline.data(), kOffline.size(), true, 0);
+    }
     const bool delivered = waitForAcknowledgements();
     if (delivered)
         connection_->disconnect();

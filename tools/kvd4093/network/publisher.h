@@ -62,6 +62,9 @@ private:
     uint64_t droppedBlocks_ = 0;
     std::vector<ScanGap> dropped_;
     std::vector<uint8_t> message_;
+    // The network thread's reconnections say online between the start and offline.
+    std::mutex stateMutex_;
+    bool begun_ = false;
     std::unique_ptr<MqttConnection> connection_; // last: gone first, with its thread
 };
 
