@@ -38,19 +38,29 @@ def broker(tmp_path):
     port = free_port()
     subprocess.run(["mosquitto_passwd", "-c", "-b", str(tmp_path / "passwords"), "daq", PASSWORD], check=True)
     # Started as root, mosquitto would switch to its own user, who cannot read the test's folder.
-    (tmp_path / "mosquitto.conf").write_text("listener %d 127.0.0.1\nallow_anonymous false\npassword_file %s\n%s"
-                                             % (port, tmp_path / "passwords", "user root\n" if os.getuid() == 0 else ""))
+    # Its log names every subscription: the test waits for the one of subscribe().
+    (tmp_path / "mosquitto.conf").write_text(
+        "listener %d 127.0.0.1\nallow_anonymous false\npassword_file %s\nlog_dest file %s\nlog_type subscribe\n%s"
+        % (port, tmp_path / "passwords", tmp_path / "broker.log", "user root\n" if os.getuid() == 0 else ""))
     process = subprocess.Popen([str(BROKER), "-c", str(tmp_path / "mosquitto.conf")], stderr=subprocess.DEVNULL)
     deadline = time.monotonic() + 20
     while socket.socket().connect_ex(("127.0.0.1", port)) != 0:
         assert time.monotonic() < deadline, "mosquitto did not listen"
         time.sleep(0.02)
-    yield "mqtt://daq@127.0.0.1:%d/lab" % port
+    yield "mqtt://daq@127.0.0.1:%d/lab" % port, tmp_path / "broker.log"
     process.terminate()
     process.wait(20)
 
 
+def wait_for_subscription(log, topic):
+    deadline = time.monotonic() + 20
+    while not log.exists() or (" " + topic) not in log.read_text():
+        assert time.monotonic() < deadline, "nobody subscribed to " + topic
+        time.sleep(0.02)
+
+
 def test_subscribe_yields_the_runs_blocks_numbered_and_timed(broker, tmp_path):
+    broker, log = broker
     scans = 30_000
     blocks = []
 
@@ -62,7 +72,7 @@ def test_subscribe_yields_the_runs_blocks_numbered_and_timed(broker, tmp_path):
 
     receiver = threading.Thread(target=receive)
     receiver.start()
-    time.sleep(0.5)  # subscribed
+    wait_for_subscription(log, "lab/#")
     subprocess.run([str(TOOL), "acquire", "--id", "7", "--channels", "0-3", "--rate", "400k", "--samples", str(scans),
                     "--output", str(tmp_path / "run.bin"), "--publish", broker, "--host-name", "bench1"],
                    check=True, stdout=subprocess.DEVNULL, env=dict(os.environ, KVD4093_MQTT_PASSWORD=PASSWORD))

@@ -76,7 +76,9 @@ MqttBroker::MqttBroker(const std::string &folder) : folder_(folder + "/broker"),
                                                     "persistence true\n"
                                                     "persistence_location " + folder_ + "/\n"
                                                     "max_queued_messages 0\n"
-                                                    "max_inflight_messages 1\n" +
+                                                    "max_inflight_messages 1\n"
+                                                    "log_dest file " + folder_ + "/broker.log\n"
+                                                    "log_type subscribe\n" +
                                                     (getuid() == 0 ? "user root\n" : ""));
     start();
 }
@@ -96,6 +98,10 @@ void MqttBroker::start() {
             throw std::runtime_error("mosquitto did not listen on port " + std::to_string(port_));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+void MqttBroker::waitForSubscription(const std::string &topic) const {
+    waitForText(folder_ + "/broker.log", " " + topic);
 }
 
 void MqttBroker::stop() {

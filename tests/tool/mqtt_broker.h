@@ -24,6 +24,8 @@ public:
 
     // "mqtt://daq@127.0.0.1:PORT/PREFIX"
     std::string address(const std::string &prefix) const;
+    // Waits, at most 20 s, until a client has subscribed to the topic.
+    void waitForSubscription(const std::string &topic) const;
     // SIGTERM, as a service manager stops it: it saves its sessions first.
     void stop();
     void start();

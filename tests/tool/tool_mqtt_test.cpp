@@ -74,8 +74,7 @@ protected:
             dir_.path(), std::vector<std::string>{"collect", broker_->address("lab/#"), "--output", "collected",
                                                   "--format", format},
             kPassword);
-        // Subscribed once the folder is made and the broker has answered.
-        std::this_thread::sleep_for(500ms);
+        broker_->waitForSubscription("lab/#");
         return collect;
     }
 
