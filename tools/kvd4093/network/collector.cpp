@@ -111,11 +111,11 @@ void Collector::gap(Stream &stream, uint64_t firstScan, uint64_t scans) {
 
 void Collector::end(const StreamTopic &topic, Stream &stream, const std::string &why) {
     const AcquisitionOutcome &outcome = stream.outcome;
-    std::fprintf(report_, "%s: run %s ended (%s): %llu scans, %llu lost in %llu gaps (%llu told by the publisher): %s\n",
+    std::fprintf(report_, "%s: run %s ended (%s): %llu scans, %llu lost in %llu gap%s (%llu told by the publisher): %s\n",
                  topic.source.c_str(), runIdText(stream.meta->runId).c_str(), why.c_str(),
                  static_cast<unsigned long long>(outcome.scans), static_cast<unsigned long long>(outcome.scansLost),
-                 static_cast<unsigned long long>(outcome.gapCount), static_cast<unsigned long long>(stream.toldLost),
-                 stream.path.c_str());
+                 static_cast<unsigned long long>(outcome.gapCount), outcome.gapCount == 1 ? "" : "s",
+                 static_cast<unsigned long long>(stream.toldLost), stream.path.c_str());
     std::fflush(report_);
     stream.ended = true;
     const std::unique_ptr<SampleSink> file = std::move(stream.file);
