@@ -212,6 +212,7 @@ bench:
 	done
 	bench/tool_csv_paced.sh build/bench/bin/kvd4093
 	bench/tool_streaming.sh build/bench/bin/kvd4093
+	bench/mqtt_streaming.sh build/bench/bin/kvd4093
 	python3 bench/summary.py build/bench/results
 
 clean:

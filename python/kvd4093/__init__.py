@@ -25,5 +25,7 @@ from .group import CardGroup
 from ._version import __version__
 from .settings import ADSettings
 from .stream import Overrun, ScanArray, Stream
+from .network import subscribe
 
-__all__ = ["ADSettings", "Card", "CardGroup", "CardInfo", "Error", "Overrun", "ScanArray", "Stream", "cards", "open"]
+__all__ = ["ADSettings", "Card", "CardGroup", "CardInfo", "Error", "Overrun", "ScanArray", "Stream", "cards", "open",
+           "subscribe"]

@@ -207,7 +207,7 @@ std::string pageSection(const std::string &page, const std::string &command,
 // command's table, and no option the command does not take.
 TEST_F(ToolInstallTest, HelpManualPageAndCompletionHoldEachCommandsOptionsAndNoOther) {
     const auto tables = optionTables(prefix_->path());
-    ASSERT_EQ(tables.size(), 11u);
+    ASSERT_EQ(tables.size(), 12u);
     const std::string script = installed("share/bash-completion/completions/kvd4093");
     const std::string pagePath = installed("share/man/man1/kvd4093.1");
     const bool havePage = std::filesystem::exists(pagePath);

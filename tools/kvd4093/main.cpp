@@ -27,6 +27,8 @@ const std::vector<Command> &commands() {
          runAcquire},
         {"convert", "write a raw binary acquisition (.bin) in another output format", convertHelp, convertOptions,
          runConvert},
+        {"collect", "write the acquisitions published to an MQTT broker to files", collectHelp, collectOptions,
+         runCollect},
         {"di", "read the 16 digital inputs", diHelp, diOptions, runDi},
         {"do", "set the 16 digital outputs", doHelp, doOptions, runDo},
         {"da", "write a DA channel and show the DA values", daHelp, daOptions, runDa},

@@ -14,6 +14,7 @@
 #include "commands/commands.h"
 #include "common/errors.h"
 #include "card/narrowing.h"
+#include "network/network.h"
 #include "output/formats.h"
 #include "output/output_file.h"
 #include "output/svg_plot.h"
@@ -84,6 +85,7 @@ const OptionTable &acquireOptions() {
                .help = "check the wiring: with one signal on channel CH of every\n"
                        "card, print how many scans each card lags the first\n"
                        "(exit 1 when any lag is not 0)"}}});
+        options.push_back(publishOptions());
         append(options, recordOptions("The record (only what is given changes the saved settings):"));
         options.push_back(cardOptions("The card:"));
         return options;
@@ -135,6 +137,7 @@ struct AcquireRequest {
     std::optional<std::string> plot;
     Streaming streaming;
     std::optional<int32_t> checkSync; // the channel of the wiring check
+    std::optional<PublishRequest> publish;
 
     bool streams() const { return output && *output == kStandardOutput; }
 };
@@ -226,6 +229,7 @@ AcquireRequest takeRequest(Arguments &arguments) {
     takeScanRate(arguments, request);
     takeOutput(arguments, request);
     request.plot = arguments.value("plot");
+    request.publish = takePublishRequest(arguments);
     takeStreaming(arguments, request.streaming);
     if (request.plot && !hasExtension(*request.plot, ".svg"))
         throw UsageError("--plot: \"" + *request.plot + "\" must end in .svg");
@@ -401,6 +405,8 @@ int runAcquire(Arguments &arguments) {
 
     // With the samples on standard output, every word for a person goes to standard error.
     std::FILE *report = request.streams() ? stderr : stdout;
+    if (request.publish)
+        files.push_back(openPublisher(*request.publish, info, request.streaming.bufferSeconds, report));
     printStart(report, groupName(cards), info);
     CardStream stream(streamCards(cards), info, request.streaming);
     warnOfCutQueue(info, request, stream);

@@ -31,6 +31,8 @@ std::string referenceHelp() {
            "  KVD4093_SETTINGS       the settings store for real and virtual cards alike: a\n"
            "                         file (Linux) or a key below HKEY_CURRENT_USER (Windows)\n"
            "  KVD4093_TRACE          a file that gets a line for every request to a card\n"
+           "  KVD4093_MQTT_PASSWORD  the password for the USER of --publish's and collect's\n"
+           "                         mqtt://USER@HOST/... address\n"
            "  XDG_CONFIG_HOME, HOME  where the settings files are (Linux, see Files)\n"
            "  PATH                   where xdg-open is looked for, which opens the help\n"
            "                         document (KVD4093_BrowseHelpInfo, Linux)\n"

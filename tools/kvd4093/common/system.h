@@ -46,4 +46,8 @@ std::string utcTimestamp(std::chrono::system_clock::time_point time);
 // This process's ID, for names that must differ between processes.
 int processId();
 
+// This machine's name as the system gives it (gethostname); empty where it
+// cannot be told.
+std::string hostName();
+
 } // namespace kvd::tool

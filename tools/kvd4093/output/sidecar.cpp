@@ -166,8 +166,7 @@ private:
 
 // The document. What stops it being JSON, or a number beyond a double
 // (1e999), is refused with the name of the member it came after.
-Json parseFile(const std::string &path) {
-    const std::string text = readSmallTextFile(path, kMostSidecarBytes);
+Json parseText(const std::string &path, const std::string &text) {
     std::string lastKey;
     const auto watch = [&](int depth, Json::parse_event_t event, Json &parsed) {
         if (event == Json::parse_event_t::key)
@@ -231,9 +230,8 @@ void checkCounts(const SidecarReader &reader, const RunRecord &contents) {
     }
 }
 
-} // namespace
-
-std::string sidecarText(const RunRecord &contents) {
+// Members in the order the sidecar has always written them.
+Json sidecarDocument(const RunRecord &contents) {
     const AcquisitionInfo &info = contents.info;
     Json record = Json::object();
     for (const AdField &field : adFields())
@@ -266,16 +264,17 @@ std::string sidecarText(const RunRecord &contents) {
     document["scale"] = scaleJson(info.scale);
     document["gaps"] = gapsJson(contents.gaps);
     document["ad_para"] = record;
-    return layout(document);
+    return document;
 }
 
-RunRecord readSidecar(const std::string &path) {
-    const SidecarReader reader(path, parseFile(path));
+// The members that count what a file holds, which a run's description leaves out.
+constexpr const char *kFileCounts[] = {"format", "samples", "scans", "complete", "gaps"};
+
+AcquisitionInfo readInfo(const SidecarReader &reader) {
     const Json &document = reader.document();
     if (!document.is_object())
         reader.fail("not a JSON object");
-    RunRecord contents;
-    AcquisitionInfo &info = contents.info;
+    AcquisitionInfo info;
     const Json &record = reader.object(document, "ad_para");
     for (const AdField &field : adFields())
         info.para.*field.member = reader.whole<int32_t>(record, field.name);
@@ -297,14 +296,37 @@ RunRecord readSidecar(const std::string &path) {
         info.startUtcNanoseconds = reader.whole<int64_t>(document, "start_utc_ns");
     if (reader.has(document, "start_monotonic_ns"))
         info.startMonotonicNanoseconds = reader.whole<int64_t>(document, "start_monotonic_ns");
-    contents.scans = reader.whole<uint64_t>(document, "scans");
     info.continuous = reader.has(document, "continuous") && reader.truth(document, "continuous");
-    // Written before these were recorded: a complete run planned its scans.
     if (reader.has(document, "planned_scans"))
         info.plannedScans = reader.whole<uint64_t>(document, "planned_scans");
-    else if (reader.truth(document, "complete"))
-        info.plannedScans = contents.scans;
     info.scale = readScale(reader);
+    return info;
+}
+
+} // namespace
+
+std::string sidecarText(const RunRecord &contents) { return layout(sidecarDocument(contents)); }
+
+std::string runDescriptionText(const AcquisitionInfo &info) {
+    Json document = sidecarDocument({info, 0, {}});
+    for (const char *count : kFileCounts)
+        document.erase(count);
+    return layout(document);
+}
+
+AcquisitionInfo readRunDescription(const std::string &shownAs, const std::string &text) {
+    return readInfo(SidecarReader(shownAs, parseText(shownAs, text)));
+}
+
+RunRecord readSidecar(const std::string &path) {
+    const SidecarReader reader(path, parseText(path, readSmallTextFile(path, kMostSidecarBytes)));
+    RunRecord contents;
+    contents.info = readInfo(reader);
+    const Json &document = reader.document();
+    contents.scans = reader.whole<uint64_t>(document, "scans");
+    // Written before planned scans were recorded: a complete run planned its scans.
+    if (!reader.has(document, "planned_scans") && reader.truth(document, "complete"))
+        contents.info.plannedScans = contents.scans;
     contents.gaps = readGaps(reader);
     checkCounts(reader, contents);
     return contents;

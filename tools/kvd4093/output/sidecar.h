@@ -22,4 +22,11 @@ std::string sidecarText(const RunRecord &contents);
 // rate that is no positive normal number, a text with a control character).
 RunRecord readSidecar(const std::string &path);
 
+// What the sidecar says of a run before its first scan, without what counts
+// a file's contents (samples, scans, complete, gaps): the run's description
+// that a publisher sends ahead of its samples (docs/mqtt.md). Members the
+// reader does not know are left alone; `shownAs` names the text in messages.
+std::string runDescriptionText(const AcquisitionInfo &info);
+AcquisitionInfo readRunDescription(const std::string &shownAs, const std::string &text);
+
 } // namespace kvd::tool

@@ -26,15 +26,6 @@ constexpr char kEveryAddress[] = "0.0.0.0";
 constexpr auto kPageGoneAfter = 3s;
 constexpr auto kWatchPeriod = 20ms;
 
-std::string hostName() {
-#if defined(_WIN32)
-    return {};
-#else
-    char name[256] = {};
-    return gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
-#endif
-}
-
 // The names a Host header may give for the panel.
 std::vector<std::string> panelHosts(const std::string &bind) {
     std::vector<std::string> hosts{bind};
