@@ -365,6 +365,28 @@ KVD4093_STREAM_API KVD4093_HANDLE KVD4093_CALL KVD4093_GetStreamDevice(KVD4093_S
 KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamRecord(KVD4093_STREAM *stream, ADPara *record);
 
 /**
+ * \brief Writes one DA channel of the stream's card (of a group: the driving
+ * card), as KVD4093_WriteDeviceDA does on its handle, and remembers the
+ * setup code and value the card took for the channel.
+ * \param stream An open stream.
+ * \param nSetupCode, nDAValue, nChannel As KVD4093_WriteDeviceDA takes them.
+ * \return KVD4093_WriteDeviceDA's result; 0 for a bad stream. A failed write
+ *         is not remembered.
+ */
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_WriteStreamDA(KVD4093_STREAM *stream, int32_t nSetupCode,
+                                                             int32_t nDAValue, int32_t nChannel);
+
+/**
+ * \brief Sets the 16 digital outputs of the stream's card (of a group: the
+ * driving card), as KVD4093_SetDeviceDO does on its handle, and remembers them.
+ * \param stream An open stream.
+ * \param pDOStates 16 bytes, as KVD4093_SetDeviceDO takes them.
+ * \return KVD4093_SetDeviceDO's result; 0 for a bad stream or a NULL \p pDOStates.
+ *         A failed write is not remembered.
+ */
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_SetStreamDO(KVD4093_STREAM *stream, const uint8_t *pDOStates);
+
+/**
  * \brief Fills \p buffer with the shape of the stream's buffer (known from the
  * open on, so a program can warn of a cut buffer before it starts).
  * \param stream An open stream.

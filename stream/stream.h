@@ -20,6 +20,7 @@
 #include "block_queue.h"
 #include "block_reader.h"
 #include "card_list.h"
+#include "card_outputs.h"
 #include "card_set.h"
 #include "queue_shape.h"
 #include "reading.h"
@@ -76,6 +77,7 @@ public:
     uint32_t channels() const { return checked_.scanChannels; }
     KVD4093_HANDLE card() const { return cards_->member(0).handle; }
     const ADPara &record() const { return cards_->member(0).record; }
+    CardOutputs &outputs() { return outputs_; }
     const CardSet &cards() const { return *cards_; }
     bool startTime(int64_t *utcNs, int64_t *monotonicNs) const;
     void buffer(KVD4093_STREAM_BUFFER *buffer) const;
@@ -101,6 +103,7 @@ private:
     const KVD4093_STREAM_CALLBACK callback_;
     void *const callbackContext_;
     const std::unique_ptr<CardSet> cards_;
+    CardOutputs outputs_;
 
     mutable std::mutex stateMutex_;
     std::condition_variable stateChanged_;

@@ -296,6 +296,19 @@ KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamRecord(KVD4093_STREAM *
     return 1;
 }
 
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_WriteStreamDA(KVD4093_STREAM *stream, int32_t nSetupCode,
+                                                             int32_t nDAValue, int32_t nChannel) {
+    const auto live = liveStreams().lease(stream);
+    return live != nullptr ? live->outputs().writeDA(live->card(), nSetupCode, nDAValue, nChannel) : 0;
+}
+
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_SetStreamDO(KVD4093_STREAM *stream, const uint8_t *pDOStates) {
+    const auto live = liveStreams().lease(stream);
+    if (live == nullptr || pDOStates == nullptr)
+        return 0;
+    return live->outputs().setDO(live->card(), pDOStates);
+}
+
 KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamBuffer(KVD4093_STREAM *stream,
                                                                KVD4093_STREAM_BUFFER *buffer) {
     const auto live = liveStreams().lease(stream);
