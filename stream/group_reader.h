@@ -13,6 +13,11 @@
 // A card that takes the clock and delivers nothing for the no-clock wait
 // while the driving card delivers ends the reading with the message naming
 // it. At the end the merger stops every card (CardSet::stop, in its order).
+//
+// With a reconnection, a card pulled out stops every card's reader; once the
+// cards are back and started again (Reconnection, in the order of the
+// group's start) each card gets a new reader from the new segment's first
+// scan, and the scans between are one gap of the group.
 #pragma once
 
 #include <atomic>
@@ -33,7 +38,7 @@ public:
     // whose scans hold every card's `plan.channels`. Each card's queue has
     // `cardDepth` blocks of `queue.blockScans()` scans or more.
     GroupReader(CardSet &cards, BlockQueue &queue, const ReadPlan &plan, size_t cardDepth, uint32_t cardBlockScans,
-                std::chrono::milliseconds noClockWait, ReadObserver &observer);
+                std::chrono::milliseconds noClockWait, ReadObserver &observer, Reconnection *reconnection = nullptr);
     ~GroupReader() override;
     GroupReader(const GroupReader &) = delete;
     GroupReader &operator=(const GroupReader &) = delete;
@@ -62,6 +67,11 @@ private:
     };
 
     void run();
+    void startCardReaders();
+    void stopCardReaders();
+    // After a card's failure: the cards taken back and read again, or false.
+    bool reconnectAfterLoss(ReadResult *result);
+    bool otherCardFailed(size_t card, ReadResult *result) const;
     bool fillHeads(ReadResult *result);
     bool fillHead(size_t card, ReadResult *result);
     void cardEnded(size_t card, ReadResult *result) const;
@@ -75,9 +85,13 @@ private:
 
     CardSet &cards_;
     BlockQueue &queue_;
-    const ReadPlan plan_;
+    ReadPlan plan_; // its start and first scan those of the segment read
+    const size_t cardDepth_;
+    const uint32_t cardBlockScans_;
     const std::chrono::milliseconds noClockWait_;
     ReadObserver &observer_;
+    Reconnection *const reconnection_;
+    bool pendingAway_ = false; // the next gap is the scans of a card away
     std::vector<std::unique_ptr<BlockQueue>> cardQueues_;
     std::vector<std::unique_ptr<CardEnd>> cardEnds_;
     std::vector<std::unique_ptr<BlockReader>> readers_;

@@ -1,0 +1,95 @@
+#include "reconnection.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace kvd::stream {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often a lost card is looked for.
+constexpr auto kLookEvery = std::chrono::milliseconds(250);
+
+bool isOpenCard(KVD4093_HANDLE card) { return card != nullptr && card != KVD4093_INVALID_HANDLE; }
+
+std::string seconds(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+} // namespace
+
+std::optional<size_t> Reconnection::lostCard() const {
+    for (size_t i = 0; i < cards_.size(); ++i)
+        if (cards_.lost(i))
+            return i;
+    return std::nullopt;
+}
+
+std::string Reconnection::lostText(size_t lost, uint64_t lostAtScan) const {
+    return "card ID " + std::to_string(cards_.member(lost).physicalId) + " lost at scan " + std::to_string(lostAtScan);
+}
+
+// Opened by its physical ID, so a card of another ID in the same port is
+// never taken; the ID is read once more from the card that opened.
+bool Reconnection::reopen(std::vector<size_t> &away) {
+    for (auto i = away.begin(); i != away.end();) {
+        const int32_t id = cards_.member(*i).physicalId;
+        KVD4093_HANDLE card = KVD4093_CreateDeviceEx(id);
+        int32_t logical = 0, physical = -1;
+        if (isOpenCard(card) && KVD4093_GetDeviceCurrentID(card, &logical, &physical) && physical == id) {
+            cards_.replace(*i, card);
+            i = away.erase(i);
+            continue;
+        }
+        if (isOpenCard(card))
+            KVD4093_ReleaseDevice(card);
+        ++i;
+    }
+    return away.empty();
+}
+
+std::optional<Restart> Reconnection::reconnect(size_t lost, uint64_t lostAtScan, std::string *why) {
+    why->clear();
+    cards_.stopCards();
+    std::vector<size_t> away;
+    for (size_t i = 0; i < cards_.size(); ++i) {
+        if (cards_.lost(i)) {
+            away.push_back(i);
+            cards_.replace(i, nullptr); // the dead handle goes at once
+        }
+    }
+    const bool outputsLost = std::find(away.begin(), away.end(), size_t(0)) != away.end();
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                                             std::max(waitSeconds_, 0.0)));
+    while (!reopen(away)) {
+        if (cards_.stopRequested())
+            return std::nullopt;
+        if (waitSeconds_ >= 0 && Clock::now() >= deadline) {
+            *why = lostText(lost, lostAtScan) + ": not back within " + seconds(waitSeconds_) + " s";
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(kLookEvery);
+    }
+    if (outputsLost && !outputs_.restore(cards_.handle(0))) {
+        *why = lostText(lost, lostAtScan) + ": back, but its DA and digital outputs could not be written again";
+        return std::nullopt;
+    }
+    Restart restart;
+    if (!cards_.rearm() || !cards_.start(noClockWait_, &restart.start, why)) {
+        if (cards_.stopRequested())
+            why->clear();
+        else
+            *why = lostText(lost, lostAtScan) + ", back, but not started again: " + *why;
+        return std::nullopt;
+    }
+    restart.firstScan = std::max(lostAtScan, segments_.scanAt(restart.start, scanRate_));
+    segments_.add(restart.start, restart.firstScan, lostAtScan, cards_.member(lost).physicalId);
+    return restart;
+}
+
+} // namespace kvd::stream
