@@ -212,7 +212,7 @@ typedef struct KVD4093_STREAM_STATUS {
     int32_t running;         /**< 1 while the reader reads */
     int32_t overrun;         /**< 1 once the stream ended because the buffer was full (KVD4093_STREAM_STOP) */
     int32_t failed;          /**< 1 once the stream ended on a failure: KVD4093_GetStreamError() says which */
-    int32_t reserved;        /**< 0 */
+    int32_t waitingForCard;  /**< 1 while a card pulled out is waited for (reconnectSeconds) */
 } KVD4093_STREAM_STATUS;
 
 /**

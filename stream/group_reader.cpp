@@ -11,6 +11,12 @@ using Clock = std::chrono::steady_clock;
 // waits for a card's block.
 constexpr auto kPoll = std::chrono::milliseconds(10);
 
+uint64_t largestBacklogOf(const std::vector<std::unique_ptr<BlockReader>> &readers, uint64_t most) {
+    for (const auto &reader : readers)
+        most = std::max(most, reader->largestBacklog());
+    return most;
+}
+
 } // namespace
 
 GroupReader::GroupReader(CardSet &cards, BlockQueue &queue, const ReadPlan &plan, size_t cardDepth,
@@ -25,7 +31,6 @@ GroupReader::GroupReader(CardSet &cards, BlockQueue &queue, const ReadPlan &plan
 
 // Every card's queue and reader, for the segment of plan_.
 void GroupReader::startCardReaders() {
-    readers_.clear();
     cardQueues_.clear();
     cardEnds_.clear();
     for (size_t i = 0; i < cards_.size(); ++i) {
@@ -33,15 +38,20 @@ void GroupReader::startCardReaders() {
         cardEnds_.push_back(std::make_unique<CardEnd>());
         cursors_[i] = {nullptr, 0, plan_.start};
     }
+    const std::lock_guard lock(readersMutex_);
     for (size_t i = 0; i < cards_.size(); ++i)
         readers_.push_back(std::make_unique<BlockReader>(cards_.handle(i), cards_.stopOf(i), *cardQueues_[i], plan_,
                                                          *cardEnds_[i]));
 }
 
+// The readers go before the cards start again: a reader that goes stops its card.
 void GroupReader::stopCardReaders() {
     cards_.stopCards();
     for (const auto &reader : readers_)
         reader->join();
+    const std::lock_guard lock(readersMutex_);
+    largestBefore_ = largestBacklogOf(readers_, largestBefore_);
+    readers_.clear();
     for (size_t i = 0; i < cursors_.size(); ++i) {
         if (cursors_[i].block != nullptr)
             cardQueues_[i]->release(cursors_[i].block);
@@ -83,6 +93,7 @@ void GroupReader::join() {
 }
 
 uint64_t GroupReader::backlog() const {
+    const std::lock_guard lock(readersMutex_);
     uint64_t most = 0;
     for (const auto &reader : readers_)
         most = std::max(most, reader->backlog());
@@ -90,10 +101,8 @@ uint64_t GroupReader::backlog() const {
 }
 
 uint64_t GroupReader::largestBacklog() const {
-    uint64_t most = 0;
-    for (const auto &reader : readers_)
-        most = std::max(most, reader->largestBacklog());
-    return most;
+    const std::lock_guard lock(readersMutex_);
+    return largestBacklogOf(readers_, largestBefore_);
 }
 
 void GroupReader::run() {

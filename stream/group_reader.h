@@ -23,6 +23,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -94,7 +95,9 @@ private:
     bool pendingAway_ = false; // the next gap is the scans of a card away
     std::vector<std::unique_ptr<BlockQueue>> cardQueues_;
     std::vector<std::unique_ptr<CardEnd>> cardEnds_;
-    std::vector<std::unique_ptr<BlockReader>> readers_;
+    std::vector<std::unique_ptr<BlockReader>> readers_; // replaced at a reconnection, under readersMutex_
+    mutable std::mutex readersMutex_;                   // the status calls read the readers' backlogs
+    uint64_t largestBefore_ = 0;                        // the largest backlog of the readers replaced
     std::vector<Cursor> cursors_;
     std::vector<const uint16_t *> mergeFrom_; // each card's first scan to merge
     uint64_t handedOn_ = 0; // the index after the last scan handed on

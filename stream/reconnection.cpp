@@ -54,6 +54,11 @@ bool Reconnection::reopen(std::vector<size_t> &away) {
 }
 
 std::optional<Restart> Reconnection::reconnect(size_t lost, uint64_t lostAtScan, std::string *why) {
+    waiting_.store(true);
+    struct Waited {
+        std::atomic<bool> &waiting;
+        ~Waited() { waiting.store(false); }
+    } waited{waiting_};
     why->clear();
     cards_.stopCards();
     std::vector<size_t> away;

@@ -10,6 +10,7 @@
 //       if (const auto restart = reconnection.reconnect(*lost, nextScan, &why)) ...read on from restart->firstScan
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -42,6 +43,8 @@ public:
     std::optional<Restart> reconnect(size_t lost, uint64_t lostAtScan, std::string *why);
     // Card i's handle: after a reconnection, the card opened again.
     KVD4093_HANDLE card(size_t i) const { return cards_.handle(i); }
+    // True while reconnect() runs; from any thread.
+    bool waiting() const { return waiting_.load(); }
 
 private:
     // Opens every lost card again; false while some are still away.
@@ -54,6 +57,7 @@ private:
     const double scanRate_;
     const double waitSeconds_;
     const std::chrono::milliseconds noClockWait_;
+    std::atomic<bool> waiting_{false};
 };
 
 } // namespace kvd::stream

@@ -348,6 +348,7 @@ void Stream::status(KVD4093_STREAM_STATUS *status) const {
         status->largestBacklog = int64_t(reader->largestBacklog());
         status->scansQueued = std::max<int64_t>(0, status->scansRead - int64_t(scansTaken_.load()));
         status->running = reader->running() ? 1 : 0;
+        status->waitingForCard = reconnection_ && reconnection_->waiting() ? 1 : 0;
     }
     status->overrun = overrun_.load() ? 1 : 0;
     status->failed = failed_.load() ? 1 : 0;
