@@ -60,38 +60,46 @@ std::optional<Restart> Reconnection::reconnect(size_t lost, uint64_t lostAtScan,
         ~Waited() { waiting.store(false); }
     } waited{waiting_};
     why->clear();
-    cards_.stopCards();
-    std::vector<size_t> away;
-    for (size_t i = 0; i < cards_.size(); ++i) {
-        if (cards_.lost(i)) {
-            away.push_back(i);
-            cards_.replace(i, nullptr); // the dead handle goes at once
-        }
-    }
-    const bool outputsLost = std::find(away.begin(), away.end(), size_t(0)) != away.end();
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
                                              std::max(waitSeconds_, 0.0)));
-    while (!reopen(away)) {
-        if (cards_.stopRequested())
-            return std::nullopt;
-        if (waitSeconds_ >= 0 && Clock::now() >= deadline) {
-            *why = lostText(lost, lostAtScan) + ": not back within " + seconds(waitSeconds_) + " s";
+    bool outputsLost = false;
+    Restart restart;
+    // A card pulled out again while it is being taken back is waited for again.
+    for (;;) {
+        cards_.stopCards();
+        std::vector<size_t> away;
+        for (size_t i = 0; i < cards_.size(); ++i) {
+            if (cards_.lost(i)) {
+                away.push_back(i);
+                cards_.replace(i, nullptr); // the dead handle goes at once
+            }
+        }
+        outputsLost = outputsLost || (!away.empty() && away.front() == 0);
+        while (!reopen(away)) {
+            if (cards_.stopRequested())
+                return std::nullopt;
+            if (waitSeconds_ >= 0 && Clock::now() >= deadline) {
+                *why = lostText(lost, lostAtScan) + ": not back within " + seconds(waitSeconds_) + " s";
+                return std::nullopt;
+            }
+            std::this_thread::sleep_for(kLookEvery);
+        }
+        const bool restored = !outputsLost || outputs_.restore(cards_.handle(0));
+        if (restored && (!cards_.rearm() || cards_.start(noClockWait_, &restart.start, why)))
+            break;
+        if (cards_.stopRequested()) {
+            why->clear();
             return std::nullopt;
         }
-        std::this_thread::sleep_for(kLookEvery);
+        if (!lostCard()) {
+            *why = lostText(lost, lostAtScan) + (restored ? ", back, but not started again: " + *why
+                                                          : ": back, but its DA and digital outputs could not be written again");
+            return std::nullopt;
+        }
+        why->clear();
     }
-    if (outputsLost && !outputs_.restore(cards_.handle(0))) {
-        *why = lostText(lost, lostAtScan) + ": back, but its DA and digital outputs could not be written again";
+    if (cards_.stopRequested())
         return std::nullopt;
-    }
-    Restart restart;
-    if (!cards_.rearm() || !cards_.start(noClockWait_, &restart.start, why)) {
-        if (cards_.stopRequested())
-            why->clear();
-        else
-            *why = lostText(lost, lostAtScan) + ", back, but not started again: " + *why;
-        return std::nullopt;
-    }
     restart.firstScan = std::max(lostAtScan, segments_.scanAt(restart.start, scanRate_));
     segments_.add(restart.start, restart.firstScan, lostAtScan, cards_.member(lost).physicalId);
     return restart;
