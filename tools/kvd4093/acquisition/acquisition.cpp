@@ -262,8 +262,9 @@ AcquisitionOutcome acquire(CardStream &cardStream, const AcquisitionInfo &planne
         throw ToolError("card unplugged after " + std::to_string(outcome.scans) + " scans");
     if (failed)
         throw CallFailed(streamFailure(stream, "KVD4093_ReadDeviceAD"));
-    // The stop's failures are logged under the set-up's name.
-    if (!stopped)
+    // The stop's failures are logged under the set-up's name. A card pulled
+    // out (and waited for) cannot take its stop: nothing runs on it to stop.
+    if (!stopped && !unplugged(KVD4093_GetStreamDevice(stream)))
         failCall("KVD4093_ReleaseDeviceAD", "KVD4093_InitDeviceAD");
     return outcome;
 }
