@@ -44,6 +44,18 @@
  * time are the group's: a scan lost on one card is lost for the whole group.
  * KVD4093_GetStreamCards() lists the cards.
  *
+ * Reconnection. With `reconnectSeconds`, a card pulled out (a read fails and
+ * the card is gone from the device list) does not end the stream: the stream
+ * releases the dead handle, looks for a card of the same physical ID every
+ * quarter second, opens it, writes back the DA values and digital outputs
+ * last written with KVD4093_WriteStreamDA() and KVD4093_SetStreamDO(), sets
+ * it up with the same record and starts it again (a group: every card, in the
+ * order of the start). The scans its clock would have given meanwhile, by the
+ * host's clock, are a gap (#KVD4093_STREAM_GAP_DISCONNECTED), and each start
+ * is a segment (KVD4093_GetStreamSegments()). A card that is not back in time
+ * ends the stream (status `failed`) with "card ID 7 lost at scan 12000: not
+ * back within 60 s". A card of another physical ID is never taken for it.
+ *
  * Threads. Every call may come from any thread. KVD4093_StopStream() may come
  * while another thread waits in KVD4093_ReadStream() (the read returns what is
  * left, then -1), and from a thread that watches for a signal. A stream that
@@ -93,6 +105,12 @@ extern "C" {
 #define KVD4093_STREAM_GAP_OVERRUN      1
 /** \brief The scans before this block were not read because the card was away. */
 #define KVD4093_STREAM_GAP_DISCONNECTED 2
+
+/**
+ * \brief `reconnectSeconds` that waits for a card pulled out without limit
+ * (any value below 0 does).
+ */
+#define KVD4093_STREAM_RECONNECT_FOREVER (-1.0f)
 
 /** \brief A group's cards share the first card's clock (the default). */
 #define KVD4093_STREAM_CLOCK_SHARED      0
@@ -152,7 +170,7 @@ typedef struct KVD4093_STREAM_CONFIG {
     const ADPara *record;    /**< every other field of the AD record; NULL: the card's saved settings */
     double bufferSeconds;    /**< how long of scans the buffer holds; 0: 2 s */
     int32_t onOverrun;       /**< KVD4093_STREAM_STOP or KVD4093_STREAM_CONTINUE */
-    int32_t reserved0;       /**< 0 */
+    float reconnectSeconds;  /**< a card pulled out: how long to wait for it to come back (#KVD4093_STREAM_RECONNECT_FOREVER: no limit); 0: the stream ends */
     int64_t scans;           /**< scans to acquire, the dropped ones included; 0: until stopped */
     uint32_t callbackScans;  /**< with a callback: how many scans each call hands on; 0: about 100 ms of scans */
     uint32_t reserved1;      /**< 0 */
@@ -163,6 +181,19 @@ typedef struct KVD4093_STREAM_CONFIG {
     int32_t clockInputCode;  /**< a shared clock: the other cards' `ClockSource`; 0: 1, our cards' code for the clock received */
     int32_t reserved2;       /**< 0 */
 } KVD4093_STREAM_CONFIG;
+
+/**
+ * \brief One start of a stream's cards: the first, and one after every
+ * reconnection. Filled by KVD4093_GetStreamSegments().
+ */
+typedef struct KVD4093_STREAM_SEGMENT {
+    int64_t firstScan;       /**< the index of the segment's first scan */
+    int64_t lostAtScan;      /**< the first scan the card lost did not give: the gap is lostAtScan to firstScan - 1; 0 for the first segment */
+    int64_t utcNs;           /**< the start, read just before the (driving) card started: UTC in nanoseconds since 1970 */
+    int64_t monotonicNs;     /**< the same instant on the monotonic clock, in nanoseconds */
+    int32_t lostCardId;      /**< the physical ID of the card whose loss ended the segment before; -1 for the first segment */
+    int32_t reserved;        /**< 0 */
+} KVD4093_STREAM_SEGMENT;
 
 /** \brief One card of a stream: its handle and its physical ID. */
 typedef struct KVD4093_STREAM_CARD {
@@ -181,7 +212,7 @@ typedef struct KVD4093_STREAM_STATUS {
     int32_t running;         /**< 1 while the reader reads */
     int32_t overrun;         /**< 1 once the stream ended because the buffer was full (KVD4093_STREAM_STOP) */
     int32_t failed;          /**< 1 once the stream ended on a failure: KVD4093_GetStreamError() says which */
-    int32_t reserved;        /**< 0 */
+    int32_t waitingForCard;  /**< 1 while a card pulled out is waited for (reconnectSeconds) */
 } KVD4093_STREAM_STATUS;
 
 /**
@@ -348,7 +379,9 @@ KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamCards(KVD4093_STREAM *s
 
 /**
  * \brief The card library's handle of the stream's card (of a group: the
- * driving card), for its outputs and inputs.
+ * driving card), for its outputs and inputs. After a reconnection it is the
+ * card opened again: write the outputs with KVD4093_WriteStreamDA() and
+ * KVD4093_SetStreamDO(), which a reconnection writes back.
  * \param stream An open stream.
  * \return The handle; NULL for a bad stream.
  */
@@ -363,6 +396,39 @@ KVD4093_STREAM_API KVD4093_HANDLE KVD4093_CALL KVD4093_GetStreamDevice(KVD4093_S
  * \return 1, or 0 for a NULL argument or a closed stream.
  */
 KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamRecord(KVD4093_STREAM *stream, ADPara *record);
+
+/**
+ * \brief Writes one DA channel of the stream's card (of a group: the driving
+ * card), as KVD4093_WriteDeviceDA does on its handle, and remembers the
+ * setup code and value the card took for the channel.
+ * \param stream An open stream.
+ * \param nSetupCode, nDAValue, nChannel As KVD4093_WriteDeviceDA takes them.
+ * \return KVD4093_WriteDeviceDA's result; 0 for a bad stream. A failed write
+ *         is not remembered.
+ */
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_WriteStreamDA(KVD4093_STREAM *stream, int32_t nSetupCode,
+                                                             int32_t nDAValue, int32_t nChannel);
+
+/**
+ * \brief Sets the 16 digital outputs of the stream's card (of a group: the
+ * driving card), as KVD4093_SetDeviceDO does on its handle, and remembers them.
+ * \param stream An open stream.
+ * \param pDOStates 16 bytes, as KVD4093_SetDeviceDO takes them.
+ * \return KVD4093_SetDeviceDO's result; 0 for a bad stream or a NULL \p pDOStates.
+ *         A failed write is not remembered.
+ */
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_SetStreamDO(KVD4093_STREAM *stream, const uint8_t *pDOStates);
+
+/**
+ * \brief The segments of the stream so far, the first start first: one more
+ * after every reconnection (see `reconnectSeconds`).
+ * \param stream An open stream.
+ * \param segments Receives up to \p room segments; may be NULL when \p room is 0.
+ * \param room The segments \p segments has room for.
+ * \return How many segments there are (0 before the start); -1 for a bad stream.
+ */
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamSegments(KVD4093_STREAM *stream,
+                                                                 KVD4093_STREAM_SEGMENT *segments, int32_t room);
 
 /**
  * \brief Fills \p buffer with the shape of the stream's buffer (known from the

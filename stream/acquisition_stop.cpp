@@ -30,4 +30,14 @@ bool AcquisitionStop::stop() {
     return stopped_;
 }
 
+bool AcquisitionStop::rearm(KVD4093_HANDLE card, const std::atomic<bool> &stopAsked) {
+    const std::lock_guard lock(mutex_);
+    if (stopAsked.load())
+        return false;
+    card_ = card;
+    requested_.store(false);
+    done_ = stopped_ = setUpSent_ = settingUp_ = stoppedDuringSetUp_ = false;
+    return true;
+}
+
 } // namespace kvd::stream

@@ -33,6 +33,10 @@ public:
     // True once a stop was asked for: a read that returns after it may hold
     // samples taken after the stop.
     bool requested() const { return requested_.load(); }
+    // Makes ready for another start, on `card` (the same card opened again
+    // after it was pulled out), unless `stopAsked` says the whole stream was
+    // stopped meanwhile: then the stop stays and the answer is false.
+    bool rearm(KVD4093_HANDLE card, const std::atomic<bool> &stopAsked);
 
 private:
     KVD4093_HANDLE card_;

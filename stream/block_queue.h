@@ -21,6 +21,7 @@ struct Block {
     uint64_t firstScan = 0;      // the index of its first scan since the start
     uint32_t scans = 0;          // the whole scans it holds
     uint64_t lostBefore = 0;     // scans dropped just before it: the gap starts at firstScan - lostBefore
+    bool lostAway = false;       // those scans were not read because the card was away, not dropped
 };
 
 class BlockQueue {

@@ -7,10 +7,10 @@
 namespace kvd::stream {
 
 BlockReader::BlockReader(KVD4093_HANDLE card, AcquisitionStop &stop, BlockQueue &queue, const ReadPlan &plan,
-                         ReadObserver &observer)
-    : card_(card), stop_(stop), queue_(queue), plan_(plan), observer_(observer),
+                         ReadObserver &observer, Reconnection *reconnection)
+    : card_(card), stop_(stop), queue_(queue), plan_(plan), observer_(observer), reconnection_(reconnection),
       dropped_(plan.onOverrun == OverrunChoice::Continue ? size_t(queue.blockScans()) * plan.channels : 0),
-      samplesRead_(kSetUpSamples), thread_([this] { run(); }) {}
+      nextScan_(plan.firstScan), samplesRead_(kSetUpSamples), thread_([this] { run(); }) {}
 
 BlockReader::~BlockReader() {
     stop_.stop();
@@ -79,6 +79,45 @@ Block *BlockReader::emptyBlock() {
 }
 
 void BlockReader::run() {
+    do
+        readSegment();
+    while (result_.failure && reconnectAfterLoss());
+    result_.lostAtEnd = lostPending_;
+    // The stop that follows the last start, whoever ended the reading.
+    stop_.stop();
+    observer_.ended(result_);
+    running_.store(false);
+    queue_.close();
+}
+
+// A read failed: a card pulled out is taken back, and the scans its clock
+// gave meanwhile are a gap before the next block.
+bool BlockReader::reconnectAfterLoss() {
+    if (reconnection_ == nullptr || stopAsked() || !reconnection_->lostCard())
+        return false;
+    std::string why;
+    const std::optional<Restart> restart = reconnection_->reconnect(0, nextScan_, &why);
+    if (!restart) {
+        result_.failure = why.empty() ? std::nullopt : std::optional<std::string>(why);
+        result_.described = true;
+        return false;
+    }
+    result_.failure.reset();
+    card_ = reconnection_->card(0);
+    plan_.start = restart->start;
+    plan_.firstScan = restart->firstScan;
+    samplesRead_ = kSetUpSamples;
+    // Scans past the planned ones are not lost: the reading ends there.
+    const uint64_t end = plan_.plannedScans == 0 ? restart->firstScan : std::min(restart->firstScan, plan_.plannedScans);
+    const uint64_t away = end - nextScan_;
+    lostPending_ += away;
+    lostAway_ = lostAway_ || away > 0;
+    scansLost_.fetch_add(away, std::memory_order_relaxed);
+    nextScan_ = restart->firstScan;
+    return true;
+}
+
+void BlockReader::readSegment() {
     if (!skipPartialScan() && !stopAsked())
         result_.failure = cardMessage("KVD4093_ReadDeviceAD");
     while (!result_.failure && (plan_.plannedScans == 0 || nextScan_ < plan_.plannedScans) && !stopAsked()) {
@@ -108,20 +147,15 @@ void BlockReader::run() {
             lostPending_ += scans;
             scansLost_.fetch_add(scans, std::memory_order_relaxed);
         } else {
-            *block = {block->samples, nextScan_, scans, lostPending_};
+            *block = {block->samples, nextScan_, scans, lostPending_, lostAway_};
             lostPending_ = 0;
+            lostAway_ = false;
             observer_.queued(*block);
             scansQueued_.fetch_add(scans, std::memory_order_relaxed);
             queue_.push(block);
         }
         nextScan_ += scans;
     }
-    result_.lostAtEnd = lostPending_;
-    // The stop that follows the last start, whoever ended the reading.
-    stop_.stop();
-    observer_.ended(result_);
-    running_.store(false);
-    queue_.close();
 }
 
 } // namespace kvd::stream

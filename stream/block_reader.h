@@ -32,6 +32,7 @@
 #include "acquisition_stop.h"
 #include "block_queue.h"
 #include "reading.h"
+#include "reconnection.h"
 
 namespace kvd::stream {
 
@@ -45,6 +46,7 @@ struct ReadPlan {
     uint32_t channels = 1;
     double sampleRate = 0;     // samples a second of all channels together, as the card runs
     uint64_t plannedScans = 0; // scans to read, the dropped ones included; 0: until stopped
+    uint64_t firstScan = 0;    // the index of the first scan after the set-up: a segment's
     OverrunChoice onOverrun = OverrunChoice::Stop;
     // Read on the steady clock just before the card was started: the clock
     // that the backlog is measured against.
@@ -73,8 +75,10 @@ protected:
 class BlockReader final : public Reading {
 public:
     // Starts reading a card whose acquisition the caller has set up and started.
+    // With a reconnection, a card pulled out is taken back and read on after
+    // the gap; without, the reading ends there.
     BlockReader(KVD4093_HANDLE card, AcquisitionStop &stop, BlockQueue &queue, const ReadPlan &plan,
-                ReadObserver &observer);
+                ReadObserver &observer, Reconnection *reconnection = nullptr);
     // Stops the card (if nobody did) and waits for the thread.
     ~BlockReader() override;
     BlockReader(const BlockReader &) = delete;
@@ -97,6 +101,8 @@ public:
 
 private:
     void run();
+    void readSegment();
+    bool reconnectAfterLoss();
     bool stopAsked() const { return stop_.requested(); }
     bool skipPartialScan();
     bool readScans(uint16_t *samples, uint32_t scans);
@@ -108,8 +114,10 @@ private:
     KVD4093_HANDLE card_;
     AcquisitionStop &stop_;
     BlockQueue &queue_;
-    const ReadPlan plan_;
+    ReadPlan plan_; // its start and first scan those of the segment read
     ReadObserver &observer_;
+    Reconnection *const reconnection_;
+    bool lostAway_ = false;         // the scans of lostPending_ were not read: the card was away
     std::vector<uint16_t> dropped_; // where a block read while the queue is full goes
     uint64_t nextScan_ = 0;         // the index since the start of the next scan read
     uint64_t lostPending_ = 0;      // scans dropped since the last block queued

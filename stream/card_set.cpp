@@ -21,20 +21,47 @@ constexpr auto kTakerSettle = std::chrono::milliseconds(200);
 
 } // namespace
 
-CardSet::CardSet(std::vector<CardMember> members, ClockMode mode, bool ownsCards) : mode_(mode), ownsCards_(ownsCards) {
+CardSet::CardSet(std::vector<CardMember> members, ClockMode mode, bool ownsCards) : mode_(mode) {
     for (const CardMember &member : members)
-        cards_.push_back(std::make_unique<Card>(member));
+        cards_.push_back(std::make_unique<Card>(member, ownsCards));
 }
 
 CardSet::~CardSet() {
     stop();
-    if (ownsCards_)
-        for (const auto &card : cards_)
+    for (const auto &card : cards_)
+        if (card->owned && card->member.handle != nullptr)
             KVD4093_ReleaseDevice(card->member.handle);
 }
 
+CardMember CardSet::member(size_t i) const {
+    const std::lock_guard lock(handlesMutex_);
+    return cards_[i]->member;
+}
+
+bool CardSet::lost(size_t i) const { return KVD4093_GetDeviceCount(handle(i)) == 0; }
+
+void CardSet::replace(size_t i, KVD4093_HANDLE card) {
+    Card &member = *cards_[i];
+    KVD4093_HANDLE old = nullptr;
+    {
+        const std::lock_guard lock(handlesMutex_);
+        old = member.owned ? member.member.handle : nullptr;
+        member.member.handle = card;
+        member.owned = true;
+    }
+    if (old != nullptr)
+        KVD4093_ReleaseDevice(old);
+}
+
+bool CardSet::rearm() {
+    bool armed = true;
+    for (size_t i = 0; i < cards_.size(); ++i)
+        armed = cards_[i]->stop.rearm(handle(i), stopAsked_) && armed;
+    return armed;
+}
+
 std::string CardSet::label(size_t i) const {
-    return grouped() ? "card ID " + std::to_string(cards_[i]->member.physicalId) : std::string();
+    return grouped() ? "card ID " + std::to_string(member(i).physicalId) : std::string();
 }
 
 std::string CardSet::noClockMessage(size_t taker) const {

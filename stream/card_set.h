@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,9 @@ public:
     CardSet &operator=(const CardSet &) = delete;
 
     size_t size() const { return cards_.size(); }
-    const CardMember &member(size_t i) const { return cards_[i]->member; }
+    // A copy: a reconnection may change the handle meanwhile.
+    CardMember member(size_t i) const;
+    KVD4093_HANDLE handle(size_t i) const { return member(i).handle; }
     AcquisitionStop &stopOf(size_t i) { return cards_[i]->stop; }
     bool grouped() const { return cards_.size() > 1; }
     bool clockShared() const { return grouped() && mode_ == ClockMode::Shared; }
@@ -55,6 +58,17 @@ public:
                std::string *why);
     // Stops every card, whatever fails; true when every card took its stop.
     bool stop();
+    // Every card's stop, in the order of stop(), without counting as a stop
+    // asked for: the cards are to start again.
+    bool stopCards();
+    // True when card i was pulled out: its handle fails every request, even
+    // the count of cards, which the driver answers without the card.
+    bool lost(size_t i) const;
+    // Card i opened again as `card`, which the set releases when it goes (a
+    // handle the set opened before is released now).
+    void replace(size_t i, KVD4093_HANDLE card);
+    // Makes every card ready for start() again; false when stop() came first.
+    bool rearm();
     // True once stop() was called (a card's reader stopping its own card at the end is not).
     bool stopRequested() const { return stopAsked_.load(); }
 
@@ -65,20 +79,19 @@ public:
 
 private:
     struct Card {
-        explicit Card(const CardMember &member) : member(member), stop(member.handle) {}
+        Card(const CardMember &member, bool owned) : member(member), stop(member.handle), owned(owned) {}
         CardMember member;
         AcquisitionStop stop;
+        bool owned; // released by the set
     };
     bool startShared(std::chrono::milliseconds noClockWait, std::chrono::steady_clock::time_point *beforeStart,
                      std::string *why);
     bool startInOrder(std::chrono::steady_clock::time_point *beforeStart, std::string *why);
     std::string setUpFailure(size_t i) const;
-    // Every card's stop, in the order of stop(), without counting as a stop asked for.
-    bool stopCards();
 
     std::vector<std::unique_ptr<Card>> cards_;
     const ClockMode mode_;
-    const bool ownsCards_;
+    mutable std::mutex handlesMutex_; // the members' handles, which a reconnection replaces
     std::atomic<bool> stopAsked_{false};
 };
 

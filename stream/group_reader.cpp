@@ -13,21 +13,73 @@ using Clock = std::chrono::steady_clock;
 // waits for a card's block.
 constexpr auto kPoll = std::chrono::milliseconds(10);
 
+uint64_t largestBacklogOf(const std::vector<std::unique_ptr<BlockReader>> &readers, uint64_t most) {
+    for (const auto &reader : readers)
+        most = std::max(most, reader->largestBacklog());
+    return most;
+}
+
 } // namespace
 
 GroupReader::GroupReader(CardSet &cards, BlockQueue &queue, const ReadPlan &plan, size_t cardDepth,
-                         uint32_t cardBlockScans, std::chrono::milliseconds noClockWait, ReadObserver &observer)
-    : cards_(cards), queue_(queue), plan_(plan), noClockWait_(noClockWait), observer_(observer),
-      cursors_(cards.size()), mergeFrom_(cards.size()) {
-    for (size_t i = 0; i < cards.size(); ++i) {
-        cardQueues_.push_back(std::make_unique<BlockQueue>(cardDepth, cardBlockScans, plan.channels));
-        cardEnds_.push_back(std::make_unique<CardEnd>());
-        cursors_[i].arrived = plan.start;
-    }
-    for (size_t i = 0; i < cards.size(); ++i)
-        readers_.push_back(std::make_unique<BlockReader>(cards.member(i).handle, cards.stopOf(i), *cardQueues_[i],
-                                                         plan, *cardEnds_[i]));
+                         uint32_t cardBlockScans, std::chrono::milliseconds noClockWait, ReadObserver &observer,
+                         Reconnection *reconnection)
+    : cards_(cards), queue_(queue), plan_(plan), cardDepth_(cardDepth), cardBlockScans_(cardBlockScans),
+      noClockWait_(noClockWait), observer_(observer), reconnection_(reconnection), cursors_(cards.size()),
+      mergeFrom_(cards.size()) {
+    startCardReaders();
     thread_ = std::thread([this] { run(); });
+}
+
+// Every card's queue and reader, for the segment of plan_.
+void GroupReader::startCardReaders() {
+    cardQueues_.clear();
+    cardEnds_.clear();
+    for (size_t i = 0; i < cards_.size(); ++i) {
+        cardQueues_.push_back(std::make_unique<BlockQueue>(cardDepth_, cardBlockScans_, plan_.channels));
+        cardEnds_.push_back(std::make_unique<CardEnd>());
+        cursors_[i] = {nullptr, 0, plan_.start};
+    }
+    const std::lock_guard lock(readersMutex_);
+    for (size_t i = 0; i < cards_.size(); ++i)
+        readers_.push_back(std::make_unique<BlockReader>(cards_.handle(i), cards_.stopOf(i), *cardQueues_[i], plan_,
+                                                         *cardEnds_[i]));
+}
+
+// The readers go before the cards start again: a reader that goes stops its card.
+void GroupReader::stopCardReaders() {
+    cards_.stopCards();
+    for (const auto &reader : readers_)
+        reader->join();
+    const std::lock_guard lock(readersMutex_);
+    largestBefore_ = largestBacklogOf(readers_, largestBefore_);
+    readers_.clear();
+    for (size_t i = 0; i < cursors_.size(); ++i) {
+        if (cursors_[i].block != nullptr)
+            cardQueues_[i]->release(cursors_[i].block);
+        cursors_[i].block = nullptr;
+    }
+}
+
+bool GroupReader::reconnectAfterLoss(ReadResult *result) {
+    if (reconnection_ == nullptr || !result->failure || cards_.stopRequested())
+        return false;
+    const std::optional<size_t> lost = reconnection_->lostCard();
+    if (!lost)
+        return false;
+    stopCardReaders();
+    std::string why;
+    const std::optional<Restart> restart = reconnection_->reconnect(*lost, handedOn_, &why);
+    if (!restart) {
+        result->failure = why.empty() ? std::nullopt : std::optional<std::string>(why);
+        return false;
+    }
+    *result = {};
+    plan_.start = restart->start;
+    plan_.firstScan = restart->firstScan;
+    pendingAway_ = true;
+    startCardReaders();
+    return true;
 }
 
 GroupReader::~GroupReader() {
@@ -43,6 +95,7 @@ void GroupReader::join() {
 }
 
 uint64_t GroupReader::backlog() const {
+    const std::lock_guard lock(readersMutex_);
     uint64_t most = 0;
     for (const auto &reader : readers_)
         most = std::max(most, reader->backlog());
@@ -50,17 +103,18 @@ uint64_t GroupReader::backlog() const {
 }
 
 uint64_t GroupReader::largestBacklog() const {
-    uint64_t most = 0;
-    for (const auto &reader : readers_)
-        most = std::max(most, reader->largestBacklog());
-    return most;
+    const std::lock_guard lock(readersMutex_);
+    return largestBacklogOf(readers_, largestBefore_);
 }
 
 void GroupReader::run() {
     ReadResult result;
     while (!cards_.stopRequested() && (plan_.plannedScans == 0 || handedOn_ < plan_.plannedScans)) {
-        if (!fillHeads(&result))
+        if (!fillHeads(&result)) {
+            if (reconnectAfterLoss(&result))
+                continue;
             break;
+        }
         if (!align())
             continue;
         const uint64_t first = cursors_.front().next();
@@ -80,7 +134,8 @@ void GroupReader::run() {
         // Dropped for want of room, the scans count in the next block's gap.
         if (block != nullptr) {
             merge(block, scans);
-            *block = {block->samples, first, scans, first - handedOn_};
+            *block = {block->samples, first, scans, first - handedOn_, pendingAway_ && first > handedOn_};
+            pendingAway_ = false;
             scansLost_.fetch_add(first - handedOn_, std::memory_order_relaxed);
             handedOn_ = first + scans;
             observer_.queued(*block);
@@ -119,7 +174,7 @@ bool GroupReader::fillHead(size_t card, ReadResult *result) {
             cardEnded(card, result);
             return false;
         }
-        if (cards_.stopRequested())
+        if (cards_.stopRequested() || otherCardFailed(card, result))
             return false;
         if (noClock(card, now)) {
             result->failure = cards_.noClockMessage(card);
@@ -139,6 +194,18 @@ void GroupReader::cardEnded(size_t card, ReadResult *result) const {
                           "KVD4093_ReadDeviceAD failed: " + *ended.failure;
         result->described = true;
     }
+}
+
+// A card that failed while the merger waits for another (a taker waiting for
+// the ticks of a driving card pulled out) ends the wait.
+bool GroupReader::otherCardFailed(size_t card, ReadResult *result) const {
+    for (size_t other = 0; other < readers_.size(); ++other) {
+        if (other != card && !readers_[other]->running() && cardEnds_[other]->result.failure) {
+            cardEnded(other, result);
+            return true;
+        }
+    }
+    return false;
 }
 
 // A taker owes the scans of the driver's block once that block came; one
@@ -222,7 +289,7 @@ void GroupReader::merge(Block *block, uint32_t scans) {
 // set-up's 512 samples and the partial scan after them included.
 Clock::time_point GroupReader::caughtUp(uint64_t scansEnd) const {
     const uint64_t setUpScans = (BlockReader::kSetUpSamples + plan_.channels - 1) / plan_.channels;
-    const double samples = double(setUpScans + scansEnd) * plan_.channels;
+    const double samples = double(setUpScans + scansEnd - plan_.firstScan) * plan_.channels;
     return plan_.start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(samples / plan_.sampleRate));
 }
 

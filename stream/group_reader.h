@@ -13,11 +13,17 @@
 // A card that takes the clock and delivers nothing for the no-clock wait
 // while the driving card delivers ends the reading with the message naming
 // it. At the end the merger stops every card (CardSet::stop, in its order).
+//
+// With a reconnection, a card pulled out stops every card's reader; once the
+// cards are back and started again (Reconnection, in the order of the
+// group's start) each card gets a new reader from the new segment's first
+// scan, and the scans between are one gap of the group.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -33,7 +39,7 @@ public:
     // whose scans hold every card's `plan.channels`. Each card's queue has
     // `cardDepth` blocks of `queue.blockScans()` scans or more.
     GroupReader(CardSet &cards, BlockQueue &queue, const ReadPlan &plan, size_t cardDepth, uint32_t cardBlockScans,
-                std::chrono::milliseconds noClockWait, ReadObserver &observer);
+                std::chrono::milliseconds noClockWait, ReadObserver &observer, Reconnection *reconnection = nullptr);
     ~GroupReader() override;
     GroupReader(const GroupReader &) = delete;
     GroupReader &operator=(const GroupReader &) = delete;
@@ -62,6 +68,11 @@ private:
     };
 
     void run();
+    void startCardReaders();
+    void stopCardReaders();
+    // After a card's failure: the cards taken back and read again, or false.
+    bool reconnectAfterLoss(ReadResult *result);
+    bool otherCardFailed(size_t card, ReadResult *result) const;
     bool fillHeads(ReadResult *result);
     bool fillHead(size_t card, ReadResult *result);
     void cardEnded(size_t card, ReadResult *result) const;
@@ -75,12 +86,18 @@ private:
 
     CardSet &cards_;
     BlockQueue &queue_;
-    const ReadPlan plan_;
+    ReadPlan plan_; // its start and first scan those of the segment read
+    const size_t cardDepth_;
+    const uint32_t cardBlockScans_;
     const std::chrono::milliseconds noClockWait_;
     ReadObserver &observer_;
+    Reconnection *const reconnection_;
+    bool pendingAway_ = false; // the next gap is the scans of a card away
     std::vector<std::unique_ptr<BlockQueue>> cardQueues_;
     std::vector<std::unique_ptr<CardEnd>> cardEnds_;
-    std::vector<std::unique_ptr<BlockReader>> readers_;
+    std::vector<std::unique_ptr<BlockReader>> readers_; // replaced at a reconnection, under readersMutex_
+    mutable std::mutex readersMutex_;                   // the status calls read the readers' backlogs
+    uint64_t largestBefore_ = 0;                        // the largest backlog of the readers replaced
     std::vector<Cursor> cursors_;
     std::vector<const uint16_t *> mergeFrom_; // each card's first scan to merge
     uint64_t handedOn_ = 0; // the index after the last scan handed on

@@ -6,15 +6,10 @@
 #include <cstring>
 #include <new>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <time.h>
-#endif
-
 #include "KVD4093_ad_fields.h"
 #include "card_message.h"
 #include "group_reader.h"
+#include "host_clocks.h"
 
 namespace kvd::stream {
 namespace {
@@ -41,26 +36,6 @@ std::string number(double value) {
     return text;
 }
 
-int64_t monotonicNow() {
-#if defined(_WIN32)
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    const int64_t f = frequency.QuadPart, c = counter.QuadPart;
-    return c / f * 1000000000 + c % f * 1000000000 / f;
-#else
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
-#endif
-}
-
-int64_t utcNow() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 // The clock fields of a group: its mode and the two codes, 0 their defaults.
 bool checkClock(const KVD4093_STREAM_CONFIG &config, CheckedConfig *checked, std::string *reason) {
     if (config.clockMode != KVD4093_STREAM_CLOCK_SHARED && config.clockMode != KVD4093_STREAM_CLOCK_INDEPENDENT) {
@@ -77,6 +52,10 @@ bool checkClock(const KVD4093_STREAM_CONFIG &config, CheckedConfig *checked, std
     checked->clockOutputCode = config.clockOutputCode != 0 ? config.clockOutputCode : 1;
     checked->clockInputCode = config.clockInputCode != 0 ? config.clockInputCode : 1;
     return true;
+}
+
+int32_t gapCause(const Block &block) {
+    return block.lostAway ? KVD4093_STREAM_GAP_DISCONNECTED : KVD4093_STREAM_GAP_OVERRUN;
 }
 
 } // namespace
@@ -137,6 +116,12 @@ std::optional<CheckedConfig> checkConfig(const KVD4093_STREAM_CONFIG &config, bo
                   ": give KVD4093_STREAM_STOP (0) or KVD4093_STREAM_CONTINUE (1)";
         return std::nullopt;
     }
+    if (!std::isfinite(config.reconnectSeconds) && config.reconnectSeconds > 0) {
+        *reason = "reconnectSeconds: give the seconds to wait for a card pulled out, 0 (none) or "
+                  "KVD4093_STREAM_RECONNECT_FOREVER";
+        return std::nullopt;
+    }
+    checked.reconnectSeconds = config.reconnectSeconds < 0 ? -1.0 : double(config.reconnectSeconds);
     if (config.scans < 0) {
         *reason = "scans " + std::to_string(config.scans) + ": give the scans to acquire, or 0 for until stopped";
         return std::nullopt;
@@ -212,8 +197,6 @@ bool Stream::start() {
     // The start, read just before the (driving) card starts converting.
     ReadPlan plan = checked_.plan;
     std::string why;
-    const int64_t utcBefore = utcNow(), monotonicBefore = monotonicNow();
-    const Clock::time_point before = Clock::now();
     if (!cards_->start(noClockWait(), &plan.start, &why)) {
         if (cards_->stopRequested()) {
             startFailed("the stream was stopped while its card was being set up");
@@ -223,11 +206,11 @@ bool Stream::start() {
         }
         return false;
     }
-    // The clocks read together just before the start, moved on to it.
-    const int64_t late = std::chrono::duration_cast<std::chrono::nanoseconds>(plan.start - before).count();
-    startUtcNs_ = utcBefore + late;
-    startMonotonicNs_ = monotonicBefore + late;
+    const HostTimes times = hostTimesAt(plan.start);
+    startUtcNs_ = times.utcNs;
+    startMonotonicNs_ = times.monotonicNs;
     startKnown_.store(true);
+    segments_.add(plan.start, 0);
     std::unique_ptr<Reading> reader;
     try {
         reader = startReading(*queue, plan);
@@ -248,10 +231,13 @@ bool Stream::start() {
 
 std::unique_ptr<Reading> Stream::startReading(BlockQueue &queue, const ReadPlan &plan) {
     ReadObserver &observer = *this;
+    if (checked_.reconnectSeconds != 0)
+        reconnection_.emplace(*cards_, outputs_, segments_, checked_.scanRate, checked_.reconnectSeconds, noClockWait());
+    Reconnection *reconnection = reconnection_ ? &*reconnection_ : nullptr;
     if (!cards_->grouped())
-        return std::make_unique<BlockReader>(cards_->member(0).handle, cards_->stopOf(0), queue, plan, observer);
+        return std::make_unique<BlockReader>(cards_->handle(0), cards_->stopOf(0), queue, plan, observer, reconnection);
     return std::make_unique<GroupReader>(*cards_, queue, plan, checked_.cardShape.depth, checked_.cardShape.blockScans,
-                                         noClockWait(), observer);
+                                         noClockWait(), observer, reconnection);
 }
 
 // KVD4093_STREAM_NO_CLOCK_SECONDS or ten blocks, whichever is longer.
@@ -305,7 +291,7 @@ int64_t Stream::read(uint16_t *samples, uint32_t maxScans, int32_t timeoutMs, KV
     KVD4093_STREAM_BLOCK where{int64_t(head_->firstScan + headTaken_),
                                headTaken_ == 0 ? int64_t(head_->lostBefore) : 0, KVD4093_STREAM_GAP_NONE, 0};
     if (where.scansLostBefore > 0)
-        where.gapCause = KVD4093_STREAM_GAP_OVERRUN;
+        where.gapCause = gapCause(*head_);
     uint32_t copied = 0;
     while (copied < maxScans) {
         const uint32_t scans = std::min(maxScans - copied, head_->scans - headTaken_);
@@ -362,6 +348,7 @@ void Stream::status(KVD4093_STREAM_STATUS *status) const {
         status->largestBacklog = int64_t(reader->largestBacklog());
         status->scansQueued = std::max<int64_t>(0, status->scansRead - int64_t(scansTaken_.load()));
         status->running = reader->running() ? 1 : 0;
+        status->waitingForCard = reconnection_ && reconnection_->waiting() ? 1 : 0;
     }
     status->overrun = overrun_.load() ? 1 : 0;
     status->failed = failed_.load() ? 1 : 0;
@@ -440,7 +427,7 @@ void Stream::queued(const Block &block) {
     for (uint32_t done = 0; done < block.scans;) {
         if (staged_ == 0)
             stagedBlock_ = {int64_t(block.firstScan + done), done == 0 ? int64_t(block.lostBefore) : 0,
-                            done == 0 && block.lostBefore != 0 ? KVD4093_STREAM_GAP_OVERRUN : KVD4093_STREAM_GAP_NONE, 0};
+                            done == 0 && block.lostBefore != 0 ? gapCause(block) : KVD4093_STREAM_GAP_NONE, 0};
         const uint32_t scans = std::min(block.scans - done, checked_.callbackScans - staged_);
         std::memcpy(staging_.data() + size_t(staged_) * channels, block.samples + size_t(done) * channels,
                     size_t(scans) * channels * sizeof(uint16_t));

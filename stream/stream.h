@@ -20,9 +20,12 @@
 #include "block_queue.h"
 #include "block_reader.h"
 #include "card_list.h"
+#include "card_outputs.h"
 #include "card_set.h"
 #include "queue_shape.h"
 #include "reading.h"
+#include "reconnection.h"
+#include "segments.h"
 
 namespace kvd::stream {
 
@@ -41,6 +44,7 @@ struct CheckedConfig {
     QueueShape cardShape;   // each card's queue in a group
     ReadPlan plan;          // each card's, without its start
     uint32_t callbackScans = 0;
+    double reconnectSeconds = 0; // 0: none; below 0: no limit
 };
 
 // The configuration checked, or the reason it is refused. `cards` is not
@@ -74,8 +78,10 @@ public:
     bool onReaderThread() const;
     const char *error();
     uint32_t channels() const { return checked_.scanChannels; }
-    KVD4093_HANDLE card() const { return cards_->member(0).handle; }
-    const ADPara &record() const { return cards_->member(0).record; }
+    KVD4093_HANDLE card() const { return cards_->handle(0); }
+    ADPara record() const { return cards_->member(0).record; }
+    const Segments &segments() const { return segments_; }
+    CardOutputs &outputs() { return outputs_; }
     const CardSet &cards() const { return *cards_; }
     bool startTime(int64_t *utcNs, int64_t *monotonicNs) const;
     void buffer(KVD4093_STREAM_BUFFER *buffer) const;
@@ -101,6 +107,9 @@ private:
     const KVD4093_STREAM_CALLBACK callback_;
     void *const callbackContext_;
     const std::unique_ptr<CardSet> cards_;
+    CardOutputs outputs_;
+    Segments segments_;
+    std::optional<Reconnection> reconnection_; // made at the start when asked for
 
     mutable std::mutex stateMutex_;
     std::condition_variable stateChanged_;

@@ -278,8 +278,10 @@ KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamCards(KVD4093_STREAM *s
     if (live == nullptr)
         return 0;
     const kvd::stream::CardSet &set = live->cards();
-    for (size_t i = 0; cards != nullptr && i < set.size() && int64_t(i) < int64_t(room); ++i)
-        cards[i] = {set.member(i).handle, set.member(i).physicalId, 0};
+    for (size_t i = 0; cards != nullptr && i < set.size() && int64_t(i) < int64_t(room); ++i) {
+        const kvd::stream::CardMember member = set.member(i);
+        cards[i] = {member.handle, member.physicalId, 0};
+    }
     return int32_t(set.size());
 }
 
@@ -294,6 +296,25 @@ KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamRecord(KVD4093_STREAM *
         return 0;
     *record = live->record();
     return 1;
+}
+
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_WriteStreamDA(KVD4093_STREAM *stream, int32_t nSetupCode,
+                                                             int32_t nDAValue, int32_t nChannel) {
+    const auto live = liveStreams().lease(stream);
+    return live != nullptr ? live->outputs().writeDA(live->card(), nSetupCode, nDAValue, nChannel) : 0;
+}
+
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_SetStreamDO(KVD4093_STREAM *stream, const uint8_t *pDOStates) {
+    const auto live = liveStreams().lease(stream);
+    if (live == nullptr || pDOStates == nullptr)
+        return 0;
+    return live->outputs().setDO(live->card(), pDOStates);
+}
+
+KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamSegments(KVD4093_STREAM *stream,
+                                                                 KVD4093_STREAM_SEGMENT *segments, int32_t room) {
+    const auto live = liveStreams().lease(stream);
+    return live != nullptr ? live->segments().copy(segments, room) : -1;
 }
 
 KVD4093_STREAM_API int32_t KVD4093_CALL KVD4093_GetStreamBuffer(KVD4093_STREAM *stream,

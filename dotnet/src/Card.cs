@@ -138,12 +138,15 @@ namespace Kvd4093
         /// buffer ends the stream (OnOverrun.Stop: Read throws OverrunException once the scans
         /// before are taken) or drops whole blocks and counts them (OnOverrun.Continue).
         /// eventScans: how many scans each DataAvailable event carries (0: about 100 ms of them).
+        /// reconnectSeconds: a card pulled out is waited for that long (PositiveInfinity: no
+        /// limit), opened again and started again; the scans its clock gave meanwhile are a gap
+        /// whose ScanBlock.GapCause is GapCause.Disconnected. 0: the stream ends at an unplug.
         /// The other fields of the record are the saved settings'.
         /// </summary>
         public Stream Start(int firstChannel, int lastChannel, double scanRate, double bufferSeconds = 2,
-                            OnOverrun onOverrun = OnOverrun.Stop, int eventScans = 0)
+                            OnOverrun onOverrun = OnOverrun.Stop, int eventScans = 0, double reconnectSeconds = 0)
         {
-            StreamConfig config = StreamSettings(firstChannel, lastChannel, scanRate, bufferSeconds, onOverrun, eventScans);
+            StreamConfig config = StreamSettings(firstChannel, lastChannel, scanRate, bufferSeconds, onOverrun, eventScans, reconnectSeconds);
             RefuseSecondStream();
             stream = new Stream(OpenHandle(), config);
             return stream;
@@ -151,8 +154,10 @@ namespace Kvd4093
 
         /// <summary>The configuration of Start's arguments, checked: of one card or of a group.</summary>
         internal static StreamConfig StreamSettings(int firstChannel, int lastChannel, double scanRate, double bufferSeconds,
-                                                    OnOverrun onOverrun, int eventScans)
+                                                    OnOverrun onOverrun, int eventScans, double reconnectSeconds)
         {
+            if (!(reconnectSeconds >= 0))
+                throw new ArgumentOutOfRangeException("reconnectSeconds", reconnectSeconds, "0 (none) or more seconds");
             CheckScan(firstChannel, lastChannel, scanRate * (lastChannel - firstChannel + 1));
             if (!(bufferSeconds > 0))
                 throw new ArgumentOutOfRangeException("bufferSeconds", bufferSeconds, "the buffer holds more than 0 s");
@@ -166,6 +171,7 @@ namespace Kvd4093
                 BufferSeconds = bufferSeconds,
                 OnOverrun = onOverrun == OnOverrun.Continue ? StreamNativeMethods.Continue : StreamNativeMethods.Stop,
                 CallbackScans = (uint)eventScans,
+                ReconnectSeconds = double.IsPositiveInfinity(reconnectSeconds) ? -1f : (float)reconnectSeconds,
             };
         }
 

@@ -28,13 +28,15 @@ namespace Kvd4093
         /// <summary>
         /// Starts every card with the same channels, rate and the first card's saved settings, as
         /// Card.Start starts one. clockOutputCode and clockInputCode are the record's codes for the
-        /// clock the first card sends and the others take (0: our cards' code, 1).
+        /// clock the first card sends and the others take (0: our cards' code, 1); reconnectSeconds
+        /// as Card.Start's: every card of the group is started again when one comes back.
         /// </summary>
         public Stream Start(int firstChannel, int lastChannel, double scanRate, double bufferSeconds = 2,
                             OnOverrun onOverrun = OnOverrun.Stop, int eventScans = 0,
-                            ClockMode clockMode = ClockMode.Shared, int clockOutputCode = 0, int clockInputCode = 0)
+                            ClockMode clockMode = ClockMode.Shared, int clockOutputCode = 0, int clockInputCode = 0,
+                            double reconnectSeconds = 0)
         {
-            StreamConfig config = Card.StreamSettings(firstChannel, lastChannel, scanRate, bufferSeconds, onOverrun, eventScans);
+            StreamConfig config = Card.StreamSettings(firstChannel, lastChannel, scanRate, bufferSeconds, onOverrun, eventScans, reconnectSeconds);
             config.ClockMode = (int)clockMode;
             config.ClockOutputCode = clockOutputCode;
             config.ClockInputCode = clockInputCode;

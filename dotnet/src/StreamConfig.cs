@@ -14,7 +14,7 @@ namespace Kvd4093
         public IntPtr Record;
         public double BufferSeconds;
         public int OnOverrun;
-        public int Reserved0;
+        public float ReconnectSeconds; // a card pulled out: how long to wait for it (below 0: no limit); 0: the stream ends
         public long Scans;
         public uint CallbackScans;
         public uint Reserved1;

@@ -62,6 +62,16 @@ namespace Kvd4093
         [DllImport(Library, EntryPoint = "KVD4093_GetStreamBuffer", CallingConvention = Convention, ExactSpelling = true)]
         public static extern int KVD4093_GetStreamBuffer(IntPtr stream, out StreamBufferShape buffer);
 
+        [DllImport(Library, EntryPoint = "KVD4093_WriteStreamDA", CallingConvention = Convention, ExactSpelling = true)]
+        public static extern int KVD4093_WriteStreamDA(IntPtr stream, int nSetupCode, int nDAValue, int nChannel);
+
+        [DllImport(Library, EntryPoint = "KVD4093_SetStreamDO", CallingConvention = Convention, ExactSpelling = true)]
+        public static extern int KVD4093_SetStreamDO(IntPtr stream, byte[] pDOStates);
+
+        /// <summary>segments: KVD4093_STREAM_SEGMENT records, room of them; IntPtr.Zero with room 0 counts them.</summary>
+        [DllImport(Library, EntryPoint = "KVD4093_GetStreamSegments", CallingConvention = Convention, ExactSpelling = true)]
+        public static extern int KVD4093_GetStreamSegments(IntPtr stream, IntPtr segments, int room);
+
         /// <summary>Called on the stream's reader thread with every callbackScans scans read.</summary>
         [UnmanagedFunctionPointer(Convention)]
         public delegate void Callback(IntPtr stream, IntPtr samples, uint scans, ref StreamBlock block, IntPtr context);

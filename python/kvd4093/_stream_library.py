@@ -18,6 +18,8 @@ from ._library import ADPara, HANDLE
 LIBRARY_VARIABLE = "KVD4093_STREAM_LIBRARY"
 
 STOP, CONTINUE = 0, 1  # KVD4093_STREAM_STOP, KVD4093_STREAM_CONTINUE
+GAP_DISCONNECTED = 2  # KVD4093_STREAM_GAP_DISCONNECTED
+RECONNECT_FOREVER = -1.0  # KVD4093_STREAM_RECONNECT_FOREVER
 
 STREAM = ctypes.c_void_p
 _i32, _u32, _i64 = ctypes.c_int32, ctypes.c_uint32, ctypes.c_int64
@@ -44,7 +46,7 @@ class Config(ctypes.Structure):
         ("record", ctypes.POINTER(ADPara)),
         ("bufferSeconds", ctypes.c_double),
         ("onOverrun", _i32),
-        ("reserved0", _i32),
+        ("reconnectSeconds", ctypes.c_float),
         ("scans", _i64),
         ("callbackScans", _u32),
         ("reserved1", _u32),
@@ -75,6 +77,19 @@ class Status(ctypes.Structure):
         ("running", _i32),
         ("overrun", _i32),
         ("failed", _i32),
+        ("waitingForCard", _i32),
+    ]
+
+
+class Segment(ctypes.Structure):
+    """KVD4093_STREAM_SEGMENT: one start of a stream's cards."""
+
+    _fields_ = [
+        ("firstScan", _i64),
+        ("lostAtScan", _i64),
+        ("utcNs", _i64),
+        ("monotonicNs", _i64),
+        ("lostCardId", _i32),
         ("reserved", _i32),
     ]
 
@@ -99,6 +114,7 @@ RECORDS = {
     "KVD4093_STREAM_CARD": StreamCard,
     "KVD4093_STREAM_STATUS": Status,
     "KVD4093_STREAM_BUFFER": Buffer,
+    "KVD4093_STREAM_SEGMENT": Segment,
 }
 
 # name: (result type, argument types)
@@ -113,6 +129,9 @@ DECLARATIONS = {
     "KVD4093_GetStreamError": (ctypes.c_char_p, [STREAM]),
     "KVD4093_GetStreamStartTime": (_i32, [STREAM, ctypes.POINTER(_i64), ctypes.POINTER(_i64)]),
     "KVD4093_GetStreamBuffer": (_i32, [STREAM, ctypes.POINTER(Buffer)]),
+    "KVD4093_GetStreamSegments": (_i32, [STREAM, ctypes.POINTER(Segment), _i32]),
+    "KVD4093_WriteStreamDA": (_i32, [STREAM, _i32, _i32, _i32]),
+    "KVD4093_SetStreamDO": (_i32, [STREAM, ctypes.POINTER(ctypes.c_uint8)]),
 }
 
 

@@ -232,7 +232,7 @@ class Card:
         return self._blocks(settings, shape)
 
     def start(self, channels=None, rate=None, buffer_seconds=2, on_overrun="raise", callback=None,
-              callback_scans=None, **fields):  # fmt: skip
+              callback_scans=None, reconnect=None, **fields):  # fmt: skip
         """Starts an acquisition read in the background and returns it as a
         running kvd4093.stream.Stream: the stream library's reader thread
         reads the card into a buffer of `buffer_seconds` of whole scans, from
@@ -246,11 +246,18 @@ class Card:
                     ScanArray; it must be quick and must not read the
                     stream. An exception it raises ends the reading and
                     comes out of stream.read().
+        reconnect:  seconds to wait for the card when it is pulled out
+                    (math.inf: no limit): it is opened again, given back the
+                    DA and digital outputs written through this Card, and
+                    started again; the scans its clock gave meanwhile are a
+                    Gap with cause "disconnected" in stream.gaps, read()
+                    goes on past it, and stream.segments lists the starts.
+                    None (the default): the stream ends at an unplug.
         Use the stream in a with block, or call its stop(): the card runs
         until then, or until nothing holds the stream any more.
         """
         settings = self._acquisition_settings(channels, rate, fields)
-        return Stream(self, settings, buffer_seconds, on_overrun, callback, callback_scans)
+        return Stream(self, settings, buffer_seconds, on_overrun, callback, callback_scans, reconnect=reconnect)
 
     def _blocks(self, settings, shape):
         with self._running(settings) as reader:
@@ -313,9 +320,21 @@ class Card:
     def do(self, value):
         value = _checked_range("do", value, 0, (1 << LINES) - 1)
         states = (ctypes.c_uint8 * LINES)(*((value >> line) & 1 for line in range(LINES)))
-        if not self._library.KVD4093_SetDeviceDO(self._open_handle(), states):
+        stream = self._output_stream()
+        written = (stream.library.KVD4093_SetStreamDO(stream.pointer, states) if stream
+                   else self._library.KVD4093_SetDeviceDO(self._open_handle(), states))  # fmt: skip
+        if not written:
             raise failure(self._library, "KVD4093_SetDeviceDO")
         self._do = value
+
+    def _output_stream(self):
+        """The open stream this card drives, whose writes of the outputs a
+        reconnection gives back to the card (they go through it), or None."""
+        handle = self._open_handle()
+        for stream in list(self._streams):
+            if stream.pointer is not None and stream.driver == handle:
+                return stream
+        return None
 
     def write_da(self, channel, value, setup_code=0):
         """Writes the 12-bit `value` (0 to 4095) to DA `channel` (0 to 7),
@@ -323,7 +342,10 @@ class Card:
         channel = _checked_range("channel", channel, 0, DA_CHANNELS - 1)
         value = _checked_range("value", value, 0, DA_LARGEST)
         setup_code = _checked_range("setup_code", setup_code, 0, 7)
-        if not self._library.KVD4093_WriteDeviceDA(self._open_handle(), setup_code, value, channel):
+        stream = self._output_stream()
+        written = (stream.library.KVD4093_WriteStreamDA(stream.pointer, setup_code, value, channel) if stream
+                   else self._library.KVD4093_WriteDeviceDA(self._open_handle(), setup_code, value, channel))  # fmt: skip
+        if not written:
             raise failure(self._library, "KVD4093_WriteDeviceDA")
 
     @property

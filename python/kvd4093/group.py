@@ -24,7 +24,7 @@ class CardGroup:
             raise ValueError("a card is listed twice")
 
     def start(self, channels=None, rate=None, buffer_seconds=2, on_overrun="raise", callback=None,
-              callback_scans=None, clock="shared", **fields):  # fmt: skip
+              callback_scans=None, clock="shared", reconnect=None, **fields):  # fmt: skip
         """Starts every card, as Card.start() does one, and returns the Stream
         of their merged scans: every card takes the same channels, rate and
         settings (the first card's saved ones, changed by `fields`).
@@ -32,8 +32,10 @@ class CardGroup:
         clock: "shared" (the first card's) or "independent" (every card its
                own, started one after the other: to compare with when the
                wiring is in doubt).
+        reconnect: as for Card.start(); every card of the group starts again,
+               in the order of the group's start.
         """
         first = self.cards[0]
         settings = first._acquisition_settings(channels, rate, fields)
         return Stream(first, settings, buffer_seconds, on_overrun, callback, callback_scans, group=self.cards,
-                      clock=clock)  # fmt: skip
+                      clock=clock, reconnect=reconnect)  # fmt: skip

@@ -46,9 +46,25 @@ MOST_SCANS_PER_CALL = 2**31 - 1
 _SAMPLES = ctypes.POINTER(ctypes.c_uint16)
 _EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
 
-Gap = collections.namedtuple("Gap", "first_scan scans")
-Gap.__doc__ = """Scans lost because the buffer was full: `scans` scans from `first_scan`
-(an index since the start) on."""
+class Gap(collections.namedtuple("Gap", "first_scan scans")):
+    """Scans lost: `scans` scans from `first_scan` (an index since the start)
+    on. Its `cause` (not a part of the tuple) is "overrun" (the buffer was
+    full) or "disconnected" (the card was pulled out, and taken back)."""
+
+    def __new__(cls, first_scan, scans, cause="overrun"):
+        gap = super().__new__(cls, first_scan, scans)
+        gap.cause = cause
+        return gap
+
+Segment = collections.namedtuple("Segment", "first_scan lost_at_scan lost_card_id start_time start_monotonic")
+Segment.__doc__ = """One start of a stream's cards: the first (lost_at_scan 0, lost_card_id
+None), and one after every reconnection: the card of physical ID
+`lost_card_id` was lost at scan `lost_at_scan`, and the new start's first
+scan is `first_scan`; its time in UTC (datetime) and on time.monotonic()."""
+
+
+def _cause(block):
+    return "disconnected" if block.gapCause == _stream_library.GAP_DISCONNECTED else "overrun"
 
 
 class Overrun(Exception):
@@ -158,6 +174,7 @@ class _LibraryStream:
     def __init__(self, library, cards, config, channels, callback, open_streams):
         self.library = library
         self.channels = channels
+        self.driver = cards[0].device  # the handle the program opened the driving card with
         self._card_channels = channels // len(cards)
         self.failure = None  # the first exception the callback raised
         self.stop_asked = False
@@ -264,11 +281,18 @@ class _LibraryStream:
             data = numpy.ctypeslib.as_array(samples, shape=shape).copy() if scans else numpy.empty(shape, numpy.uint16)
             lost = block.contents.scansLostBefore
             first = block.contents.firstScan
-            gaps = ((0, Gap(first - lost, lost)),) if lost else ()
+            gaps = ((0, Gap(first - lost, lost, _cause(block.contents))),) if lost else ()
             self._callback(_scan_array(data, first, gaps, self.timing()))
         except BaseException as failure:  # noqa: BLE001 - nothing may unwind into the library
             self.failure = failure
             self.stop()
+
+
+def _reconnect_seconds(reconnect):
+    """Config.reconnectSeconds: 0 for none, the library's no-limit for infinity."""
+    if reconnect is None:
+        return 0.0
+    return _stream_library.RECONNECT_FOREVER if math.isinf(reconnect) else float(reconnect)
 
 
 class Stream:
@@ -287,7 +311,7 @@ class Stream:
     """
 
     def __init__(self, card, settings, buffer_seconds=2, on_overrun="raise", callback=None, callback_scans=None,
-                 group=None, clock="shared"):  # fmt: skip
+                 group=None, clock="shared", reconnect=None):  # fmt: skip
         if clock not in CLOCKS:
             raise ValueError("clock must be 'shared' or 'independent', not %r" % (clock,))
         if on_overrun not in ON_OVERRUN:
@@ -296,6 +320,8 @@ class Stream:
             raise ValueError("buffer_seconds must be more than 0, not %r" % (buffer_seconds,))
         if callback is not None and not callable(callback):
             raise TypeError("callback must be callable (a function of one ScanArray), not %r" % (callback,))
+        if reconnect is not None and not reconnect > 0:
+            raise ValueError("reconnect must be the seconds to wait for a card pulled out, above 0, not %r" % (reconnect,))
         if callback_scans is not None and not 1 <= int(callback_scans) < 2**32:
             raise ValueError("callback_scans must be 1 to %d, not %d" % (2**32 - 1, int(callback_scans)))
         members = list(group) if group else [card]
@@ -316,7 +342,7 @@ class Stream:
         record = to_record(settings)
         config = Config(firstChannel=settings.first_channel, lastChannel=settings.last_channel,
                         scanRate=settings.frequency / card_channels, record=ctypes.pointer(record),
-                        clockMode=CLOCKS[clock],
+                        clockMode=CLOCKS[clock], reconnectSeconds=_reconnect_seconds(reconnect),
                         bufferSeconds=buffer_seconds, onOverrun=_stream_library.CONTINUE,
                         callbackScans=0 if callback_scans is None else int(callback_scans))  # fmt: skip
         library = _stream_library.library()
@@ -361,8 +387,27 @@ class Stream:
 
     @property
     def lost(self):
-        """Scans dropped because the buffer was full."""
+        """Scans dropped because the buffer was full (and not read while a card was away)."""
         return self._status().scansLost
+
+    @property
+    def waiting_for_card(self):
+        """True while a card pulled out is waited for (reconnect=)."""
+        return bool(self._status().waitingForCard)
+
+    @property
+    def segments(self):
+        """Each start of the cards so far, as a Segment: the first, and one
+        after every reconnection."""
+        pointer = self._stream.pointer
+        count = self._library.KVD4093_GetStreamSegments(pointer, None, 0) if pointer else 0
+        listed = (_stream_library.Segment * max(count, 0))()
+        count = self._library.KVD4093_GetStreamSegments(pointer, listed, len(listed)) if pointer else 0
+        return [
+            Segment(s.firstScan, s.lostAtScan, None if s.lostCardId < 0 else s.lostCardId,
+                    _EPOCH + datetime.timedelta(microseconds=s.utcNs // 1000), s.monotonicNs / 1e9)
+            for s in listed[: max(count, 0)]
+        ]  # fmt: skip
 
     def read(self, n, timeout=None):
         """The next n scans as a ScanArray of shape (n, channels), waiting for
@@ -412,9 +457,9 @@ class Stream:
                 break
             count, first, lost = part
             if lost:
-                gap = Gap(first - lost, lost)
+                gap = Gap(first - lost, lost, _cause(self._block))
                 self.gaps.append(gap)
-                if self._on_overrun == "raise":
+                if self._on_overrun == "raise" and gap.cause == "overrun":
                     self._carried = (out[rows : rows + count].copy(), first)
                     self._next_scan = first
                     data = _scan_array(out[:rows], gap.first_scan if first_scan is None else first_scan, gaps,

@@ -38,6 +38,8 @@ C_TYPES = {
     "KVD4093_STREAM_BLOCK *": ctypes.POINTER(_stream_library.Block),
     "KVD4093_STREAM_STATUS *": ctypes.POINTER(_stream_library.Status),
     "KVD4093_STREAM_BUFFER *": ctypes.POINTER(_stream_library.Buffer),
+    "KVD4093_STREAM_SEGMENT *": ctypes.POINTER(_stream_library.Segment),
+    "float": ctypes.c_float,
 }
 
 

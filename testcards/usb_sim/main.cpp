@@ -56,6 +56,8 @@ const char kUsage[] =
     "  --unplug-every DURATION  pull the cards out every DURATION, again and again\n"
     "  --replug-as IDS          replug cards with these physical IDs instead, in the\n"
     "                           order of --ids\n"
+    "  --only NUMBERS           pull out and replug only these cards (logical\n"
+    "                           numbers, e.g. 1); the others stay in\n"
     "  --stall PIPE             the pipe's endpoint halts until the program clears it\n"
     "  --slow FACTOR            the cards convert FACTOR times slower than asked\n"
     "  --nak DURATION           the cards answer nothing for that long\n"
@@ -72,6 +74,7 @@ struct Options {
     std::optional<Duration> replugAfter;
     std::optional<Duration> unplugEvery;
     std::vector<uint8_t> replugIds;
+    std::vector<uint8_t> only; // the cards the plug faults pull out; empty: every card
     std::vector<uint32_t> stalled;
     double slow = 1;
     Duration nak{0};
@@ -106,6 +109,12 @@ bool parseFault(const std::string &option, const char *value, Options *options) 
             options->replugAfter = duration;
         return true;
     }
+    if (option == "--only") {
+        std::string error;
+        if (!vcard::parseCardList(value, &options->only, &error) || options->only.empty())
+            return std::fprintf(stderr, "kvd4093-usb-sim: --only: %s\n", error.c_str()), false;
+        return true;
+    }
     if (option == "--replug-as") {
         std::string error;
         if (!vcard::parseCardList(value, &options->replugIds, &error))
@@ -138,6 +147,9 @@ bool plugFaultsAgree(const Options &options) {
         return std::fputs("kvd4093-usb-sim: --replug-after must be shorter than --unplug-every\n", stderr), false;
     if (!options.replugIds.empty() && options.replugIds.size() != options.ids.size())
         return std::fputs("kvd4093-usb-sim: --replug-as needs one physical ID per card of --ids\n", stderr), false;
+    for (uint8_t n : options.only)
+        if (n >= options.ids.size())
+            return std::fputs("kvd4093-usb-sim: --only names a card --ids does not have\n", stderr), false;
     if (!options.replugIds.empty() && !options.replugAfter)
         return std::fputs("kvd4093-usb-sim: --replug-as needs --replug-after\n", stderr), false;
     return true;
@@ -173,6 +185,14 @@ void plugAll(usbsim::UsbTestbed &bed, size_t cards, size_t first = 0) {
     for (size_t n = 0; n < cards; ++n)
         bed.plug(uint32_t(n + 1), usbsim::kVendorId, usbsim::kProductId,
                  usbsim::virtualCardLink(int32_t(first + n)));
+}
+
+// The cards the plug faults pull out and plug in again: --only's, or all.
+std::vector<size_t> faultedCards(const Options &options) {
+    std::vector<size_t> cards(options.only.begin(), options.only.end());
+    for (size_t n = 0; cards.empty() && n < options.ids.size(); ++n)
+        cards.push_back(n);
+    return cards;
 }
 
 // The virtual cards behind the bed: those of --ids, then those of --replug-as,
@@ -211,19 +231,28 @@ private:
         const auto start = std::chrono::steady_clock::now();
         if (options_.unplugEvery) {
             for (auto unplugAt = start + *options_.unplugEvery; sleepUntil(unplugAt); unplugAt += *options_.unplugEvery) {
-                bed_.unplugAll();
+                unplug();
                 if (options_.replugAfter && sleepUntil(unplugAt + *options_.replugAfter))
                     replug();
             }
             return;
         }
         if (options_.unplugAfter && sleepUntil(start + *options_.unplugAfter))
-            bed_.unplugAll();
+            unplug();
         if (options_.replugAfter && sleepUntil(start + *options_.replugAfter))
             replug();
     }
+    void unplug() {
+        for (size_t n : faultedCards(options_))
+            bed_.unplug(uint32_t(n + 1));
+    }
+    // At new addresses (plug() pulls a card still in out first).
     void replug() {
-        plugAll(bed_, options_.ids.size(), options_.replugIds.empty() ? 0 : options_.ids.size());
+        const size_t first = options_.replugIds.empty() ? 0 : options_.ids.size();
+        for (size_t n : faultedCards(options_)) {
+            bed_.plug(uint32_t(n + 1), usbsim::kVendorId, usbsim::kProductId,
+                      usbsim::virtualCardLink(int32_t(first + n)));
+        }
     }
 
     usbsim::UsbTestbed &bed_;

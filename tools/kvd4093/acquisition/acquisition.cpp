@@ -36,6 +36,7 @@ KVD4093_STREAM_CONFIG streamConfig(const AcquisitionInfo &info, const Streaming 
     config.clockMode = streaming.clockMode;
     config.clockOutputCode = streaming.clockOutputCode;
     config.clockInputCode = streaming.clockInputCode;
+    config.reconnectSeconds = streaming.reconnectSeconds;
     return config;
 }
 
@@ -94,30 +95,47 @@ public:
                 write(samples.data(), block, uint64_t(scans));
             const KVD4093_STREAM_STATUS status = statusOf(stream_);
             warnOfBacklog(uint64_t(status.largestBacklog));
-            progress_.update(outcome_.scans + outcome_.scansLost, double(status.backlog) / info_.scanRate());
+            progress_.update(outcome_.scans + outcome_.scansLost, double(status.backlog) / info_.scanRate(),
+                             awayNote(status));
             if (scans < 0)
                 return;
         }
     }
 
-    void gap(uint64_t firstScan, uint64_t scans) {
+    void gap(uint64_t firstScan, uint64_t scans, bool cardAway = false) {
         if (scans == 0)
             return;
         for (SampleSink *sink : sinks_)
             sink->gap(firstScan, scans);
         outcome_.scansLost += scans;
         if (outcome_.firstGaps.size() < AcquisitionOutcome::kListedGaps)
-            outcome_.firstGaps.push_back({firstScan, scans});
+            outcome_.firstGaps.push_back({firstScan, scans, cardAway});
         ++outcome_.gapCount;
+        if (cardAway) {
+            outcome_.scansAway += scans;
+            ++outcome_.awayGaps;
+        }
     }
 
 private:
     void write(const uint16_t *samples, const KVD4093_STREAM_BLOCK &block, uint64_t scans) {
         const auto firstScan = uint64_t(block.firstScan);
-        gap(firstScan - uint64_t(block.scansLostBefore), uint64_t(block.scansLostBefore));
+        gap(firstScan - uint64_t(block.scansLostBefore), uint64_t(block.scansLostBefore),
+            block.gapCause == KVD4093_STREAM_GAP_DISCONNECTED);
         for (SampleSink *sink : sinks_)
             sink->write(samples, firstScan, scans);
         outcome_.scans += scans;
+    }
+
+    // "card lost, waiting" while the stream waits for a card pulled out;
+    // after one came back, how often and how many scans its absence cost.
+    std::string awayNote(const KVD4093_STREAM_STATUS &status) const {
+        if (status.waitingForCard != 0)
+            return "card lost, waiting";
+        if (outcome_.awayGaps == 0)
+            return "";
+        return std::to_string(outcome_.awayGaps) + " reconnection" + (outcome_.awayGaps == 1 ? "" : "s") + ", " +
+               std::to_string(outcome_.scansAway) + " scans lost";
     }
 
     void warnOfBacklog(uint64_t backlog) {
@@ -175,6 +193,12 @@ KVD4093_STREAM_BUFFER CardStream::buffer() const {
     return buffer;
 }
 
+std::vector<KVD4093_STREAM_SEGMENT> CardStream::segments() const {
+    std::vector<KVD4093_STREAM_SEGMENT> segments(size_t(std::max(KVD4093_GetStreamSegments(stream_, nullptr, 0), 0)));
+    segments.resize(size_t(std::max(KVD4093_GetStreamSegments(stream_, segments.data(), int32_t(segments.size())), 0)));
+    return segments;
+}
+
 AcquisitionOutcome acquire(CardStream &cardStream, const AcquisitionInfo &planned,
                            const std::vector<SampleSink *> &sinks, ProgressBar &progress, const Streaming &streaming) {
     KVD4093_STREAM *const stream = cardStream.get();
@@ -230,12 +254,17 @@ AcquisitionOutcome acquire(CardStream &cardStream, const AcquisitionInfo &planne
     const bool stopped = KVD4093_StopStream(stream) != 0;
     outcome.seconds = secondsSince(info);
     finishAll();
+    // A card not back in time: the stream's message names it and the scan.
+    if (const std::string reason = KVD4093_GetStreamError(stream);
+        failed && streaming.reconnectSeconds != 0 && reason.rfind("card ID ", 0) == 0)
+        throw ToolError(reason);
     if (failed && unplugged(KVD4093_GetStreamDevice(stream)))
         throw ToolError("card unplugged after " + std::to_string(outcome.scans) + " scans");
     if (failed)
         throw CallFailed(streamFailure(stream, "KVD4093_ReadDeviceAD"));
-    // The stop's failures are logged under the set-up's name.
-    if (!stopped)
+    // The stop's failures are logged under the set-up's name. A card pulled
+    // out (and waited for) cannot take its stop: nothing runs on it to stop.
+    if (!stopped && !unplugged(KVD4093_GetStreamDevice(stream)))
         failCall("KVD4093_ReleaseDeviceAD", "KVD4093_InitDeviceAD");
     return outcome;
 }

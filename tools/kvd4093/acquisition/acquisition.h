@@ -22,6 +22,8 @@ struct Streaming {
     int32_t clockMode = KVD4093_STREAM_CLOCK_SHARED;
     int32_t clockOutputCode = 0;
     int32_t clockInputCode = 0;
+    // A card pulled out: how long to wait for it (KVD4093_STREAM_RECONNECT_FOREVER: no limit); 0: the run ends.
+    float reconnectSeconds = 0;
 };
 
 // A stream on the tool's open card, or on a group of them (the clock's
@@ -39,6 +41,8 @@ public:
     KVD4093_STREAM *get() const { return stream_; }
     // The buffer's shape: its blocks and how long it holds.
     KVD4093_STREAM_BUFFER buffer() const;
+    // Its starts: the first, and one after every reconnection.
+    std::vector<KVD4093_STREAM_SEGMENT> segments() const;
 
 private:
     KVD4093_STREAM *stream_;

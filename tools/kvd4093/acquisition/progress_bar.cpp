@@ -28,9 +28,10 @@ std::string counts(uint64_t done, uint64_t total, double seconds, double backlog
 ProgressBar::ProgressBar(uint64_t total, bool shown, int columns, std::FILE *out)
     : total_(total), shown_(shown), columns_(columns), out_(out), start_(Clock::now()), lastDrawn_(start_) {}
 
-std::string ProgressBar::line(uint64_t done, uint64_t total, double seconds, int columns, double backlogSeconds) {
+std::string ProgressBar::line(uint64_t done, uint64_t total, double seconds, int columns, double backlogSeconds,
+                              const std::string &note) {
     const size_t room = size_t(std::max(columns - 1, 0)); // the last column would wrap on some terminals
-    const std::string numbers = counts(done, total, seconds, backlogSeconds);
+    const std::string numbers = counts(done, total, seconds, backlogSeconds) + (note.empty() ? "" : "  " + note);
     if (total == 0)
         return numbers.substr(0, room);
     // The bar keeps its width as the numbers grow: room is left for the widest.
@@ -46,19 +47,20 @@ std::string ProgressBar::line(uint64_t done, uint64_t total, double seconds, int
     return bar.append(numbers);
 }
 
-void ProgressBar::update(uint64_t done, double backlogSeconds) {
+void ProgressBar::update(uint64_t done, double backlogSeconds, const std::string &note) {
     if (!shown_)
         return;
     const Clock::time_point now = Clock::now();
-    if (drawnLength_ > 0 && now - lastDrawn_ < kRedrawEvery && (total_ == 0 || done < total_))
+    if (drawnLength_ > 0 && now - lastDrawn_ < kRedrawEvery && (total_ == 0 || done < total_) && note == note_)
         return;
     lastDrawn_ = now;
-    draw(done, backlogSeconds);
+    note_ = note;
+    draw(done, backlogSeconds, note);
 }
 
-void ProgressBar::draw(uint64_t done, double backlogSeconds) {
+void ProgressBar::draw(uint64_t done, double backlogSeconds, const std::string &note) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
-    const std::string text = line(done, total_, seconds, columns_, backlogSeconds);
+    const std::string text = line(done, total_, seconds, columns_, backlogSeconds, note);
     // Blanks over the rest of a longer earlier line.
     const size_t blanks = drawnLength_ > text.size() ? drawnLength_ - text.size() : 0;
     std::fprintf(out_, "\r%s%*s", text.c_str(), int(blanks), "");

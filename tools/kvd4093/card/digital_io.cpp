@@ -22,11 +22,15 @@ uint16_t readDigitalInputs(KVD4093_HANDLE card) {
     return lines;
 }
 
-void setDigitalOutputs(KVD4093_HANDLE card, uint16_t lines) {
-    uint8_t states[kDigitalLines];
+std::array<uint8_t, kDigitalLines> digitalStates(uint16_t lines) {
+    std::array<uint8_t, kDigitalLines> states{};
     for (int n = 0; n < kDigitalLines; ++n)
-        states[n] = static_cast<uint8_t>((lines >> n) & 1);
-    if (!KVD4093_SetDeviceDO(card, states))
+        states[size_t(n)] = static_cast<uint8_t>((lines >> n) & 1);
+    return states;
+}
+
+void setDigitalOutputs(KVD4093_HANDLE card, uint16_t lines) {
+    if (!KVD4093_SetDeviceDO(card, digitalStates(lines).data()))
         failCall("KVD4093_SetDeviceDO");
 }
 

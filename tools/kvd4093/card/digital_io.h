@@ -20,6 +20,8 @@ using DaValues = std::array<uint16_t, kDaChannels>;
 // Throw CallFailed when the call fails.
 uint16_t readDigitalInputs(KVD4093_HANDLE card);
 void setDigitalOutputs(KVD4093_HANDLE card, uint16_t lines);
+// The 16 states KVD4093_SetDeviceDO takes for the lines of a word.
+std::array<uint8_t, kDigitalLines> digitalStates(uint16_t lines);
 
 // The DA values of the status packet (bytes 21 to 36, two per channel, least
 // significant first), or nullopt when the card does not report them: a short

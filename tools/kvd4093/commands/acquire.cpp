@@ -66,7 +66,13 @@ const OptionTable &acquireOptions() {
               {.name = "max-backlog",
                .value = "T",
                .help = "warn once when the reads fall T behind the card's clock:\n"
-                       "its own memory may have overflowed (default 1s)"}}},
+                       "its own memory may have overflowed (default 1s)"},
+              {.name = "reconnect",
+               .value = "T",
+               .help = "a card pulled out: wait up to T for it to come back\n"
+                       "(default: no limit with --continuous, else 60s), start it\n"
+                       "again with the same record and outputs, record the gap",
+               .valueOptional = true}}},
         };
         options.push_back(
             {"A group of cards (--card 0,1 or --id 7,9: the first card's clock drives the\n"
@@ -121,6 +127,8 @@ std::string acquireHelp() {
 namespace {
 
 constexpr double kDefaultSeconds = 1.0;
+// --reconnect alone, without --continuous: how long a card pulled out is waited for.
+constexpr float kDefaultReconnectSeconds = 60;
 constexpr int64_t kMostScans = int64_t(1) << 40;
 constexpr int64_t kMostSamplesASecond = 10000000;
 
@@ -190,6 +198,20 @@ void takeStreaming(Arguments &arguments, Streaming &streaming) {
         streaming.maxBacklogSeconds = parseDuration(*backlog, "--max-backlog");
 }
 
+void takeReconnect(Arguments &arguments, AcquireRequest &request) {
+    const std::optional<std::string> wait = arguments.value("reconnect");
+    if (!wait)
+        return;
+    if (wait->empty()) {
+        request.streaming.reconnectSeconds = request.continuous ? KVD4093_STREAM_RECONNECT_FOREVER : kDefaultReconnectSeconds;
+        return;
+    }
+    const double seconds = parseDuration(*wait, "--reconnect");
+    if (seconds <= 0)
+        throw UsageError("--reconnect: give a wait above 0, or --reconnect alone");
+    request.streaming.reconnectSeconds = float(seconds);
+}
+
 // "1,1": two codes of the record, 0 to 255.
 void takeClockCodes(const std::string &text, Streaming &streaming) {
     const size_t comma = text.find(',');
@@ -231,6 +253,7 @@ AcquireRequest takeRequest(Arguments &arguments) {
     request.plot = arguments.value("plot");
     request.publish = takePublishRequest(arguments);
     takeStreaming(arguments, request.streaming);
+    takeReconnect(arguments, request);
     if (request.plot && !hasExtension(*request.plot, ".svg"))
         throw UsageError("--plot: \"" + *request.plot + "\" must end in .svg");
     if (request.plot && request.continuous)
@@ -304,22 +327,39 @@ void warnOfCutQueue(const AcquisitionInfo &info, const AcquireRequest &request, 
 
 // "lost 7500 scans in 2 gaps, the outputs not keeping up:" and a line a gap.
 void printGaps(std::FILE *report, const AcquisitionOutcome &outcome) {
-    if (outcome.gapCount == 0)
+    const uint64_t gaps = outcome.gapCount - outcome.awayGaps;
+    if (gaps == 0)
         return;
     std::fprintf(report, "lost %llu scans in %llu gap%s, the outputs not keeping up:\n",
-                 static_cast<unsigned long long>(outcome.scansLost), static_cast<unsigned long long>(outcome.gapCount),
-                 outcome.gapCount == 1 ? "" : "s");
-    for (const ScanGap &gap : outcome.firstGaps)
+                 static_cast<unsigned long long>(outcome.scansLost - outcome.scansAway),
+                 static_cast<unsigned long long>(gaps), gaps == 1 ? "" : "s");
+    uint64_t listed = 0;
+    for (const ScanGap &gap : outcome.firstGaps) {
+        if (gap.cardAway)
+            continue;
+        ++listed;
         std::fprintf(report, "  scans %llu to %llu (%llu)\n", static_cast<unsigned long long>(gap.firstScan),
                      static_cast<unsigned long long>(gap.firstScan + gap.scansLost - 1),
                      static_cast<unsigned long long>(gap.scansLost));
-    if (outcome.gapCount > outcome.firstGaps.size())
-        std::fprintf(report, "  and %llu more gaps\n",
-                     static_cast<unsigned long long>(outcome.gapCount - outcome.firstGaps.size()));
+    }
+    if (gaps > listed)
+        std::fprintf(report, "  and %llu more gaps\n", static_cast<unsigned long long>(gaps - listed));
+}
+
+// "card ID 7 lost at scan 4500, back at scan 9700: 5200 scans not read (0.52 s)", a line a reconnection.
+void printReconnections(std::FILE *report, const std::vector<KVD4093_STREAM_SEGMENT> &segments, double scanRate) {
+    for (size_t i = 1; i < segments.size(); ++i) {
+        const KVD4093_STREAM_SEGMENT &segment = segments[i];
+        const int64_t away = segment.firstScan - segment.lostAtScan;
+        std::fprintf(report, "card ID %d lost at scan %lld, back at scan %lld: %lld scans not read (%.2f s)\n",
+                     int(segment.lostCardId), static_cast<long long>(segment.lostAtScan),
+                     static_cast<long long>(segment.firstScan), static_cast<long long>(away), double(away) / scanRate);
+    }
 }
 
 void printReport(std::FILE *report, const AcquisitionInfo &info, const AcquisitionOutcome &outcome,
-                 const ChannelSummary &summary, const AcquireRequest &request) {
+                 const ChannelSummary &summary, const AcquireRequest &request,
+                 const std::vector<KVD4093_STREAM_SEGMENT> &segments) {
     const auto scans = static_cast<unsigned long long>(outcome.scans);
     if (outcome.stoppedBySignal() && info.continuous)
         std::fprintf(report, "stopped by %s after %llu scans\n", signalName(outcome.stopSignal).c_str(), scans);
@@ -331,6 +371,7 @@ void printReport(std::FILE *report, const AcquisitionInfo &info, const Acquisiti
     std::fprintf(report, "largest backlog %llu scans (%.2f s) behind the card's clock\n",
                  static_cast<unsigned long long>(outcome.largestBacklog), double(outcome.largestBacklog) / info.scanRate());
     printGaps(report, outcome);
+    printReconnections(report, segments, info.scanRate());
     std::fprintf(report, "%s", summary.table().c_str());
     if (request.output && !request.streams()) {
         const std::string_view companion = request.format->companion;
@@ -419,7 +460,7 @@ int runAcquire(Arguments &arguments) {
         sinks.push_back(&syncCheck.emplace(*request.checkSync));
     ProgressBar progress(info.plannedScans, isTerminal(stderr), terminalColumns(stderr));
     const AcquisitionOutcome outcome = acquire(stream, info, sinks, progress, request.streaming);
-    printReport(report, info, outcome, summary, request);
+    printReport(report, info, outcome, summary, request, stream.segments());
     if (outcome.overrun)
         throw ToolError("the output could not keep up at " + rateText(info.sampleRate) + " samples/s: stopped after " +
                         std::to_string(outcome.scans) + " scans");

@@ -67,6 +67,7 @@ struct AcquisitionInfo {
 struct ScanGap {
     uint64_t firstScan = 0;
     uint64_t scansLost = 0;
+    bool cardAway = false; // not read because the card was pulled out, not dropped
 };
 
 // What the acquisition delivered in the end.
@@ -75,8 +76,10 @@ struct AcquisitionOutcome {
     int stopSignal = 0;       // the signal that ended the acquisition (system.h), or 0
     double seconds = 0;       // wall-clock time from the start to the stop
     bool overrun = false;     // stopped because the outputs could not keep up
-    uint64_t scansLost = 0;   // dropped because the outputs could not keep up
+    uint64_t scansLost = 0;   // dropped because the outputs could not keep up, or not read while the card was away
     uint64_t gapCount = 0;    // the gaps they left
+    uint64_t scansAway = 0;   // of scansLost, those of a card pulled out and taken back
+    uint64_t awayGaps = 0;    // of gapCount, their gaps
     std::vector<ScanGap> firstGaps; // the first of those gaps, at most kListedGaps
     uint64_t largestBacklog = 0;    // the most scans the reads were behind the card's clock
 

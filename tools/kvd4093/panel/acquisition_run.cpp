@@ -4,6 +4,7 @@
 #include <chrono>
 #include <vector>
 
+#include "card/digital_io.h"
 #include "common/errors.h"
 #include "common/system.h"
 
@@ -25,6 +26,7 @@ KVD4093_STREAM *openStream(const std::vector<KVD4093_STREAM_CARD> &cards, const 
     config.scanRate = double(info.para.Frequency) / info.channelsPerCard();
     config.record = &info.para;
     config.onOverrun = KVD4093_STREAM_CONTINUE;
+    config.reconnectSeconds = KVD4093_STREAM_RECONNECT_FOREVER;
     config.callbackScans = uint32_t(std::max(1.0, info.scanRate() * kLiveViewSeconds));
     config.callback = toLiveView;
     config.callbackContext = run;
@@ -70,7 +72,18 @@ std::optional<std::string> AcquisitionRun::failure() const {
 RunFigures AcquisitionRun::figures() const {
     KVD4093_STREAM_STATUS status{};
     KVD4093_GetStreamStatus(stream_, &status);
-    return {uint64_t(status.backlog), uint64_t(status.largestBacklog), uint64_t(status.scansLost), gaps_.load()};
+    return {uint64_t(status.backlog), uint64_t(status.largestBacklog), uint64_t(status.scansLost), gaps_.load(),
+            status.waitingForCard != 0};
+}
+
+void AcquisitionRun::writeDA(int32_t setup, int32_t value, int32_t channel) const {
+    if (!KVD4093_WriteStreamDA(stream_, setup, value, channel))
+        failCall("KVD4093_WriteDeviceDA");
+}
+
+void AcquisitionRun::setDO(uint16_t lines) const {
+    if (!KVD4093_SetStreamDO(stream_, digitalStates(lines).data()))
+        failCall("KVD4093_SetDeviceDO");
 }
 
 // On the stream's reader thread: the live view never falls behind the card.

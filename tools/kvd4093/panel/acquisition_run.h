@@ -5,6 +5,9 @@
 // (a slow disk) makes gaps the recording records, never a stalled card: the
 // stream drops whole blocks when its buffer is full and counts them.
 //
+// A card pulled out is waited for without limit while the page shows it
+// lost; it is started again and the run goes on after the gap.
+//
 // A stop signal stops the stream at once (the panel's thread looks for one
 // between blocks, and while a block is awaited), as `acquire` stops.
 #pragma once
@@ -28,6 +31,7 @@ struct RunFigures {
     uint64_t largestBacklog = 0; // since the start
     uint64_t scansLost = 0;      // dropped because the recording could not keep up
     uint64_t gaps = 0;           // the holes they left
+    bool cardLost = false;       // the card was pulled out and is waited for
 };
 
 class AcquisitionRun {
@@ -52,6 +56,12 @@ public:
     std::optional<std::string> failure() const;
     const AcquisitionInfo &info() const { return info_; }
     RunFigures figures() const;
+    // The card as the stream has it: after a reconnection, the card opened again.
+    KVD4093_HANDLE card() const { return KVD4093_GetStreamDevice(stream_); }
+    // The outputs, written through the stream, which writes them again after
+    // a reconnection; throw CallFailed when the card refuses.
+    void writeDA(int32_t setup, int32_t value, int32_t channel) const;
+    void setDO(uint16_t lines) const;
 
 private:
     static void KVD4093_CALL toLiveView(KVD4093_STREAM *, const uint16_t *samples, uint32_t scans,

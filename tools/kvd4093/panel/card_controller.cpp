@@ -202,11 +202,16 @@ void CardController::handleCommand(const Command &command) {
             } else if constexpr (std::is_same_v<C, command::Settings>) {
                 settings(c.action);
             } else if constexpr (std::is_same_v<C, command::SetDigitalOutputs>) {
-                setDigitalOutputs(openCard().handle(), c.word);
+                if (run_)
+                    run_->setDO(c.word);
+                else
+                    setDigitalOutputs(openCard().handle(), c.word);
                 state_.digitalOutputs = c.word;
                 readInputs();
             } else if constexpr (std::is_same_v<C, command::WriteDa>) {
-                if (!KVD4093_WriteDeviceDA(openCard().handle(), c.setup, c.value, c.channel))
+                if (run_)
+                    run_->writeDA(c.setup, c.value, c.channel);
+                else if (!KVD4093_WriteDeviceDA(openCard().handle(), c.setup, c.value, c.channel))
                     failCall("KVD4093_WriteDeviceDA");
                 state_.daWritten[size_t(c.channel)] = c.value;
                 readDaValues();
@@ -353,7 +358,7 @@ void CardController::readInputs() {
     if (!card_)
         return;
     try {
-        state_.digitalInputs = readDigitalInputs(card_->handle());
+        state_.digitalInputs = readDigitalInputs(run_ ? run_->card() : card_->handle());
     } catch (const CallFailed &) {
         state_.digitalInputs.reset(); // shown as unknown; the call logs nothing
     }
@@ -363,7 +368,7 @@ void CardController::readDaValues() {
     if (!card_)
         return;
     try {
-        state_.daReported = readReportedDaValues(card_->handle());
+        state_.daReported = readReportedDaValues(run_ ? run_->card() : card_->handle());
     } catch (const CallFailed &) {
         state_.daReported.reset();
     }

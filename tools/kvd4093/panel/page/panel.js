@@ -208,7 +208,7 @@ function showAnalogIn(s) {
   const backlog = s.scanRate > 0 ? (st.backlog / s.scanRate).toFixed(2) : '0';
   const largest = s.scanRate > 0 ? (st.largestBacklog / s.scanRate).toFixed(2) : '0';
   const loss = st.gaps ? `, ${st.gaps} gaps (${st.scansLost} scans lost)` : ', no gaps';
-  const figures = `backlog ${backlog} s (largest ${largest} s)${loss}`;
+  const figures = st.cardLost ? `card lost, waiting${loss}` : `backlog ${backlog} s (largest ${largest} s)${loss}`;
   $('run-status').textContent = s.running ? `running, run ${s.run}: ${rate}; ${figures}` : 'stopped';
   setInput($('view'), String(s.viewSeconds));
   if (s.triggerLevel !== null) setInput($('trigger'), s.triggerLevel);
