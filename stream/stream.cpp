@@ -120,11 +120,12 @@ std::optional<CheckedConfig> checkConfig(const KVD4093_STREAM_CONFIG &config, bo
     const std::optional<int32_t> frequency = facts::frequencyForScans(config.scanRate, int32_t(checked.channels));
     if (!frequency) {
         const double samples = config.scanRate * checked.channels;
+        const std::string why = samples > facts::kTimeBaseHz
+                                    ? number(samples) + " samples a second, above the card's " +
+                                          std::to_string(facts::kTimeBaseHz)
+                                    : "below 1 sample a second, the card's slowest";
         *reason = "scanRate " + number(config.scanRate) + " x " + std::to_string(checked.channels) +
-                  " channels is " +
-                  (samples > facts::kTimeBaseHz ? number(samples) + " samples a second, above the card's " +
-                                     std::to_string(facts::kTimeBaseHz)
-                               : std::string("below 1 sample a second, the card's slowest"));
+                  " channels is " + why;
         return std::nullopt;
     }
     checked.frequency = *frequency;
