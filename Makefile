@@ -20,15 +20,14 @@ all:
 
 # An acquisition on a virtual card: 4 channels at 100 kS/s for 1 s, written to
 # demo.csv and plotted in demo.svg, with the summary on the terminal. Only the
-# library and the tool are built (build/demo, no test suite, no GoogleTest),
-# as a unity build, which compiles in about half the time; should that ever
-# fail, the ordinary build follows.
-DEMO_BUILD = cmake --build build/demo --target kvd4093_cli --parallel 2
+# library and the tool are built, in the Release tree without a test suite
+# (no GoogleTest) that `make package` builds whole: build/release, the
+# linux-release preset.
 demo:
 	@$(call install_packages,build)
-	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DKVD4093_BUILD_TESTS=OFF -DCMAKE_UNITY_BUILD=ON
-	$(DEMO_BUILD) || { cmake -S . -B build/demo -DCMAKE_UNITY_BUILD=OFF && $(DEMO_BUILD); }
-	./build/demo/bin/kvd4093 acquire --virtual --channels 0-3 --rate 100k --time 1s \
+	cmake --preset linux-release
+	cmake --build --preset linux-release --target kvd4093_cli
+	./build/release/bin/kvd4093 acquire --virtual --channels 0-3 --rate 100k --time 1s \
 		--output demo.csv --plot demo.svg
 
 test:
@@ -138,7 +137,8 @@ test-dotnet:
 	  cmake --build --preset linux --target check_dotnet; \
 	fi
 
-# The packages, in build/package: the Debian package, the Python wheel that
+# The packages, in build/package, from the Release tree of make demo
+# (build/release): the Debian package, the Python wheel that
 # carries libkvd4093.so.1 and libkvd4093stream.so.1, and from the Windows
 # builds (presets win64 and win32, built as far as the packages need) the
 # Windows archive and the wheel that carries the 64-bit DLLs. The Windows ones are left out, and said so,
@@ -156,17 +156,17 @@ package:
 	else \
 	  echo "*** SKIPPING the Windows packages: the mingw-w64 cross compilers are not installed (.ci/run installs them)"; \
 	fi
-	cmake -S . -B build/package/linux -DCMAKE_BUILD_TYPE=Release -DKVD4093_BUILD_TESTS=OFF \
+	cmake --preset linux-release \
 	  -DCMAKE_INSTALL_PREFIX=/usr -DKVD4093_PACKAGE_OUTPUT=$(PACKAGE_DIR) -DKVD4093_PYTHON=$(PYTHON_FOR_PACKAGE) \
 	  "-DKVD4093_USB_IDS=$(PACKAGE_USB_IDS)"
-	cmake --build build/package/linux --parallel 2
-	cmake --build build/package/linux --target package package_wheel
+	cmake --build --preset linux-release
+	cmake --build --preset linux-release --target package package_wheel
 	@if [ -f build/win64/bin/kvd4093card.exe ] && [ -f build/win32/bin/KVD4093Stream.dll ]; then \
-	  cmake --build build/package/linux --target package_windows; \
+	  cmake --build --preset linux-release --target package_windows; \
 	fi
-	@if [ -f build/package/linux/dotnet/Kvd4093.dll.config ] && [ -f build/win64/bin/KVD4093.dll ] && [ -f build/win32/bin/KVD4093.dll ]; then \
+	@if [ -f build/release/dotnet/Kvd4093.dll.config ] && [ -f build/win64/bin/KVD4093.dll ] && [ -f build/win32/bin/KVD4093.dll ]; then \
 	  cmake --build --preset win64 --target kvd4093stream && cmake --build --preset win32 --target kvd4093stream && \
-	  cmake --build build/package/linux --target package_nuget; \
+	  cmake --build --preset linux-release --target package_nuget; \
 	else \
 	  echo "*** SKIPPING the NuGet package: it needs mcs and mono (mono-mcs, mono-runtime) and both Windows DLLs"; \
 	fi

@@ -28,7 +28,7 @@
 #include "card_model/driver_protocol.h"
 #include "platform/usb/usb_card_backend.h"
 #include "platform/usb/usb_devices.h"
-#include "platform/usb/usb_ids.h"
+#include "facts/usb_ids.h"
 #include "platform/virtual/virtual_card.h"
 #include "usb_testbed.h"
 
@@ -41,8 +41,8 @@ struct EmulatedUsbCard {
         vcard::install({7});
         vcard::card(0).setRecording(false);
         bed.plug(1, usbsim::kVendorId, usbsim::kProductId, usbsim::virtualCardLink(0));
-        setenv(platform::usb::kIdsVariable,
-               platform::usb::formatUsbIds({{usbsim::kVendorId, usbsim::kProductId}}).c_str(), 1);
+        setenv(facts::kUsbIdsVariable,
+               facts::formatUsbIds({{usbsim::kVendorId, usbsim::kProductId}}).c_str(), 1);
         platform::overrideCardBackend(&platform::usb::usbCardBackend());
         while (platform::usb::MatchingDevices().devices().empty())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));

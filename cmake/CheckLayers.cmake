@@ -5,6 +5,10 @@
 # usb, virtual) implements the contract of platform/ itself and may include
 # it, but never another backend's folder; card_model/, at the bottom, includes
 # only itself, so the software driver and the emulated card can build it alone.
+# Beside card_model/, at the bottom too, stands common/facts/ (included as
+# "facts/..."), the facts the card library, the stream library and the tool
+# share: it includes only itself and the standard library, which is checked
+# below for its own files.
 #   cmake -DSOURCE_DIR=<repository root> -P CheckLayers.cmake
 function(layer_of folder out)
   set(level 0)
@@ -19,7 +23,7 @@ function(layer_of folder out)
 endfunction()
 
 # The stack is a list of levels, siblings on one level separated by ';'.
-set(layers "host" "settings|acquisition" "device" "core" "platform" "card_model")
+set(layers "host" "settings|acquisition" "device" "core" "platform" "card_model|facts")
 
 file(GLOB_RECURSE sources RELATIVE "${SOURCE_DIR}/src" "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/src/*.cpp" "${SOURCE_DIR}/src/*.c")
 set(violations "")
@@ -48,6 +52,20 @@ foreach(source IN LISTS sources)
     endif()
   endforeach()
 endforeach()
+
+# common/facts/: its own headers ("facts/...") and standard headers (<name>,
+# no extension, no folder) only.
+file(GLOB facts_sources RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/common/facts/*")
+foreach(source IN LISTS facts_sources)
+  file(STRINGS "${SOURCE_DIR}/${source}" includes REGEX "^[ \t]*#[ \t]*include")
+  foreach(line IN LISTS includes)
+    if(NOT line MATCHES "^[ \t]*#[ \t]*include[ \t]+(\"facts/[^\"/]+\"|<[a-z_]+>)")
+      string(STRIP "${line}" line)
+      list(APPEND violations "${source}: ${line}: facts/ includes only itself and the standard library")
+    endif()
+  endforeach()
+endforeach()
+list(APPEND sources ${facts_sources})
 
 if(violations)
   list(JOIN violations "\n" text)

@@ -24,7 +24,7 @@ target_compile_definitions(kvd4093 PRIVATE KVD4093_BUILDING_LIBRARY WIN32_LEAN_A
 target_include_directories(kvd4093
   PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
   PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(kvd4093 PRIVATE Threads::Threads setupapi advapi32 user32)
+target_link_libraries(kvd4093 PRIVATE kvd4093_facts Threads::Threads setupapi advapi32 user32)
 set_target_properties(kvd4093 PROPERTIES
   OUTPUT_NAME KVD4093
   PREFIX ""

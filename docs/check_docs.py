@@ -346,7 +346,7 @@ NAME_LOOP = re.compile(r"for\s*\([^:;]*:\s*\{((?:\s*\"[A-Z][A-Z0-9_]*\"\s*,?)+)\
 def variables_read():
     """{name: first file that reads it} over the code, the build and the tests."""
     found = {}
-    patterns = ["src/**/*", "tools/**/*", "testcards/**/*", "tests/**/*", "bench/**/*", "python/**/*.py",
+    patterns = ["src/**/*", "common/**/*", "tools/**/*", "testcards/**/*", "tests/**/*", "bench/**/*", "python/**/*.py",
                 "cmake/**/*.cmake", "CMakeLists.txt"]
     for pattern in patterns:
         for path in sorted(glob.glob(os.path.join(ROOT, pattern), recursive=True)):

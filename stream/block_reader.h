@@ -33,6 +33,7 @@
 #include "block_queue.h"
 #include "reading.h"
 #include "reconnection.h"
+#include "facts/card_limits.h"
 
 namespace kvd::stream {
 
@@ -97,7 +98,7 @@ public:
     bool running() const override { return running_.load(); }
 
     // The set-up of KVD4093_InitDeviceAD reads and discards this many samples.
-    static constexpr uint32_t kSetUpSamples = 512;
+    static constexpr uint32_t kSetUpSamples = facts::kSetUpSamples;
 
 private:
     void run();

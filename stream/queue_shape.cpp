@@ -18,10 +18,4 @@ QueueShape queueShape(double scanRate, uint32_t channels, double bufferSeconds) 
     return shape;
 }
 
-double cardSampleRate(int32_t frequency) {
-    constexpr double kTimeBaseHz = 10000000.0;
-    const auto divider = static_cast<uint32_t>(static_cast<int64_t>(kTimeBaseHz / double(frequency)));
-    return kTimeBaseHz / double(divider != 0 ? divider : 1);
-}
-
 } // namespace kvd::stream

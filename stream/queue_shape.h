@@ -28,8 +28,4 @@ struct QueueShape {
 
 QueueShape queueShape(double scanRate, uint32_t channels, double bufferSeconds);
 
-// The rate the card runs at for a Frequency: 10 MHz divided by the period
-// divider trunc(10 MHz / Frequency), samples a second of all channels together.
-double cardSampleRate(int32_t frequency);
-
 } // namespace kvd::stream

@@ -7,6 +7,9 @@
 #include <new>
 
 #include "KVD4093_ad_fields.h"
+#include "facts/card_limits.h"
+#include "facts/channel_count.h"
+#include "facts/scan_rate.h"
 #include "card_message.h"
 #include "group_reader.h"
 #include "host_clocks.h"
@@ -16,8 +19,6 @@ namespace {
 
 using Clock = BlockQueue::Clock;
 
-// The card takes this many samples a second at most (its 10 MHz time base).
-constexpr double kMostSampleRate = 10000000.0;
 // A callback hands on about this long of scans unless told otherwise.
 constexpr double kCallbackSeconds = 0.1;
 
@@ -90,23 +91,23 @@ std::optional<CheckedConfig> checkConfig(const KVD4093_STREAM_CONFIG &config, bo
         *reason = channels + ": the last before the first";
         return std::nullopt;
     }
-    checked.channels = uint32_t(config.lastChannel - config.firstChannel + 1);
+    checked.channels = uint32_t(facts::channelCount(config.firstChannel, config.lastChannel));
     if (!std::isfinite(config.scanRate) || config.scanRate <= 0) {
         *reason = "scanRate " + number(config.scanRate) + ": give the scans a second, a number above 0";
         return std::nullopt;
     }
-    const double samples = config.scanRate * checked.channels;
-    if (samples > kMostSampleRate) {
+    const std::optional<int32_t> frequency = facts::frequencyForScans(config.scanRate, int32_t(checked.channels));
+    if (!frequency) {
+        const double samples = config.scanRate * checked.channels;
+        const std::string why = samples > facts::kTimeBaseHz
+                                    ? number(samples) + " samples a second, above the card's " +
+                                          std::to_string(facts::kTimeBaseHz)
+                                    : "below 1 sample a second, the card's slowest";
         *reason = "scanRate " + number(config.scanRate) + " x " + std::to_string(checked.channels) +
-                  " channels is " + number(samples) + " samples a second, above the card's 10000000";
+                  " channels is " + why;
         return std::nullopt;
     }
-    checked.frequency = static_cast<int32_t>(std::llround(samples));
-    if (checked.frequency < 1) {
-        *reason = "scanRate " + number(config.scanRate) + " x " + std::to_string(checked.channels) +
-                  " channels is below 1 sample a second, the card's slowest";
-        return std::nullopt;
-    }
+    checked.frequency = *frequency;
     if (!std::isfinite(config.bufferSeconds) || config.bufferSeconds < 0) {
         *reason = "bufferSeconds " + number(config.bufferSeconds) + ": give 0 (2 s) or the seconds of scans to hold";
         return std::nullopt;
@@ -126,7 +127,7 @@ std::optional<CheckedConfig> checkConfig(const KVD4093_STREAM_CONFIG &config, bo
         *reason = "scans " + std::to_string(config.scans) + ": give the scans to acquire, or 0 for until stopped";
         return std::nullopt;
     }
-    const double sampleRate = cardSampleRate(checked.frequency);
+    const double sampleRate = facts::cardSampleRate(checked.frequency);
     checked.scanRate = sampleRate / checked.channels;
     const double seconds = config.bufferSeconds > 0 ? config.bufferSeconds : 2.0;
     checked.scanChannels = checked.channels * uint32_t(checked.cardCount);

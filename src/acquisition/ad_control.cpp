@@ -11,6 +11,7 @@
 #include "core/messages.h"
 #include "core/library_app.h"
 #include "card_model/driver_protocol.h"
+#include "facts/card_limits.h"
 
 namespace kvd::acquisition {
 namespace {
@@ -19,7 +20,6 @@ using device::DeviceLease;
 using device::DeviceObject;
 using Packet = uint8_t[protocol::kPacketSize];
 
-constexpr uint32_t kFirstReadSamples = 512;
 constexpr uint8_t kRunStart = 1;
 constexpr uint8_t kRunStop = 0;
 
@@ -88,9 +88,9 @@ int32_t initDeviceAD(KVD4093_HANDLE handle, const ADPara *para) {
         return fail(1, text::kSetHardwareParamsFailed);
     if (!sendRun(*device, kRunStart))
         return fail(1, text::kStartAdFailed);
-    uint16_t firstBlock[kFirstReadSamples]; // taken to flush the card's first samples, then dropped
+    uint16_t firstBlock[facts::kSetUpSamples]; // taken to flush the card's first samples, then dropped
     uint32_t samplesRead = 0;
-    if (readDeviceAD(handle, firstBlock, kFirstReadSamples, &samplesRead) == 0)
+    if (readDeviceAD(handle, firstBlock, facts::kSetUpSamples, &samplesRead) == 0)
         return fail(2, text::kInitialReadFailed);
     device->bADInitialized = 1;
     return 1;

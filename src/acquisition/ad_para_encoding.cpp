@@ -1,11 +1,11 @@
 #include "acquisition/ad_para_encoding.h"
 
 #include "card_model/driver_protocol.h"
+#include "facts/scan_rate.h"
 
 namespace kvd::acquisition {
 namespace {
 
-constexpr double kTicksPerSecond = 10000000.0;
 constexpr double kTicksPerMicrosecond = 10.0;
 
 void putLe32(uint8_t *bytes, uint32_t value) {
@@ -25,12 +25,6 @@ uint16_t rangeWord(const ADPara &para) {
     return static_cast<uint16_t>(0xA000 + (para.InputRange & 3) * 0x800 + (para.GroundingMode & 1));
 }
 
-uint32_t periodDivider(int32_t frequency) {
-    if (frequency <= 0)
-        return 0; // no defined period; the card gets 0 rather than an undefined conversion
-    return static_cast<uint32_t>(static_cast<int64_t>(kTicksPerSecond / static_cast<double>(frequency)));
-}
-
 uint32_t groupIntervalTicks(int32_t groupInterval) {
     return static_cast<uint32_t>(static_cast<int64_t>(static_cast<double>(groupInterval) * kTicksPerMicrosecond));
 }
@@ -41,7 +35,7 @@ void buildConfigPacket(const ADPara &para, uint8_t *packet) {
     packet[2] = static_cast<uint8_t>(para.LastChannel);
     packet[3] = modeByte(para);
     packet[4] = static_cast<uint8_t>(para.TriggerSource & 1);
-    putLe32(packet + 5, periodDivider(para.Frequency));
+    putLe32(packet + 5, facts::periodDivider(para.Frequency));
     putLe32(packet + 9, groupIntervalTicks(para.GroupInterval));
     packet[13] = static_cast<uint8_t>(para.LoopsOfGroup);
     packet[14] = static_cast<uint8_t>(para.LoopsOfGroup >> 8);

@@ -18,8 +18,6 @@ constexpr uint32_t kConfigPacketBytes = 18;
 
 // 0xA000 + InputRange (2 bits) x 0x800 + GroundingMode (1 bit).
 uint16_t rangeWord(const ADPara &para);
-// trunc(10 000 000 / Frequency), low 32 bits; 0 for a Frequency of 0 or below.
-uint32_t periodDivider(int32_t frequency);
 // trunc(GroupInterval x 10): the interval in 100 ns ticks, low 32 bits.
 uint32_t groupIntervalTicks(int32_t groupInterval);
 

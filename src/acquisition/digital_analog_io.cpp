@@ -5,6 +5,7 @@
 #include "core/messages.h"
 #include "core/library_app.h"
 #include "card_model/driver_protocol.h"
+#include "facts/card_limits.h"
 
 namespace kvd::acquisition {
 namespace {
@@ -29,7 +30,7 @@ int32_t writeDeviceDA(KVD4093_HANDLE handle, int32_t setupCode, int32_t value, i
     const device::DeviceLease device = device::liveDevice(handle);
     if (device == nullptr)
         return 0;
-    const auto address = static_cast<uint8_t>(channel & 7);
+    const auto address = static_cast<uint8_t>(channel & (facts::kDaChannels - 1)); // the channel's 3 address bits
     const bool sent =
         sendDaWord(*device, static_cast<uint8_t>(setupCode & 7), 0, kSetupWordFlag + address) &&
         sendDaWord(*device, static_cast<uint8_t>((value & 0x0F) << 4), static_cast<uint8_t>(value >> 4), address);

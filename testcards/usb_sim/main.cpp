@@ -29,6 +29,7 @@
 #include "card_link.h"
 #include "platform/virtual/card_registry.h"
 #include "platform/virtual/virtual_card.h"
+#include "facts/virtual_card_ids.h"
 #include "usb_testbed.h"
 
 namespace {
@@ -117,7 +118,7 @@ bool parseFault(const std::string &option, const char *value, Options *options) 
     }
     if (option == "--replug-as") {
         std::string error;
-        if (!vcard::parseCardList(value, &options->replugIds, &error))
+        if (!facts::parseVirtualCardIds(value, &options->replugIds, &error))
             return std::fprintf(stderr, "kvd4093-usb-sim: --replug-as: %s\n", error.c_str()), false;
         return true;
     }
@@ -168,10 +169,10 @@ bool parseOptions(int argc, char **argv, Options *options) {
         if (i + 1 >= argc)
             return false;
         if (argument == "--ids") {
-            if (!vcard::parseCardList(argv[++i], &options->ids, &error) || options->ids.empty())
+            if (!facts::parseVirtualCardIds(argv[++i], &options->ids, &error) || options->ids.empty())
                 return std::fprintf(stderr, "kvd4093-usb-sim: --ids: %s\n", error.c_str()), false;
         } else if (argument == "--deny") {
-            if (!vcard::parseCardList(argv[++i], &options->denied, &error))
+            if (!facts::parseVirtualCardIds(argv[++i], &options->denied, &error))
                 return std::fprintf(stderr, "kvd4093-usb-sim: --deny: %s\n", error.c_str()), false;
         } else if (!parseFault(argument, argv[++i], options)) {
             return false;
@@ -292,7 +293,7 @@ void prepareEnvironment() {
     char pair[16];
     std::snprintf(pair, sizeof pair, "%04x:%04x", usbsim::kVendorId, usbsim::kProductId);
     setenv("KVD4093_USB_IDS", pair, 1);
-    unsetenv(vcard::kEnvironmentVariable);
+    unsetenv(facts::kVirtualCardsVariable);
 }
 
 // Runs the command and waits for it; its exit status, 128 + signal when a signal ended it.

@@ -51,6 +51,17 @@ if(stray)
   message(FATAL_ERROR "the static core is not for installing: ${stray}")
 endif()
 
+# Nothing installed reads a test's environment variable: no name with TEST
+# in it (KVD4093TESTS_..., ..._TEST_...) among the strings of a program or
+# library, as `strings` would show them.
+file(GLOB_RECURSE shipped "${WORK_DIR}/prefix/bin/*" "${WORK_DIR}/prefix/lib/*.so*")
+foreach(file IN LISTS shipped)
+  file(STRINGS "${file}" test_names REGEX "[A-Z0-9_]*(TEST[A-Z0-9]*_|_[A-Z0-9]*TEST)[A-Z0-9_]*")
+  if(test_names)
+    message(FATAL_ERROR "${file} holds the name of a test's variable: ${test_names}")
+  endif()
+endforeach()
+
 # find_package(KVD4093) and the target KVD4093::kvd4093.
 run("configuring the consumer" ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer -G ${GENERATOR}
     -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix -DCMAKE_C_COMPILER=${C_COMPILER} -DCMAKE_BUILD_TYPE=Release)

@@ -17,7 +17,7 @@
 #include "platform/platform.h"
 #include "platform/usb/usb_card_backend.h"
 #include "platform/usb/usb_devices.h"
-#include "platform/usb/usb_ids.h"
+#include "facts/usb_ids.h"
 #include "platform/virtual/virtual_card.h"
 #include "usb_testbed.h"
 #endif
@@ -39,8 +39,8 @@ usbsim::UsbTestbed &testbed() {
         if (!umockdev_in_mock_environment())
             throw std::runtime_error(std::string(kSwitch) + "=1 needs umockdev's preload library (LD_PRELOAD=" +
                                      usbsim::kPreloadLibrary + ")");
-        const std::string pair = platform::usb::formatUsbIds({{usbsim::kVendorId, usbsim::kProductId}});
-        setenv(platform::usb::kIdsVariable, pair.c_str(), 1);
+        const std::string pair = facts::formatUsbIds({{usbsim::kVendorId, usbsim::kProductId}});
+        setenv(facts::kUsbIdsVariable, pair.c_str(), 1);
         return made;
     }();
     return *bed;

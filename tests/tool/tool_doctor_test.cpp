@@ -119,7 +119,8 @@ TEST(ToolDoctorTest, WithoutACardItNamesThePairsLookedForAndExitsOne) {
         {"1209:0001,04b4:8613",
          kCross + "no USB device 1209:0001,04b4:8613 is present (the pairs of KVD4093_USB_IDS)\n"
                   "  fix: plug the card in; if lsusb shows it under another ID, set KVD4093_USB_IDS to that pair"},
-        {"04B4:8613,zz", kCross + "no USB device 04b4:8613 is present (the pairs of KVD4093_USB_IDS)\n"},
+        // Malformed after a good pair: the library takes none of it, and the tool says so.
+        {"04B4:8613,zz", kCross + "KVD4093_USB_IDS=\"04B4:8613,zz\" names no USB vendor:product pair\n"},
         {"zz", kCross + "KVD4093_USB_IDS=\"zz\" names no USB vendor:product pair\n"
                         "  fix: set KVD4093_USB_IDS to the card's pair as lsusb shows it (hex, e.g. "
                         "KVD4093_USB_IDS=1209:0001),\n"

@@ -22,6 +22,7 @@
 #include "card_model/sample_stream.h"
 #include "core/messages.h"
 #include "device/trace.h"
+#include "facts/card_limits.h"
 #include "support/test_support.h"
 #include "support/usb_backend.h"
 
@@ -33,7 +34,7 @@ namespace {
 // Channels 0 to 2 at 30 kS/s, as `kvd4093 acquire --channels 0-2 --rate 30k` sets them.
 constexpr ADPara kThreeChannels = {0, 0, 0, 2, 30000, 0, 1000, 1, 0, 0, 0, 0, 0, 10, 0, 0, 0};
 constexpr uint32_t kChannels = 3;
-constexpr uint64_t kSetUpSamples = 512; // read and dropped by the set-up
+constexpr uint64_t kSetUpSamples = facts::kSetUpSamples; // read and dropped by the set-up
 
 // The n-th sample of the counting stream after the set-up.
 uint16_t modelSample(uint64_t n) {

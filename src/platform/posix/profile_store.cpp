@@ -21,6 +21,7 @@
 #include "platform/platform.h"
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/registry_file.h"
+#include "facts/settings_folder.h"
 
 namespace kvd::platform {
 namespace {
@@ -53,15 +54,11 @@ struct StoreFiles {
 // The config folder, looked up at every use so that a changed
 // XDG_CONFIG_HOME takes effect at once. The XDG rules ignore a relative path.
 bool configHome(std::string *folder) {
-    if (const char *config = environmentVariable("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
-        *folder = config;
-        return true;
-    }
-    if (const char *home = environmentVariable("HOME"); home != nullptr && home[0] == '/') {
-        *folder = std::string(home) + "/.config";
-        return true;
-    }
-    return false;
+    const std::optional<std::string> found =
+        facts::settingsFolder(environmentVariable("XDG_CONFIG_HOME"), environmentVariable("HOME"));
+    if (found)
+        *folder = *found;
+    return found.has_value();
 }
 
 bool storeFiles(StoreFiles *files) {

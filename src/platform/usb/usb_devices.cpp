@@ -15,15 +15,11 @@ namespace {
 
 libusb_context *g_context = nullptr;
 
-// Where a device is plugged in, as one number that sorts by bus, then port
-// path: the bus in the top byte, then one byte per hub tier (at most seven).
+// Where a device is plugged in: the order of the logical numbers.
 uint64_t placeOf(libusb_device *device) {
     std::array<uint8_t, 7> ports{};
     const int depth = libusb_get_port_numbers(device, ports.data(), static_cast<int>(ports.size()));
-    uint64_t place = libusb_get_bus_number(device);
-    for (size_t i = 0; i < ports.size(); ++i)
-        place = place << 8 | (static_cast<int>(i) < depth ? ports[i] : 0);
-    return place;
+    return facts::usbPlace(libusb_get_bus_number(device), ports.data(), depth);
 }
 
 bool matches(libusb_device *device, const std::vector<UsbId> &ids) {

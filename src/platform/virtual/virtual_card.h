@@ -18,8 +18,6 @@
 
 namespace kvd::vcard {
 
-// The variable that lists a process's virtual cards.
-constexpr char kEnvironmentVariable[] = "KVD4093_VIRTUAL_CARDS";
 // "off" delivers samples at once instead of at the configured rate.
 constexpr char kPacingVariable[] = "KVD4093_VIRTUAL_PACING";
 // "amplitude[,seed]": seeded noise of that many codes added to the waveforms.
@@ -197,11 +195,7 @@ int32_t cardCount();
 // fails with status 2 (no such member).
 const platform::CardBackend &backend();
 
-// Parses a KVD4093_VIRTUAL_CARDS value: comma-separated IDs 0 to 255, blanks
-// allowed around them. Returns false and says why in *error when malformed.
-bool parseCardList(const char *text, std::vector<uint8_t> *ids, std::string *error);
-
-// The virtual backend when KVD4093_VIRTUAL_CARDS lists cards (installing
+// The virtual backend when KVD4093_VIRTUAL_CARDS (facts/virtual_card_ids.h) lists cards (installing
 // them on first use), else nullptr. A malformed value lists none and says
 // why once on standard error.
 const platform::CardBackend *backendFromEnvironment();

@@ -4,12 +4,14 @@
 #include <cstdio>
 
 #include "common/errors.h"
+#include "facts/card_limits.h"
+#include "facts/channel_count.h"
+#include "facts/scan_rate.h"
 
 namespace kvd::tool {
 namespace {
 
-constexpr int64_t kMaxRate = 10000000; // the card's 10 MHz time base
-constexpr double kTimeBaseHz = 10000000.0;
+constexpr int64_t kMaxRate = facts::kTimeBaseHz;
 
 } // namespace
 
@@ -89,19 +91,15 @@ bool RecordOptions::sets(int32_t ADPara::*member) const {
 void checkAcquisitionRecord(const ADPara &para) {
     const auto fail = [](const std::string &why) { throw UsageError(why); };
     // The card takes the low 8 bits of each channel number.
-    const int32_t first = para.FirstChannel & 0xFF, last = para.LastChannel & 0xFF;
-    if (last < first)
+    if (facts::channelCount(para.FirstChannel, para.LastChannel) < 1)
         fail("channels " + std::to_string(para.FirstChannel) + "-" + std::to_string(para.LastChannel) +
-             " reach the card as " + std::to_string(first) + "-" + std::to_string(last) +
-             ": the last before the first");
+             " reach the card as " + std::to_string(facts::cardChannel(para.FirstChannel)) + "-" +
+             std::to_string(facts::cardChannel(para.LastChannel)) + ": the last before the first");
     if (para.Frequency < 1 || para.Frequency > kMaxRate)
-        fail("Frequency " + std::to_string(para.Frequency) + " is not between 1 and 10000000");
+        fail("Frequency " + std::to_string(para.Frequency) + " is not between 1 and " + std::to_string(kMaxRate));
 }
 
-double cardSampleRate(const ADPara &para) {
-    const auto divider = static_cast<uint32_t>(static_cast<int64_t>(kTimeBaseHz / double(para.Frequency)));
-    return kTimeBaseHz / double(divider != 0 ? divider : 1);
-}
+double cardSampleRate(const ADPara &para) { return facts::cardSampleRate(para.Frequency); }
 
 std::string describeRecord(const ADPara &para) {
     std::string text;

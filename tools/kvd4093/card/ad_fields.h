@@ -41,8 +41,7 @@ OptionTable recordOptions(std::string heading);
 // first not above the last, a rate of 1 to 10 000 000 samples a second.
 void checkAcquisitionRecord(const ADPara &para);
 
-// The sampling rate the card runs at: 10 MHz divided by the period divider
-// trunc(10 MHz / Frequency), samples a second of all channels together.
+// The sampling rate the card runs at for the record's Frequency (facts/scan_rate.h).
 double cardSampleRate(const ADPara &para);
 
 // "Name = value" lines, one per field, in record order.

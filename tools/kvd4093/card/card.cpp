@@ -7,6 +7,7 @@
 #include "card/virtual_cards.h"
 #include "common/errors.h"
 #include "common/system.h"
+#include "facts/virtual_card_ids.h"
 
 namespace kvd::tool {
 
@@ -113,7 +114,7 @@ void takeVirtualOption(Arguments &arguments) {
         ids.emplace(kOneCard);
     else
         checkVirtualIds(*ids);
-    setEnvironment("KVD4093_VIRTUAL_CARDS", ids->c_str());
+    setEnvironment(facts::kVirtualCardsVariable, ids->c_str());
 }
 
 OpenCard::OpenCard(const CardChoice &choice) {

@@ -7,11 +7,12 @@
 #include <optional>
 
 #include "KVD4093.h"
+#include "facts/card_limits.h"
 
 namespace kvd::tool {
 
-constexpr int kDigitalLines = 16;
-constexpr int kDaChannels = 8;
+using facts::kDaChannels;
+using facts::kDigitalLines;
 // A DA channel never written reports this.
 constexpr uint16_t kDaNeverWritten = 0xFFFF;
 

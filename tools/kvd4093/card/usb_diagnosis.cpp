@@ -21,6 +21,8 @@
 #include <unistd.h>
 #endif
 
+#include "facts/usb_ids.h"
+
 #ifndef KVD4093_TOOL_DEFAULT_USB_IDS
 #define KVD4093_TOOL_DEFAULT_USB_IDS ""
 #endif
@@ -28,25 +30,13 @@
 namespace kvd::tool {
 namespace {
 
-constexpr char kIdsVariable[] = "KVD4093_USB_IDS";
+using facts::UsbId;
 
-struct Pair {
-    unsigned vendor, product;
-};
-
-// "vvvv:pppp[,...]"; a malformed rest is ignored (the library says why).
-std::vector<Pair> pairsOf(const std::string &text) {
-    std::vector<Pair> pairs;
-    const char *cursor = text.c_str();
-    Pair pair{};
-    int used = 0;
-    while (std::sscanf(cursor, " %4x:%4x %n", &pair.vendor, &pair.product, &used) == 2) {
-        pairs.push_back(pair);
-        cursor += used;
-        if (*cursor != ',')
-            break;
-        ++cursor;
-    }
+// The pairs the library takes from the text: none when it is malformed.
+std::vector<UsbId> pairsOf(const std::string &text) {
+    std::vector<UsbId> pairs;
+    std::string ignored; // the library says why
+    facts::parseUsbIds(text.c_str(), &pairs, &ignored);
     return pairs;
 }
 
@@ -64,8 +54,8 @@ std::string deviceFileOf(libusb_device *device) {
     return file;
 }
 
-// The bus number, then the port path: the order of the library's logical numbers.
-std::vector<int> placeKey(libusb_device *device) {
+// The bus number, then the port path.
+std::vector<int> portPathOf(libusb_device *device) {
     uint8_t ports[8];
     const int depth = libusb_get_port_numbers(device, ports, sizeof ports);
     std::vector<int> key{libusb_get_bus_number(device)};
@@ -74,7 +64,7 @@ std::vector<int> placeKey(libusb_device *device) {
 }
 
 std::string placeOf(libusb_device *device, const libusb_device_descriptor &descriptor) {
-    const std::vector<int> key = placeKey(device);
+    const std::vector<int> key = portPathOf(device);
     std::string portPath;
     for (size_t i = 1; i < key.size(); ++i) {
         if (i > 1)
@@ -99,19 +89,19 @@ std::string interfaceDriverOf(const std::string &file) {
 }
 
 void lookAtDevices(UsbDiagnosis &diagnosis) {
-    const std::vector<Pair> pairs = pairsOf(diagnosis.pairs);
+    const std::vector<UsbId> pairs = pairsOf(diagnosis.pairs);
     libusb_context *usb = nullptr;
     if (pairs.empty() || libusb_init(&usb) != 0)
         return;
     libusb_device **list = nullptr;
     const ssize_t count = libusb_get_device_list(usb, &list);
-    std::vector<std::pair<std::vector<int>, UsbDevice>> found;
+    std::vector<std::pair<uint64_t, UsbDevice>> found; // by the library's logical order
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor descriptor{};
         if (libusb_get_device_descriptor(list[i], &descriptor) != 0)
             continue;
         bool matches = false;
-        for (const Pair &pair : pairs)
+        for (const UsbId &pair : pairs)
             matches = matches || (pair.vendor == descriptor.idVendor && pair.product == descriptor.idProduct);
         if (!matches)
             continue;
@@ -132,7 +122,9 @@ void lookAtDevices(UsbDiagnosis &diagnosis) {
             libusb_close(handle);
         }
         device.denied = opened == LIBUSB_ERROR_ACCESS;
-        found.emplace_back(placeKey(list[i]), device);
+        uint8_t ports[8];
+        const int depth = libusb_get_port_numbers(list[i], ports, sizeof ports);
+        found.emplace_back(facts::usbPlace(libusb_get_bus_number(list[i]), ports, depth), device);
     }
     if (count >= 0)
         libusb_free_device_list(list, 1);
@@ -193,7 +185,7 @@ std::string commandOf(const std::filesystem::path &process) {
 std::vector<std::string> usbPairs(const std::string &pairs) {
     std::vector<std::string> texts;
     std::set<std::string> seen;
-    for (const Pair &pair : pairsOf(pairs))
+    for (const UsbId &pair : pairsOf(pairs))
         if (const std::string text = pairText(pair.vendor, pair.product); seen.insert(text).second)
             texts.push_back(text);
     return texts;
@@ -222,7 +214,7 @@ std::vector<std::string> programsUsing(const std::string &deviceFile) {
 
 UsbDiagnosis diagnoseUsb() {
     UsbDiagnosis diagnosis;
-    const char *value = std::getenv(kIdsVariable);
+    const char *value = std::getenv(facts::kUsbIdsVariable);
     diagnosis.pairsFromEnvironment = value != nullptr;
     diagnosis.pairs = value ? value : KVD4093_TOOL_DEFAULT_USB_IDS;
     lookAtDevices(diagnosis);

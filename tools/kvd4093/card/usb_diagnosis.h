@@ -27,8 +27,8 @@ struct UsbDiagnosis {
 UsbDiagnosis diagnoseUsb();
 
 // "1209:0001" for each pair of "1209:0001,04B4:8613" the library would take,
-// in lower case, each once in the order first named; the rest of a malformed
-// list is left out, as the library does.
+// in lower case, each once in the order first named; none of a malformed
+// list, as the library takes none.
 std::vector<std::string> usbPairs(const std::string &pairs);
 
 // The other programs that have the device file open: "kvd4093 (process 1234)";

@@ -1,6 +1,6 @@
-// KVD4093_VIRTUAL_CARDS read as the library reads it: physical IDs 0 to 255
-// between commas, blanks around them allowed; an empty list means real
-// cards, and a malformed one is ignored by the library (real cards again).
+// KVD4093_VIRTUAL_CARDS read with the library's own parser
+// (facts/virtual_card_ids.h): an empty list means real cards, and a
+// malformed one is ignored by the library (real cards again).
 #pragma once
 
 #include <optional>

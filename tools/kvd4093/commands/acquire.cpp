@@ -19,6 +19,9 @@
 #include "output/output_file.h"
 #include "output/svg_plot.h"
 #include "common/system.h"
+#include "facts/card_limits.h"
+#include "facts/channel_count.h"
+#include "facts/scan_rate.h"
 
 namespace kvd::tool {
 
@@ -130,7 +133,6 @@ constexpr double kDefaultSeconds = 1.0;
 // --reconnect alone, without --continuous: how long a card pulled out is waited for.
 constexpr float kDefaultReconnectSeconds = 60;
 constexpr int64_t kMostScans = int64_t(1) << 40;
-constexpr int64_t kMostSamplesASecond = 10000000;
 
 struct AcquireRequest {
     std::vector<CardChoice> cards; // the clock's driver first
@@ -168,7 +170,7 @@ void takeScanRate(Arguments &arguments, AcquireRequest &request) {
         return;
     if (request.record.sets(&ADPara::Frequency))
         throw UsageError("give --scan-rate or --rate (--Frequency), not both");
-    request.scanRate = parseNumberIn(*scanRate, "--scan-rate", 1, kMostSamplesASecond);
+    request.scanRate = parseNumberIn(*scanRate, "--scan-rate", 1, facts::kTimeBaseHz);
 }
 
 // The output's format: --format, else the name's extension, else CSV.
@@ -286,12 +288,12 @@ std::vector<std::unique_ptr<SampleSink>> openFiles(const AcquireRequest &request
 void applyScanRate(const AcquireRequest &request, ADPara &para) {
     if (!request.scanRate)
         return;
-    const int64_t channels = (para.LastChannel & 0xFF) - (para.FirstChannel & 0xFF) + 1;
-    const int64_t rate = *request.scanRate * std::max<int64_t>(channels, 1);
-    if (rate > kMostSamplesASecond)
+    const int32_t channels = facts::channelCount(para.FirstChannel, para.LastChannel);
+    const std::optional<int32_t> frequency = facts::frequencyForScans(double(*request.scanRate), std::max(channels, 1));
+    if (!frequency)
         throw UsageError("--scan-rate " + std::to_string(*request.scanRate) + " x " + std::to_string(channels) +
-                         " channels is above 10000000 samples a second");
-    para.Frequency = static_cast<int32_t>(rate);
+                         " channels is above " + std::to_string(facts::kTimeBaseHz) + " samples a second");
+    para.Frequency = *frequency;
 }
 
 void warnOfNarrowedFields(const ADPara &para) {

@@ -9,6 +9,7 @@
 #include "card/digital_io.h"
 #include "commands/commands.h"
 #include "common/errors.h"
+#include "facts/card_limits.h"
 
 namespace kvd::tool {
 
@@ -100,7 +101,7 @@ std::string lineHeader() {
 // "0x00ff" (or any whole number 0 to 65535), or "1,0,1,...".
 uint16_t parseLines(const std::string &text) {
     if (text.find(',') == std::string::npos)
-        return static_cast<uint16_t>(parseNumberIn(text, "do LINES", 0, 0xFFFF));
+        return static_cast<uint16_t>(parseNumberIn(text, "do LINES", 0, facts::kDigitalWordMax));
     uint16_t lines = 0;
     int line = 0;
     for (size_t start = 0;; ++line) {
@@ -170,7 +171,7 @@ int runDa(Arguments &arguments) {
     if (!channelText || !valueText)
         throw UsageError("da needs --channel N and --value V");
     const auto channel = static_cast<int32_t>(parseNumberIn(*channelText, "--channel", 0, kDaChannels - 1));
-    const auto value = static_cast<int32_t>(parseNumberIn(*valueText, "--value", 0, 4095));
+    const auto value = static_cast<int32_t>(parseNumberIn(*valueText, "--value", 0, facts::kDaCodeMax));
     const auto setup = static_cast<int32_t>(setupText ? parseNumberIn(*setupText, "--setup", 0, 7) : 0);
     arguments.expectAllTaken();
 

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "common/system.h"
+#include "facts/settings_folder.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -56,15 +57,10 @@ PlaceCheck failed(const std::string &place, const std::string &state, const std:
 }
 
 #if !defined(_WIN32)
-// The folder of the settings file: $XDG_CONFIG_HOME when it is absolute, else $HOME/.config.
+// The folder of the settings file, found as the library finds it.
 std::optional<fs::path> configHome() {
-    const char *config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/')
-        return fs::path(config);
-    const char *home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/')
-        return fs::path(home) / ".config";
-    return std::nullopt;
+    const std::optional<std::string> folder = facts::settingsFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    return folder ? std::optional<fs::path>(*folder) : std::nullopt;
 }
 
 // The nearest folder of the path that exists, which making the path's missing folders starts from.

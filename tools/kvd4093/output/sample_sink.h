@@ -8,6 +8,7 @@
 
 #include "KVD4093.h"
 #include "output/scale.h"
+#include "facts/card_limits.h"
 
 namespace kvd::tool {
 
@@ -58,7 +59,7 @@ struct AcquisitionInfo {
     double scanRate() const { return sampleRate / channelsPerCard(); }
     // The set-up's 512 samples take this many scans (the last perhaps in
     // part) before scan 0 of the outputs.
-    uint32_t setUpScans() const { return (512 + channelsPerCard() - 1) / channelsPerCard(); }
+    uint32_t setUpScans() const { return (facts::kSetUpSamples + channelsPerCard() - 1) / channelsPerCard(); }
     double firstScanSeconds() const { return double(setUpScans()) / scanRate(); }
 };
 

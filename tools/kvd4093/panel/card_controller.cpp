@@ -10,6 +10,10 @@
 #include "card/logged_names.h"
 #include "common/errors.h"
 #include "common/system.h"
+#include "facts/card_limits.h"
+#include "facts/channel_count.h"
+#include "facts/scan_rate.h"
+#include "facts/virtual_card_ids.h"
 
 namespace kvd::tool::panel {
 namespace {
@@ -23,10 +27,9 @@ constexpr uint64_t kSlowTicks = 3;
 // Every fifteenth (2 a second): the DA values the card reports.
 constexpr uint64_t kDaTicks = 15;
 constexpr size_t kLogEntriesKept = 200;
-constexpr int64_t kMostSamplesASecond = 10000000;
 
 std::string backendName() {
-    if (const char *cards = std::getenv("KVD4093_VIRTUAL_CARDS"); cards && *cards)
+    if (const char *cards = std::getenv(facts::kVirtualCardsVariable); cards && *cards)
         return "virtual";
 #if defined(_WIN32)
     return "Windows driver";
@@ -187,12 +190,13 @@ void CardController::handleCommand(const Command &command) {
                 changeRecord(record);
             } else if constexpr (std::is_same_v<C, command::SetRate>) {
                 ADPara record = state_.record;
-                const int64_t channels = (record.LastChannel & 0xFF) - (record.FirstChannel & 0xFF) + 1;
-                const int64_t rate = c.perScan ? c.rate * std::max<int64_t>(channels, 1) : c.rate;
-                if (rate > kMostSamplesASecond)
+                const int32_t channels = facts::channelCount(record.FirstChannel, record.LastChannel);
+                const std::optional<int32_t> frequency =
+                    facts::frequencyForScans(double(c.rate), c.perScan ? std::max(channels, 1) : 1);
+                if (!frequency)
                     throw UsageError(std::to_string(c.rate) + " scans a second x " + std::to_string(channels) +
-                                     " channels is above 10000000 samples a second");
-                record.Frequency = int32_t(rate);
+                                     " channels is above " + std::to_string(facts::kTimeBaseHz) + " samples a second");
+                record.Frequency = *frequency;
                 changeRecord(record);
             } else if constexpr (std::is_same_v<C, command::Start>) {
                 if (!run_)

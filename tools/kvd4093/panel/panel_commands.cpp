@@ -6,13 +6,13 @@
 #include <stdexcept>
 
 #include "KVD4093_ad_fields.h"
+#include "facts/card_limits.h"
 
 namespace kvd::tool::panel {
 namespace {
 
 using nlohmann::json;
 
-constexpr int64_t kMostSamplesASecond = 10000000;
 constexpr size_t kMostFileNameBytes = 255;
 
 struct Refused : std::runtime_error {
@@ -113,7 +113,7 @@ Command parseMembers(const std::string &type, Members &members) {
     if (type == "set-record")
         return parseRecord(members.object("record"));
     if (type == "set-rate") {
-        const int64_t rate = members.integer("rate", 1, kMostSamplesASecond);
+        const int64_t rate = members.integer("rate", 1, facts::kTimeBaseHz);
         const std::string unit = members.text("unit", 16);
         if (unit != "samples" && unit != "scans")
             throw Refused("\"unit\" must be samples or scans");
@@ -126,10 +126,10 @@ Command parseMembers(const std::string &type, Members &members) {
     if (type == "settings")
         return command::Settings{settingsAction(members.text("action", 16))};
     if (type == "set-do")
-        return command::SetDigitalOutputs{uint16_t(members.integer("word", 0, 0xFFFF))};
+        return command::SetDigitalOutputs{uint16_t(members.integer("word", 0, facts::kDigitalWordMax))};
     if (type == "write-da") {
         const auto channel = int32_t(members.integer("channel", 0, 7));
-        const auto value = int32_t(members.integer("value", 0, 4095));
+        const auto value = int32_t(members.integer("value", 0, facts::kDaCodeMax));
         const auto setup = members.has("setup") ? int32_t(members.integer("setup", 0, 7)) : 0;
         return command::WriteDa{channel, value, setup};
     }

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "KVD4093_ad_fields.h"
+#include "facts/channel_count.h"
 
 namespace kvd::tool::panel {
 namespace {
@@ -69,7 +70,7 @@ std::string stateMessage(const PanelState &state) {
         daWritten.push_back(optional(value));
     if (state.daReported)
         daReported = *state.daReported;
-    const uint32_t channels = uint32_t((state.record.LastChannel & 0xFF) - (state.record.FirstChannel & 0xFF) + 1);
+    const uint32_t channels = uint32_t(facts::channelCount(state.record.FirstChannel, state.record.LastChannel));
     return text({{"type", "state"},
                  {"backend", state.backend},
                  {"cards", cards},
