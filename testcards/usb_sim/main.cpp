@@ -112,7 +112,7 @@ bool parseFault(const std::string &option, const char *value, Options *options) 
     }
     if (option == "--only") {
         std::string error;
-        if (!vcard::parseCardList(value, &options->only, &error) || options->only.empty())
+        if (!facts::parseVirtualCardIds(value, &options->only, &error) || options->only.empty())
             return std::fprintf(stderr, "kvd4093-usb-sim: --only: %s\n", error.c_str()), false;
         return true;
     }
