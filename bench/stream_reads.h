@@ -16,7 +16,8 @@ inline void readStreamBlocks(benchmark::State &state, KVD4093_STREAM *stream, ui
     int64_t scans = 0;
     for (auto _ : state) {
         for (int64_t held = 0, got = 0; held < scansARead; held += got) {
-            got = KVD4093_ReadStream(stream, samples.data(), uint32_t(scansARead - held), -1, nullptr);
+            got = KVD4093_ReadStream(stream, samples.data() + size_t(held) * channels, uint32_t(scansARead - held), -1,
+                                     nullptr);
             if (got <= 0) {
                 state.SkipWithError(KVD4093_GetStreamError(stream));
                 break;

@@ -62,6 +62,13 @@ void *operator new(std::size_t size) {
         return p;
     throw std::bad_alloc();
 }
+// The nothrow form too: under AddressSanitizer it would otherwise come from
+// the sanitizer while the delete below frees it, a mismatch it reports.
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
+    if (t_counting && !kCountsMalloc)
+        g_counted.fetch_add(1, std::memory_order_relaxed);
+    return std::malloc(size ? size : 1);
+}
 void operator delete(void *p) noexcept { std::free(p); }
 void operator delete(void *p, std::size_t) noexcept { std::free(p); }
 

@@ -133,7 +133,8 @@ void DriverFile::discardKeptLocked() {
 uint32_t DriverFile::takeKept(InPipe &in, uint8_t *data, uint32_t size, uint64_t *epoch) {
     std::lock_guard lock(mutex_);
     const uint32_t taken = std::min(size, in.kept);
-    std::memcpy(data, in.packet.data() + in.keptFrom, taken);
+    if (taken != 0) // before the first packet the buffer has no storage to copy from
+        std::memcpy(data, in.packet.data() + in.keptFrom, taken);
     in.keptFrom += taken;
     in.kept -= taken;
     *epoch = in.epoch;
