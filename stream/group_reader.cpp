@@ -252,20 +252,32 @@ namespace {
 
 // Scan after scan, each card's channels in turn, so that the merged block is
 // written once, in order, while the cards' blocks are read as parallel
-// streams; `kChannels` known at compile time for the usual counts makes each
-// copy a move or two. The cards' pointers are copied in and `out` is
-// declared not to alias them: a copy may alias any object, and the compiler
-// would otherwise load every card's pointer again after each copy, which
-// made the merge several times slower than a memcpy of the same bytes.
-template <uint32_t kChannels>
+// streams. `kChannels` and `kCards` known at compile time for the usual
+// counts let the compiler unroll a scan into a few moves. The cards'
+// pointers are copied in and `out` is declared not to alias them: a copy may
+// alias any object, and the compiler would otherwise load every card's
+// pointer again after each copy, which made the merge several times slower
+// than a memcpy of the same bytes.
+template <uint32_t kChannels, size_t kCards>
 void interleave(const uint16_t *const *in, size_t cards, uint16_t *__restrict out, uint32_t scans,
                 uint32_t channels) {
     const uint32_t n = kChannels != 0 ? kChannels : channels;
+    const size_t m = kCards != 0 ? kCards : cards;
     const uint16_t *from[KVD4093_STREAM_MOST_CARDS];
-    std::copy_n(in, cards, from);
+    std::copy_n(in, m, from);
     for (size_t at = 0; at < size_t(scans) * n; at += n)
-        for (size_t card = 0; card < cards; ++card, out += n)
+        for (size_t card = 0; card < m; ++card, out += n)
             std::copy_n(from[card] + at, n, out);
+}
+
+template <uint32_t kChannels>
+void interleaveCards(const uint16_t *const *in, size_t cards, uint16_t *out, uint32_t scans, uint32_t channels) {
+    switch (cards) {
+    case 2: interleave<kChannels, 2>(in, cards, out, scans, channels); break;
+    case 3: interleave<kChannels, 3>(in, cards, out, scans, channels); break;
+    case 4: interleave<kChannels, 4>(in, cards, out, scans, channels); break;
+    default: interleave<kChannels, 0>(in, cards, out, scans, channels); break;
+    }
 }
 
 } // namespace
@@ -277,11 +289,11 @@ void GroupReader::merge(Block *block, uint32_t scans) {
     const uint16_t *const *in = mergeFrom_.data();
     const size_t cards = cursors_.size();
     switch (channels) {
-    case 1: interleave<1>(in, cards, block->samples, scans, channels); break;
-    case 2: interleave<2>(in, cards, block->samples, scans, channels); break;
-    case 4: interleave<4>(in, cards, block->samples, scans, channels); break;
-    case 8: interleave<8>(in, cards, block->samples, scans, channels); break;
-    default: interleave<0>(in, cards, block->samples, scans, channels); break;
+    case 1: interleaveCards<1>(in, cards, block->samples, scans, channels); break;
+    case 2: interleaveCards<2>(in, cards, block->samples, scans, channels); break;
+    case 4: interleaveCards<4>(in, cards, block->samples, scans, channels); break;
+    case 8: interleaveCards<8>(in, cards, block->samples, scans, channels); break;
+    default: interleaveCards<0>(in, cards, block->samples, scans, channels); break;
     }
 }
 
