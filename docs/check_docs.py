@@ -376,13 +376,18 @@ def check_environment():
 # ---- the README's tour ---------------------------------------------------------
 
 TOUR = "A short tour"
+# What the library and `make demo` write in the current folder (.gitignore).
+RUN_OUTPUTS = {"KVD4093Err.log", "demo.csv", "demo.svg"}
 
 
 def scratch_folder(folder, python):
     """A folder that sees the repository's files under their own names, with
-    `python3` on PATH meaning the interpreter given."""
+    `python3` on PATH meaning the interpreter given. Files that programs write
+    where they run (the error log, the demo's output) are not linked: the
+    tour's programs would write through the link into the checkout."""
     for entry in os.listdir(ROOT):
-        if not entry.startswith("."):
+        written_where_run = os.path.isfile(os.path.join(ROOT, entry)) and entry in RUN_OUTPUTS
+        if not entry.startswith(".") and not written_where_run:
             os.symlink(os.path.join(ROOT, entry), os.path.join(folder, entry))
     tools = os.path.join(folder, ".bin")
     os.makedirs(tools)
