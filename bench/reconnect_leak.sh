@@ -3,10 +3,10 @@
 # whose card is pulled out every 400 ms and plugged in again 50 ms later,
 # each time taken back by --reconnect. The tool's open file descriptors
 # (/proc/PID/fd) and resident memory (VmRSS) are read after the first 5
-# reconnections, after COUNT / 2 and after COUNT (default 100); both stay
-# flat: the stream's list of segments grows by 48 bytes a reconnection, and
-# the card library's error log, which takes the failed requests of each
-# unplug, empties itself after 256 entries.
+# reconnections, after COUNT / 2 and after COUNT (default 100). What may
+# grow: the stream's list of segments, 48 bytes a reconnection, and the card
+# library's error log, which takes the failed requests of each unplug and
+# empties itself beyond 1024 entries.
 # The set-ups are counted in the trace: each reads its 512 samples, 1024 bytes.
 #
 # Usage: bench/reconnect_leak.sh [path/to/kvd4093 [path/to/kvd4093-usb-sim]]
