@@ -214,6 +214,35 @@ class RecordingTest(unittest.TestCase):
             panel.close()
 
 
+@unittest.skipUnless("--usb-sim" in sys.argv, "needs kvd4093-usb-sim (--usb-sim)")
+class ReconnectionTest(unittest.TestCase):
+    def test_a_card_pulled_out_shows_as_lost_and_the_run_goes_on_once_it_is_back(self):
+        # Out 2.5 s after the simulator starts, back 1.5 s later.
+        panel = Panel(simulator=["--ids", "7", "--unplug-after", "2500ms", "--replug-after", "4s"])
+        client = panel_socket(panel)
+        try:
+            client.send(json.dumps({"type": "set-rate", "rate": 20000, "unit": "samples"}))
+            client.send(json.dumps({"type": "start"}))
+            wait_for(lambda: client.next_json("state")["running"], "the start")
+            lost = wait_for(lambda: (lambda s: s if s["stream"]["cardLost"] else None)(client.next_json("state")),
+                            "the card lost")
+            self.assertTrue(lost["running"], "the run waits for the card, it does not end")
+            wait_for(lambda: not client.next_json("state")["stream"]["cardLost"], "the card back")
+            # The scans it owed are one gap, counted with the first block after it.
+            back = wait_for(lambda: (lambda s: s if s["stream"]["gaps"] else None)(client.next_json("state")),
+                            "the gap")
+            self.assertTrue(back["running"])
+            self.assertEqual(back["stream"]["gaps"], 1)
+            self.assertGreater(back["stream"]["scansLost"], 0)
+            # Two set-ups, each reading its 512 samples; then the run stops as usual.
+            self.assertEqual(panel.trace().count("BULK_READ pipe=2 len=1024 ret=1024"), 2)
+            self.assertEqual(panel.stop(signal.SIGTERM)[0], 143)
+            self.assertEqual(last_ad_command(panel.trace()), "0300")
+        finally:
+            client.close()
+            panel.close()
+
+
 class EndTest(unittest.TestCase):
     def test_a_stop_signal_stops_the_card_and_finishes_the_recording(self):
         # The last case is a group: every card's channels, named as the CSV header names them.

@@ -4,7 +4,7 @@ Chromium driven over the DevTools protocol on a pipe (no browser download,
 no npm).
 
 The tool and the folders come from the command line:
-    panel_*_test.py --tool build/linux/bin/kvd4093 --artifacts DIR
+    panel_*_test.py --tool build/linux/bin/kvd4093 --artifacts DIR [--usb-sim PATH]
 """
 import argparse
 import base64
@@ -23,7 +23,7 @@ import time
 
 SKIP = 77  # ctest's SKIP_RETURN_CODE for these tests
 
-options = argparse.Namespace(tool=None, artifacts=None)
+options = argparse.Namespace(tool=None, artifacts=None, usb_sim=None)
 
 
 def take_options():
@@ -31,8 +31,9 @@ def take_options():
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--tool", required=True)
     parser.add_argument("--artifacts", default=None)
+    parser.add_argument("--usb-sim", default=None)
     known, rest = parser.parse_known_args()
-    options.tool, options.artifacts = os.path.abspath(known.tool), known.artifacts
+    options.tool, options.artifacts, options.usb_sim = os.path.abspath(known.tool), known.artifacts, known.usb_sim
     return [sys.argv[0]] + rest
 
 
@@ -50,16 +51,22 @@ def wait_for(condition, what, timeout=15.0, period=0.05):
 
 class Panel:
     """kvd4093 panel on virtual cards, in a temporary folder with its own
-    settings, trace file and recordings; port 0, so tests run side by side."""
+    settings, trace file and recordings; port 0, so tests run side by side.
+    With `simulator` (kvd4093-usb-sim's options) the cards are emulated USB
+    cards instead, and the panel runs as the simulator's command."""
 
-    def __init__(self, *arguments, cards="7"):
+    def __init__(self, *arguments, cards="7", simulator=None):
         self.folder = tempfile.mkdtemp(prefix="kvd4093-panel-")
         self.trace_path = os.path.join(self.folder, "trace.txt")
         environment = {k: v for k, v in os.environ.items() if not k.startswith("KVD4093")}
         environment.update(HOME=self.folder, XDG_CONFIG_HOME=os.path.join(self.folder, "config"),
                            LANG="C.UTF-8", LC_ALL="C.UTF-8", KVD4093_TRACE=self.trace_path)
+        command = [options.tool, "panel", "--virtual=" + cards, "--port", "0", *arguments]
+        if simulator is not None:
+            command = [options.usb_sim, *simulator, "--", options.tool, "panel", "--port", "0", *arguments]
+        self.simulated = simulator is not None
         self.process = subprocess.Popen(
-            [options.tool, "panel", "--virtual=" + cards, "--port", "0", *arguments],
+            command,
             cwd=self.folder, env=environment, stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
@@ -77,9 +84,15 @@ class Panel:
         return os.path.join(self.folder, name)
 
     def stop(self, number=signal.SIGTERM, timeout=20):
-        """Signals the panel and returns (exit status, standard error)."""
+        """Signals the panel and returns (exit status, standard error). Under
+        the simulator the panel is its child, and the simulator passes on its
+        exit status."""
         if self.process.poll() is None:
-            self.process.send_signal(number)
+            target = self.process.pid
+            if self.simulated:
+                with open("/proc/%d/task/%d/children" % (target, target)) as f:
+                    target = int(f.read().split()[0])
+            os.kill(target, number)
         try:
             self.process.wait(timeout)
         except subprocess.TimeoutExpired:
