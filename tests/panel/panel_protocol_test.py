@@ -217,8 +217,8 @@ class RecordingTest(unittest.TestCase):
 @unittest.skipUnless("--usb-sim" in sys.argv, "needs kvd4093-usb-sim (--usb-sim)")
 class ReconnectionTest(unittest.TestCase):
     def test_a_card_pulled_out_shows_as_lost_and_the_run_goes_on_once_it_is_back(self):
-        # Out 2.5 s after the simulator starts, back 1.5 s later.
-        panel = Panel(simulator=["--ids", "7", "--unplug-after", "2500ms", "--replug-after", "4s"])
+        # Out 4 s after the simulator starts (the panel and its run are up by then), back 1.5 s later.
+        panel = Panel(simulator=["--ids", "7", "--unplug-after", "4s", "--replug-after", "5500ms"])
         client = panel_socket(panel)
         try:
             client.send(json.dumps({"type": "set-rate", "rate": 20000, "unit": "samples"}))
