@@ -188,9 +188,7 @@ void GroupReader::cardEnded(size_t card, ReadResult *result) const {
     const ReadResult &ended = cardEnds_[card]->result;
     result->overrun = ended.overrun;
     if (ended.failure) {
-        // A card pulled out fails every request, even the count of cards.
-        const bool unplugged = KVD4093_GetDeviceCount(cards_.member(card).handle) == 0;
-        result->failure = cards_.label(card) + (unplugged ? " was unplugged: " : ": ") +
+        result->failure = cards_.label(card) + (cards_.lost(card) ? " was unplugged: " : ": ") +
                           "KVD4093_ReadDeviceAD failed: " + *ended.failure;
         result->described = true;
     }

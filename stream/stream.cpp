@@ -117,9 +117,9 @@ std::optional<CheckedConfig> checkConfig(const KVD4093_STREAM_CONFIG &config, bo
                   ": give KVD4093_STREAM_STOP (0) or KVD4093_STREAM_CONTINUE (1)";
         return std::nullopt;
     }
-    if (!std::isfinite(config.reconnectSeconds) && config.reconnectSeconds > 0) {
-        *reason = "reconnectSeconds: give the seconds to wait for a card pulled out, 0 (none) or "
-                  "KVD4093_STREAM_RECONNECT_FOREVER";
+    if (!std::isfinite(config.reconnectSeconds)) {
+        *reason = "reconnectSeconds " + number(config.reconnectSeconds) +
+                  ": give the seconds to wait for a card pulled out, 0 (none) or KVD4093_STREAM_RECONNECT_FOREVER";
         return std::nullopt;
     }
     checked.reconnectSeconds = config.reconnectSeconds < 0 ? -1.0 : double(config.reconnectSeconds);
@@ -462,8 +462,7 @@ void Stream::ended(const ReadResult &result) {
         fail(*result.failure);
     } else if (result.failure) {
         failed_.store(true);
-        // A card pulled out fails every request, even the count of cards.
-        const bool unplugged = KVD4093_GetDeviceCount(card()) == 0;
+        const bool unplugged = cards_->lost(0);
         const Reading *reader = liveReader_.load();
         const std::string scans = reader != nullptr ? std::to_string(reader->scansQueued() + reader->scansLost()) : "0";
         fail((unplugged ? "the card was unplugged after " + scans + " scans: " : std::string()) +

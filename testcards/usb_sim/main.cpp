@@ -17,6 +17,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <numeric>
 #include <optional>
 #include <thread>
 
@@ -181,19 +182,24 @@ bool parseOptions(int argc, char **argv, Options *options) {
     return false;
 }
 
-// Plugs the virtual cards from logical number `first` on into ports 1, 2, ...
-void plugAll(usbsim::UsbTestbed &bed, size_t cards, size_t first = 0) {
-    for (size_t n = 0; n < cards; ++n)
+// Card n of --ids into port n + 1, the virtual card first + n behind it (at a
+// new address when the port held one: plug() pulls a card still in out first).
+void plug(usbsim::UsbTestbed &bed, const std::vector<size_t> &cards, size_t first = 0) {
+    for (size_t n : cards)
         bed.plug(uint32_t(n + 1), usbsim::kVendorId, usbsim::kProductId,
                  usbsim::virtualCardLink(int32_t(first + n)));
 }
 
+// The cards of --ids by their place, 0 to n - 1.
+std::vector<size_t> everyCard(const Options &options) {
+    std::vector<size_t> cards(options.ids.size());
+    std::iota(cards.begin(), cards.end(), size_t(0));
+    return cards;
+}
+
 // The cards the plug faults pull out and plug in again: --only's, or all.
 std::vector<size_t> faultedCards(const Options &options) {
-    std::vector<size_t> cards(options.only.begin(), options.only.end());
-    for (size_t n = 0; cards.empty() && n < options.ids.size(); ++n)
-        cards.push_back(n);
-    return cards;
+    return options.only.empty() ? everyCard(options) : std::vector<size_t>(options.only.begin(), options.only.end());
 }
 
 // The virtual cards behind the bed: those of --ids, then those of --replug-as,
@@ -247,14 +253,7 @@ private:
         for (size_t n : faultedCards(options_))
             bed_.unplug(uint32_t(n + 1));
     }
-    // At new addresses (plug() pulls a card still in out first).
-    void replug() {
-        const size_t first = options_.replugIds.empty() ? 0 : options_.ids.size();
-        for (size_t n : faultedCards(options_)) {
-            bed_.plug(uint32_t(n + 1), usbsim::kVendorId, usbsim::kProductId,
-                      usbsim::virtualCardLink(int32_t(first + n)));
-        }
-    }
+    void replug() { plug(bed_, faultedCards(options_), options_.replugIds.empty() ? 0 : options_.ids.size()); }
 
     usbsim::UsbTestbed &bed_;
     const Options &options_;
@@ -330,7 +329,7 @@ int main(int argc, char **argv) {
     runUnderPreload(argv);
     vcard::install(virtualCards(options), vcard::environmentBehaviour());
     usbsim::UsbTestbed bed;
-    plugAll(bed, options.ids.size());
+    plug(bed, everyCard(options));
     applyFaults(bed, options);
     for (uint8_t n : options.denied)
         bed.denyAccess(uint32_t(n) + 1);

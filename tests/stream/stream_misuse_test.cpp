@@ -37,6 +37,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadConfig{"BelowOneSample", [](auto &c) { c.scanRate = 0.2; }, "below 1 sample a second"},
         BadConfig{"NegativeBuffer", [](auto &c) { c.bufferSeconds = -1; }, "bufferSeconds -1"},
         BadConfig{"NaNBuffer", [](auto &c) { c.bufferSeconds = std::nan(""); }, "bufferSeconds nan"},
+        BadConfig{"NaNReconnect", [](auto &c) { c.reconnectSeconds = std::nanf(""); }, "reconnectSeconds nan"},
+        BadConfig{"InfiniteReconnect", [](auto &c) { c.reconnectSeconds = INFINITY; }, "reconnectSeconds inf"},
         BadConfig{"UnknownOverrun", [](auto &c) { c.onOverrun = 2; }, "onOverrun 2"},
         BadConfig{"NegativeScans", [](auto &c) { c.scans = -1; }, "scans -1"}),
     [](const auto &info) { return std::string(info.param.name); });
